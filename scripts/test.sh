@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# The whole test command: installs what is missing, then builds and runs every test in a
+# Release build, an AddressSanitizer+UndefinedBehaviorSanitizer build and a
+# ThreadSanitizer build of the concurrency suites, and builds the example host against
+# the installed package. Fails on the first failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$(pwd)
+JOBS=${JOBS:-$(nproc)}
+
+bash scripts/install-deps.sh
+
+configure_build() {  # dir, extra cmake args...
+  local dir=$1; shift
+  cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$JOBS"
+}
+
+echo "== Release build"
+configure_build build/release -DCMAKE_BUILD_TYPE=Release
+(cd build/release && ctest --output-on-failure -j "$JOBS" --timeout 600)
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
+configure_build build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNEB_SANITIZE=address -DNEB_BUILD_BENCH=OFF
+(cd build/asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+   ctest --output-on-failure -j "$JOBS" --timeout 900)
+
+echo "== ThreadSanitizer build (concurrency suites)"
+configure_build build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNEB_SANITIZE=thread -DNEB_BUILD_BENCH=OFF -DNEB_BUILD_VOLCONVERT=OFF
+(cd build/tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+   ctest --output-on-failure -j "$JOBS" --timeout 900 -L concurrency)
+
+if [ -f examples/host/CMakeLists.txt ]; then
+  echo "== Example host against the installed package"
+  rm -rf build/prefix build/example
+  cmake --install build/release --prefix "$ROOT/build/prefix" >/dev/null
+  cmake -S examples/host -B build/example -G Ninja -DCMAKE_PREFIX_PATH="$ROOT/build/prefix" >/dev/null
+  cmake --build build/example -j "$JOBS"
+  (cd build/example && ctest --output-on-failure)
+fi
+
+echo "All test suites passed."

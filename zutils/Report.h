@@ -1,0 +1,63 @@
+// Diagnostics: the report sink (logReport), debugger tracing (debugPrint), the message
+// exception and small bounded formatting helpers.
+//
+// Sinks:
+//   - the debugger output: logReport copies messages whose format begins with '#' there
+//     ('#' included); debugPrint sends everything there. On this platform the debugger
+//     output is a process-wide sink (see setDebugOutputSink) that writes to standard error
+//     only while a debugger is attached;
+//   - an optional report file and an optional copy on standard output, both off by default
+//     and written without the leading '#'. Nothing in the library turns them on; hosts and
+//     tests use the setters below.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(__GNUC__)
+#define NEB_PRINTF_LIKE(fmt, first) __attribute__((format(printf, fmt, first)))
+#else
+#define NEB_PRINTF_LIKE(fmt, first)
+#endif
+
+namespace ZUtils {
+
+void logReport(const char* format, ...) NEB_PRINTF_LIKE(1, 2);
+void debugPrint(const char* format, ...) NEB_PRINTF_LIKE(1, 2);
+
+// Bounded printf: a length <= 0 writes nothing and gives 0. Otherwise the text is cut to
+// length - 1 characters and terminated; the result is -1 when formatting failed or the full
+// text is longer than `length`, else the full text length.
+int formatString(char* buffer, int length, const char* format, ...) NEB_PRINTF_LIKE(3, 4);
+
+// Local-time stamps: "14:05:07" and "2015/Mar/9". An unrepresentable time gives the empty
+// string and 0.
+int formatTimeOfDay(char* buffer, int length, int64_t time);
+int formatDate(char* buffer, int length, int64_t time);
+
+// Report settings. All three are off/empty by default.
+void setReportFilePath(const char* path);  // null or "" turns the file off
+void setReportTimestamps(bool on);
+void setReportToStdout(bool on);
+
+// The debugger output. The default sink writes to standard error while a debugger is
+// attached to the process and drops the text otherwise. A host or a test may install its
+// own sink (null restores the default). The sink receives one complete string per call and
+// may be called from several threads at once.
+typedef void (*DebugOutputSink)(const char* text);
+void setDebugOutputSink(DebugOutputSink sink);
+void outputDebugString(const char* text);
+
+// Carries a formatted message (at most 1023 characters) when a failure must unwind.
+class ExceptionMsg {
+ public:
+  explicit ExceptionMsg(const char* format, ...) NEB_PRINTF_LIKE(2, 3);
+  ExceptionMsg(const ExceptionMsg&) = default;
+  ExceptionMsg& operator=(const ExceptionMsg&) = default;
+  virtual ~ExceptionMsg() = default;
+  const char* message() const { return text; }
+
+  char text[1024];
+};
+
+}  // namespace ZUtils
