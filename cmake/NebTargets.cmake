@@ -28,3 +28,35 @@ function(neb_add_bench name)
   target_link_libraries(${name} PRIVATE ${B_LIBS} benchmark::benchmark Threads::Threads)
   target_compile_options(${name} PRIVATE ${NEB_WARNINGS})
 endfunction()
+
+# neb_add_layer(name DIRS dirs... LIBS libs...): a layer library from every .cpp file in
+# the given folders (relative to the calling folder). New files are picked up at build time.
+function(neb_add_layer name)
+  cmake_parse_arguments(L "" "" "DIRS;LIBS" ${ARGN})
+  set(srcs)
+  foreach(d ${L_DIRS})
+    file(GLOB found CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${d}/*.cpp)
+    list(APPEND srcs ${found})
+  endforeach()
+  if(NOT srcs)
+    # An empty layer still has to exist as a target for the layers above it.
+    set(srcs ${PROJECT_SOURCE_DIR}/cmake/empty.cpp)
+  endif()
+  neb_add_library(${name} ${srcs})
+  target_link_libraries(${name} PUBLIC ${L_LIBS})
+endfunction()
+
+# neb_add_test_folder(prefix LIBS libs...): test_<prefix> from the *Test.cpp files of the
+# calling folder, and test_<prefix>_concurrency (CTest label "concurrency", also run under
+# ThreadSanitizer) from concurrency/*Test.cpp.
+function(neb_add_test_folder prefix)
+  cmake_parse_arguments(F "" "" "LIBS" ${ARGN})
+  file(GLOB plain CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*Test.cpp)
+  file(GLOB conc CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/concurrency/*Test.cpp)
+  if(plain)
+    neb_add_test(test_${prefix} SOURCES ${plain} LIBS ${F_LIBS} LABELS unit)
+  endif()
+  if(conc)
+    neb_add_test(test_${prefix}_concurrency SOURCES ${conc} LIBS ${F_LIBS} LABELS concurrency)
+  endif()
+endfunction()
