@@ -1,0 +1,25 @@
+// zlib blocks: the storage of particle channel methods 1 and 4 and of the packed colour
+// grid channel. A block is one zlib-format stream (two-byte header, deflate data,
+// Adler-32 trailer) whose compressed and expanded lengths the caller knows.
+#pragma once
+
+#include <cstdint>
+
+#include "ostutils/OstArray.h"
+
+namespace OSTUtils {
+
+// Inflates one zlib stream into `output` with a single inflate call. Succeeds only when the
+// stream ends within `outputCapacity` bytes; bytes past the end of the stream are left as
+// they were. Any failure reports "[ERROR] Decompressing Zip (%d)\n" with the zlib code:
+// Z_DATA_ERROR (-3) for a damaged stream, Z_BUF_ERROR (-5) or Z_OK (0) when the output is
+// too small. zlib counts in 32 bits, so a length that is negative or above 2^31-1 is refused
+// with Z_BUF_ERROR before zlib is called. `output` may be null only with capacity 0.
+bool InflateBlock(const void* compressed, int64_t compressedLength, void* output, int64_t outputCapacity);
+
+// Appends the zlib stream of `length` bytes of `data` to `out` (level 0..9, or -1 for
+// zlib's default). False (with a message) when the input is too long for one block, zlib
+// fails or `out` cannot grow; `out` keeps its earlier contents only on success.
+bool DeflateBlock(const void* data, int64_t length, OstArray<char, int64_t>& out, int level = 6);
+
+}  // namespace OSTUtils
