@@ -15,15 +15,17 @@ namespace ZUtils {
 namespace {
 
 // Report settings. The mutex is created on first use and lives as long as the process
-// (never destroyed, so reports from static destructors still work).
+// (never destroyed, so reports from static destructors still work). It is recursive like
+// the process mutex it stands for: a debugger sink that reports again on the same
+// thread must not deadlock.
 struct ReportSettings {
   std::string filePath;
   bool timestamps = false;
   bool toStdout = false;
 };
 
-std::mutex& reportMutex() {
-  static std::mutex* m = new std::mutex;
+std::recursive_mutex& reportMutex() {
+  static std::recursive_mutex* m = new std::recursive_mutex;
   return *m;
 }
 
@@ -45,17 +47,17 @@ bool localTime(int64_t t, std::tm& out) {
 }  // namespace
 
 void setReportFilePath(const char* path) {
-  std::lock_guard<std::mutex> lock(reportMutex());
+  std::lock_guard<std::recursive_mutex> lock(reportMutex());
   settings().filePath = path ? path : "";
 }
 
 void setReportTimestamps(bool on) {
-  std::lock_guard<std::mutex> lock(reportMutex());
+  std::lock_guard<std::recursive_mutex> lock(reportMutex());
   settings().timestamps = on;
 }
 
 void setReportToStdout(bool on) {
-  std::lock_guard<std::mutex> lock(reportMutex());
+  std::lock_guard<std::recursive_mutex> lock(reportMutex());
   settings().toStdout = on;
 }
 
@@ -76,6 +78,10 @@ void outputDebugString(const char* text) {
 
 int formatString(char* buffer, int length, const char* format, ...) {
   if (length <= 0 || !buffer) return 0;
+  if (!format) {
+    buffer[0] = '\0';
+    return -1;
+  }
   va_list args;
   va_start(args, format);
   int n = std::vsnprintf(buffer, static_cast<size_t>(length), format, args);
@@ -122,7 +128,7 @@ void debugPrint(const char* format, ...) {
 
 void logReport(const char* format, ...) {
   if (!format) return;
-  std::lock_guard<std::mutex> lock(reportMutex());
+  std::lock_guard<std::recursive_mutex> lock(reportMutex());
   const ReportSettings& s = settings();
 
   FILE* file = s.filePath.empty() ? nullptr : std::fopen(s.filePath.c_str(), "a");
