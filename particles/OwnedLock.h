@@ -1,29 +1,31 @@
-// A mutex held through an owned pointer, so that the object holding it can be relocated by
-// memcpy inside an OstArray (a mutex by value cannot be moved while anything might wait on
-// it; the pointer can, as long as the lock is not held during the move).
+// A critical section held through an owned pointer, so that the object holding it can be
+// relocated by memcpy inside an OstArray (a lock by value cannot move: the platform lock
+// may be registered by address; the pointer can move as long as the lock is not held).
 //
-// If the mutex cannot be allocated the lock falls back to one process-wide mutex: coarser,
-// but callers are still serialised, and construction never fails.
+// If the lock cannot be allocated it falls back to one process-wide critical section:
+// coarser, but callers are still serialised, and construction never fails.
+// lock()/unlock() make it usable with std::lock_guard.
 #pragma once
 
-#include <mutex>
 #include <new>
+
+#include "zutils/platform/Lock.h"
 
 class OwnedLock {
  public:
-  OwnedLock() : mutex_(new (std::nothrow) std::mutex) {}
-  ~OwnedLock() { delete mutex_; }
+  OwnedLock() : section_(new (std::nothrow) ZUtils::platform::CriticalSection) {}
+  ~OwnedLock() { delete section_; }
   OwnedLock(const OwnedLock&) = delete;
   OwnedLock& operator=(const OwnedLock&) = delete;
 
-  void lock() const { get().lock(); }
-  void unlock() const { get().unlock(); }
+  void lock() const { get().enter(); }
+  void unlock() const { get().leave(); }
 
  private:
-  std::mutex& get() const { return mutex_ ? *mutex_ : fallback(); }
-  static std::mutex& fallback() {
-    static std::mutex shared;
+  ZUtils::platform::CriticalSection& get() const { return section_ ? *section_ : fallback(); }
+  static ZUtils::platform::CriticalSection& fallback() {
+    static ZUtils::platform::CriticalSection shared;
     return shared;
   }
-  std::mutex* mutex_;
+  ZUtils::platform::CriticalSection* section_;
 };

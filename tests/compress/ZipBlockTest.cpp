@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "compress/ZipBlock.h"
+#include "support/ReportCapture.h"
+
+using OSTUtils::DeflateBlock;
+using OSTUtils::InflateBlock;
+using OSTUtils::OstArray;
+
+namespace {
+
+std::vector<unsigned char> sampleData(size_t n) {
+  std::vector<unsigned char> v(n);
+  uint32_t x = 12345;
+  for (size_t i = 0; i < n; ++i) {
+    x = x * 1103515245u + 12345u;
+    v[i] = static_cast<unsigned char>((i / 7) ^ (x >> 28));
+  }
+  return v;
+}
+
+OstArray<char, int64_t> deflated(const std::vector<unsigned char>& data) {
+  OstArray<char, int64_t> out;
+  EXPECT_TRUE(DeflateBlock(data.data(), static_cast<int64_t>(data.size()), out));
+  return out;
+}
+
+}  // namespace
+
+TEST(ZipBlock, RoundTripExactCapacity) {
+  const auto data = sampleData(10000);
+  const auto z = deflated(data);
+  ASSERT_GT(z.size, 2);
+  // zlib format: CMF byte 0x78 (deflate, 32K window) and a header divisible by 31.
+  EXPECT_EQ(static_cast<unsigned char>(z.data[0]), 0x78);
+  EXPECT_EQ(((static_cast<unsigned char>(z.data[0]) << 8) | static_cast<unsigned char>(z.data[1])) % 31, 0);
+  std::vector<unsigned char> back(data.size());
+  ReportCapture capture;
+  EXPECT_TRUE(InflateBlock(z.data, z.size, back.data(), static_cast<int64_t>(back.size())));
+  EXPECT_EQ(back, data);
+  EXPECT_EQ(capture.text(), "");
+}
+
+TEST(ZipBlock, LargerOutputKeepsBytesPastTheStream) {
+  const auto data = sampleData(100);
+  const auto z = deflated(data);
+  std::vector<unsigned char> back(150, 0xAB);
+  EXPECT_TRUE(InflateBlock(z.data, z.size, back.data(), static_cast<int64_t>(back.size())));
+  EXPECT_TRUE(std::equal(data.begin(), data.end(), back.begin()));
+  for (size_t i = 100; i < 150; ++i) EXPECT_EQ(back[i], 0xAB);
+}
+
+TEST(ZipBlock, FailuresReportTheZlibCode) {
+  const auto data = sampleData(5000);
+  const auto z = deflated(data);
+  std::vector<unsigned char> back(data.size());
+  {
+    // Output one byte too small: the single inflate call cannot reach the stream end.
+    ReportCapture capture;
+    EXPECT_FALSE(InflateBlock(z.data, z.size, back.data(), static_cast<int64_t>(back.size()) - 1));
+    const std::string text = capture.text();
+    EXPECT_TRUE(text == "[ERROR] Decompressing Zip (-5)\n" || text == "[ERROR] Decompressing Zip (0)\n") << text;
+  }
+  {
+    // Damaged header check bits.
+    OstArray<char, int64_t> bad = z;
+    bad.data[1] ^= 0x01;
+    ReportCapture capture;
+    EXPECT_FALSE(InflateBlock(bad.data, bad.size, back.data(), static_cast<int64_t>(back.size())));
+    EXPECT_EQ(capture.text(), "[ERROR] Decompressing Zip (-3)\n");
+  }
+  {
+    // Stream cut short: no end reached.
+    ReportCapture capture;
+    EXPECT_FALSE(InflateBlock(z.data, z.size / 2, back.data(), static_cast<int64_t>(back.size())));
+    EXPECT_NE(capture.text().find("[ERROR] Decompressing Zip ("), std::string::npos);
+  }
+  {
+    // Garbage that is not a zlib stream at all.
+    const char junk[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    ReportCapture capture;
+    EXPECT_FALSE(InflateBlock(junk, 8, back.data(), 100));
+    EXPECT_EQ(capture.text(), "[ERROR] Decompressing Zip (-3)\n");
+  }
+}
+
+TEST(ZipBlock, LengthsOutsideThe32BitRangeAreRefused) {
+  const auto data = sampleData(64);
+  const auto z = deflated(data);
+  std::vector<unsigned char> back(64);
+  const int64_t tooLong = int64_t(1) << 31;
+  struct Case {
+    int64_t in, out;
+  } cases[] = {{tooLong, 64}, {z.size, tooLong}, {-1, 64}, {z.size, -1}};
+  for (const Case& c : cases) {
+    ReportCapture capture;
+    // The lengths are never handed to zlib, so the buffers are not read past z.size.
+    EXPECT_FALSE(InflateBlock(z.data, c.in, back.data(), c.out));
+    EXPECT_EQ(capture.text(), "[ERROR] Decompressing Zip (-5)\n");
+  }
+}
+
+TEST(ZipBlock, EmptyStreamEndsInZeroCapacity) {
+  OstArray<char, int64_t> z;
+  ASSERT_TRUE(DeflateBlock(nullptr, 0, z));
+  EXPECT_TRUE(InflateBlock(z.data, z.size, nullptr, 0));
+}
+
+TEST(ZipBlock, DeflateAppendsAndRefusesBadLengths) {
+  const auto data = sampleData(300);
+  OstArray<char, int64_t> out;
+  ASSERT_TRUE(out.SetSize(3));
+  std::memcpy(out.data, "abc", 3);
+  ASSERT_TRUE(DeflateBlock(data.data(), 300, out, 9));
+  EXPECT_EQ(std::memcmp(out.data, "abc", 3), 0);
+  std::vector<unsigned char> back(300);
+  EXPECT_TRUE(InflateBlock(out.data + 3, out.size - 3, back.data(), 300));
+  EXPECT_EQ(back, data);
+
+  ReportCapture capture;
+  EXPECT_FALSE(DeflateBlock(data.data(), -1, out));
+  EXPECT_FALSE(DeflateBlock(data.data(), int64_t(1) << 31, out));
+  EXPECT_NE(capture.text().find("[ERROR]"), std::string::npos);
+}
