@@ -36,8 +36,9 @@ OstraneFrameData* RetainMatchingFrame(const char* path, const char* mapping, int
 // returned instead, and the caller destroys its own.
 OstraneFrameData* RegisterLoadedFrame(OstraneFrameData* frame);
 
-// Keeps an unshared frame so that ReleaseFrame can destroy it. Sets its count to 1.
-void AdoptUnsharedFrame(OstraneFrameData* frame);
+// Keeps an unshared frame so that ReleaseFrame can destroy it, with count 1. False when
+// the set could not grow (the caller then destroys the frame itself).
+bool AdoptUnsharedFrame(OstraneFrameData* frame);
 
 // Number of listed (shared) frames and of kept unshared frames.
 int RegisteredFrameCount();

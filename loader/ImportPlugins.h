@@ -75,4 +75,13 @@ void SurveyChannels(const char* path, AvailableChannelList& list);
 // Frees the plug-in modules and clears the table. Runs at library unload.
 void UnloadImportPlugins();
 
+// initalizeNebuLoader (withManager selects the form with a manager): loads both plug-ins;
+// with a manager and at least one plug-in available, registers the manager and hands it
+// to the plug-ins, giving 0 when a ready plug-in refused it.
+int InitializeLoader(const char* searchPaths, const char* suffix, int value, ZUtils::ThreadManager* manager,
+                     bool withManager);
+// finalizeNebuLoader: unregisters the last registered manager and tells the ready
+// plug-ins to release theirs. The modules stay loaded.
+void FinalizeLoader();
+
 }  // namespace CacheIO
