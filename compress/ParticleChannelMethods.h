@@ -22,6 +22,7 @@ namespace OSTUtils {
 
 template <int D>
 class SGCompressor;
+struct GridBlockOptions;
 
 enum ParticleChannelMethod {
   kChannelRaw = 0,
@@ -52,10 +53,10 @@ bool ExpandChannelBytes(int method, const char* stored, int64_t storedLength, in
                         BitPlaneAssembler* assembler = nullptr);
 
 // Writes a channel of particleCount x words words in the given method, replacing the
-// contents of `stored`. Methods 2 and 3 go through the grid-block writer with its default
-// options (lossy as that codec is). False with a message on failure, or for an unknown
-// method.
+// contents of `stored`. Methods 2 and 3 go through the grid-block writer with
+// `gridOptions`, or its default (lossy) options when null. False with a message on
+// failure, or for an unknown method.
 bool EncodeChannelBytes(int method, const void* channel, int particleCount, int words,
-                        OstArray<char, int64_t>& stored);
+                        OstArray<char, int64_t>& stored, const GridBlockOptions* gridOptions = nullptr);
 
 }  // namespace OSTUtils
