@@ -1,0 +1,13 @@
+#include "tools/volconvert/ConsoleOutput.h"
+
+#include <cstdio>
+
+namespace VolConvert {
+
+void StdoutConsole::write(const std::string& text) {
+  // fwrite, not fputs: a file name may carry any byte, and the text is printed as is.
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
+
+}  // namespace VolConvert

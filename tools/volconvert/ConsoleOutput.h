@@ -1,0 +1,32 @@
+// Where volconvert prints. The program writes to standard output; the tests capture the
+// same bytes in memory.
+#pragma once
+
+#include <string>
+
+namespace VolConvert {
+
+class ConsoleOutput {
+ public:
+  virtual ~ConsoleOutput() = default;
+  virtual void write(const std::string& text) = 0;
+};
+
+// Standard output, flushed after every piece so that a progress line ("| 0...") shows
+// while its frame is still being converted.
+class StdoutConsole : public ConsoleOutput {
+ public:
+  void write(const std::string& text) override;
+};
+
+// Collects everything written (tests).
+class StringConsole : public ConsoleOutput {
+ public:
+  void write(const std::string& text) override { text_ += text; }
+  const std::string& text() const { return text_; }
+
+ private:
+  std::string text_;
+};
+
+}  // namespace VolConvert

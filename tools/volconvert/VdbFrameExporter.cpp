@@ -1,0 +1,127 @@
+#include "tools/volconvert/VdbFrameExporter.h"
+
+#include <mutex>
+#include <new>
+#include <stdexcept>
+
+#include <openvdb/openvdb.h>
+#include <openvdb/io/File.h>
+
+#include "nebloader.h"
+#include "tools/volconvert/DenseFloatTree.h"
+#include "tools/volconvert/FrameTransform.h"
+
+namespace VolConvert {
+
+namespace {
+
+struct GridRow {
+  int channel;
+  const char* name;
+};
+
+// File order. Rows 3..5 and 6..8 are all-or-nothing groups.
+constexpr GridRow kGridTable[] = {
+    {NEB_CHANNEL_SMOKE, "Smoke_ost"},       {NEB_CHANNEL_TEMPERATURE, "Temperature_ost"},
+    {NEB_CHANNEL_FUEL, "Fuel_ost"},         {NEB_CHANNEL_VELOCITY_X, "VelocityX_ost"},
+    {NEB_CHANNEL_VELOCITY_Y, "VelocityY_ost"}, {NEB_CHANNEL_VELOCITY_Z, "VelocityZ_ost"},
+    {NEB_CHANNEL_COLOR_R, "ColorR_ost"},    {NEB_CHANNEL_COLOR_G, "ColorG_ost"},
+    {NEB_CHANNEL_COLOR_B, "ColorB_ost"}};
+constexpr int kGridRows = sizeof(kGridTable) / sizeof(kGridTable[0]);
+
+ExportResult failure(int code, const char* reason) {
+  ExportResult result;
+  result.code = code;
+  result.reason = reason;
+  return result;
+}
+
+}  // namespace
+
+struct VdbFrameExporter::Impl {
+  DenseFloatTree trees[kGridRows];  // per table row, kept for the next frame
+  ExportResult run(const std::string& path, INeb& frame);
+};
+
+VdbFrameExporter::VdbFrameExporter() : impl_(new Impl) {
+  static std::once_flag once;
+  std::call_once(once, [] { openvdb::initialize(); });
+}
+
+VdbFrameExporter::~VdbFrameExporter() = default;
+
+void VdbFrameExporter::releaseCachedTrees() {
+  for (DenseFloatTree& tree : impl_->trees) tree.clear();
+}
+
+ExportResult VdbFrameExporter::exportFrame(const std::string& path, INeb& frame) {
+  try {
+    ExportResult result = impl_->run(path, frame);
+    if (result.code != kExportOk) releaseCachedTrees();
+    return result;
+  } catch (const openvdb::IoError&) {
+    releaseCachedTrees();
+    return failure(kExportWriteFailed, "");
+  } catch (const std::bad_alloc&) {
+    releaseCachedTrees();
+    return failure(kExportOutOfMemory, "Out of memory");
+  } catch (const std::exception& e) {
+    // openvdb::Exception derives from std::exception; its what() names the kind
+    // ("ArithmeticError: ...").
+    releaseCachedTrees();
+    return failure(kExportFailed, e.what());
+  } catch (...) {
+    releaseCachedTrees();
+    return failure(kExportFailed, "Unknown failure");
+  }
+}
+
+ExportResult VdbFrameExporter::Impl::run(const std::string& path, INeb& frame) {
+  bool wanted[kGridRows];
+  for (int i = 0; i < kGridRows; ++i) wanted[i] = frame.hasChannel(kGridTable[i].channel) != 0;
+  const bool velocity = wanted[3] && wanted[4] && wanted[5];
+  const bool colour = wanted[6] && wanted[7] && wanted[8];
+  for (int i = 3; i < 6; ++i) wanted[i] = velocity;
+  for (int i = 6; i < 9; ++i) wanted[i] = colour;
+
+  int size[3] = {0, 0, 0};
+  frame.getGridSize(size);
+
+  // Every channel first: a missing one fails the frame before any grid is built.
+  const float* values[kGridRows] = {};
+  for (int i = 0; i < kGridRows; ++i) {
+    if (!wanted[i]) continue;
+    values[i] = frame.getChannel(kGridTable[i].channel);
+    if (!values[i]) return failure(kExportChannelUnavailable, "");
+  }
+
+  float t[12];
+  frame.getTransform(t);
+  double m[4][4];
+  if (!indexToWorldMatrix(t, m)) return failure(kExportBadTransform, "Singular grid transform");
+  const openvdb::Mat4d matrix(m[0][0], m[0][1], m[0][2], m[0][3], m[1][0], m[1][1], m[1][2], m[1][3], m[2][0],
+                              m[2][1], m[2][2], m[2][3], m[3][0], m[3][1], m[3][2], m[3][3]);
+
+  openvdb::GridCPtrVec grids;
+  for (int i = 0; i < kGridRows; ++i) {
+    if (!wanted[i]) {
+      trees[i].clear();  // keep only what the sequence still uses
+      continue;
+    }
+    trees[i].fill(values[i], size);
+    openvdb::FloatGrid::Ptr grid = openvdb::FloatGrid::create(trees[i].tree());
+    grid->setName(kGridTable[i].name);
+    // Each grid owns its transform object, all made from the same matrix.
+    grid->setTransform(openvdb::math::Transform::createLinearTransform(matrix));
+    grids.push_back(grid);
+  }
+
+  openvdb::MetaMap metadata;
+  metadata.insertMeta("OstraneVDBVer", openvdb::Int32Metadata(0));
+  openvdb::io::File file(path);
+  file.write(grids, metadata);
+  file.close();
+  return ExportResult();
+}
+
+}  // namespace VolConvert
