@@ -115,6 +115,13 @@ class OstParallel {
 
  private:
   void run(bool withHolder, int op, ZUtils::ThreadProgress* progress);
+  // Creates `threads` jobs and, with a manager, hands each to a pool thread; false (and
+  // no jobs) when that failed part-way.
+  bool buildJobs(int threads);
+  void deleteJobs();
+  // Whether the current jobs live on pool threads (else they run inline). Kept apart from
+  // `manager`, which a later setupJobs may pick up while inline jobs still exist.
+  bool jobsOnThreads = false;
   friend class Job;
 };
 
