@@ -13,6 +13,8 @@ namespace platform {
 
 // Shared (exclusive == false) or exclusive lock over the whole file, without waiting.
 // False when another open file description holds a conflicting lock, or on any error.
+// An exclusive lock needs a stream opened for writing ("r+b", "wb", ...); a shared lock
+// needs one opened for reading.
 bool lockFileNoWait(FILE* f, bool exclusive);
 
 // Releases the lock taken by lockFileNoWait on this stream.
