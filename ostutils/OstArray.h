@@ -170,8 +170,11 @@ class OstArrayBase {
       if constexpr (std::is_trivially_copyable<T>::value) {
         const T v = *fill;
         std::fill(data + from, data + to, v);
-      } else {
+      } else if constexpr (std::is_copy_constructible<T>::value) {
         for (S i = from; i < to; ++i) new (static_cast<void*>(data + i)) T(*fill);
+      } else {
+        // Non-copyable elements (particle groups) cannot take a fill value.
+        for (S i = from; i < to; ++i) new (static_cast<void*>(data + i)) T();
       }
     } else if constexpr (!std::is_trivially_default_constructible<T>::value) {
       for (S i = from; i < to; ++i) new (static_cast<void*>(data + i)) T();
