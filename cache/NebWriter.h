@@ -54,12 +54,17 @@ class NebWriter {
   // the version as a reader does (1 for versions 5 .. 2147483646, else 3).
   void setGridCompressor(int dimension);
   // Options for the grid blocks of channels added afterwards (default: the grid-block
-  // writer's defaults).
+  // writer's defaults, lossy).
   void setGridBlockOptions(const OSTUtils::GridBlockOptions& options);
-  // Adds stored channel `channel` (0..31 except 18) from nx*ny*nz floats. False when the
-  // grid size is not set, the channel number is bad or the block cannot be written.
+  // Options for the blocks of a tag-13 particle block (default as above).
+  void setParticleBlockOptions(const OSTUtils::GridBlockOptions& options);
+  // Adds stored channel `channel` (0..31 except 18) from nx*ny*nz floats. The channel is
+  // encoded at once, so set the version, grid size, compressor and options first. False
+  // when the grid size is not set, the channel number is bad or the block cannot be
+  // written.
   bool addChannel(int channel, const float* values);
-  // Adds the packed colour channel 18: one 0x00RRGGBB word per cell, zlib-compressed.
+  // Adds the packed colour channel 18: one 0x00RRGGBB word per cell, zlib-compressed
+  // (set the grid size first).
   bool addPackedColour(const uint32_t* rgb);
   // Appends a grid-data record with the given payload as is (padded with zero bytes to
   // whole int32s) and its length field set to `lengthInts` (-1: the padded payload

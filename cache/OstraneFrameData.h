@@ -142,4 +142,7 @@ class OstraneFrameData : public INeb {
   void DeriveSpeed();
 
   ChannelSlot outOfRangeSlot;
+  // Value pointer of each loaded slot, published once the decode is complete so that
+  // getChannel of a decoded channel needs no lock. Cleared when the slot is released.
+  std::atomic<const float*> publishedValues[kChannelCount] = {};
 };

@@ -1,0 +1,235 @@
+// Grid channels of a frame: decode on demand under the frame's re-entrant spin lock,
+// derived speed (3 from 4, 5, 6) and colour (7, 8, 9 from the packed channel 18).
+//
+// comprData is a sequence of records { int32 channel; int32 L; int32 payload[L] }; a record
+// with L < 1 or the last element ends it. Channel 18's payload is { int64 Z; Z bytes of a
+// zlib stream } inflating to one 0x00RRGGBB word per cell; every other payload is one grid
+// block of L*4 bytes.
+#include <cstring>
+#include <thread>
+
+#include "cache/ChannelBuffer.h"
+#include "cache/OstraneFrameData.h"
+#include "compress/SGCompressor.h"
+#include "compress/ZipBlock.h"
+#include "particles/MTBuildScalarSpeedFromVelocity.h"
+#include "zutils/Report.h"
+#include "zutils/platform/Misc.h"
+
+namespace {
+
+const int kPackedColour = 18;
+const int kSpeed = 3;
+const int kStoredSlack = 4;  // the grid decoder may write up to 4 values past the cells
+
+float inverse255() {
+  const uint32_t bits = 0x3B808081u;  // 1/255 as the colour unpacking has always used it
+  float f;
+  std::memcpy(&f, &bits, sizeof f);
+  return f;
+}
+
+bool usesOneDimensionalCodec(int32_t version) { return version >= 5 && version <= 2147483646; }
+
+}  // namespace
+
+int64_t OstraneFrameData::CellCount() const {
+  if (gridSize[0] < 0 || gridSize[1] < 0 || gridSize[2] < 0) return -1;
+  int64_t xy = 0, cells = 0;
+  if (__builtin_mul_overflow(static_cast<int64_t>(gridSize[0]), static_cast<int64_t>(gridSize[1]), &xy)) return -1;
+  if (__builtin_mul_overflow(xy, static_cast<int64_t>(gridSize[2]), &cells)) return -1;
+  // The buffers hold cells + slack floats and the packed colour cells * 4 bytes.
+  if (cells > INT64_MAX / 8) return -1;
+  return cells;
+}
+
+void OstraneFrameData::LockDecode() {
+  const uint64_t self = ZUtils::platform::currentThreadId();
+  if (decodeOwner.load(std::memory_order_relaxed) == self) {
+    ++decodeDepth;
+    return;
+  }
+  unsigned spins = 0;
+  while (decodeLock.exchange(1, std::memory_order_acquire) != 0) {
+    // A decode can take long on a busy machine; give the processor back now and then so
+    // that the decoding thread (and its workers) can finish.
+    if (++spins % 1024 == 0) std::this_thread::yield();
+  }
+  decodeOwner.store(self, std::memory_order_relaxed);
+  decodeDepth = 1;
+}
+
+void OstraneFrameData::UnlockDecode() {
+  if (--decodeDepth < 1) {
+    decodeDepth = 0;
+    decodeOwner.store(0, std::memory_order_relaxed);
+    decodeLock.exchange(0, std::memory_order_release);
+  }
+}
+
+bool OstraneFrameData::PrepareChannelSlot(int slot, int slack) {
+  if (slot < 0 || slot >= kChannelCount) return false;
+  ReleaseChannelSlot(slot);
+  const int64_t cells = CellCount();
+  if (cells < 0 || slack < 0) return false;
+  ChannelBuffer* buffer = ChannelBuffer::create(gridSize);
+  if (!buffer) return false;
+  // Zero-filled: a grid block need not cover every cell, and the host must never see
+  // leftover heap contents.
+  const float zero = 0.0f;
+  if (!buffer->values.SetSize(cells + slack, &zero, true)) {
+    ZUtils::logReport("[ERROR] Could not allocate %lld values for grid channel %d\n", static_cast<long long>(cells + slack),
+              slot);
+    buffer->release();
+    return false;
+  }
+  ChannelSlot& s = channelSlots[slot];
+  s.holder = buffer;
+  s.loaded = true;
+  s.minimum = ChannelSlot().minimum;
+  s.maximum = ChannelSlot().maximum;
+  return true;
+}
+
+void OstraneFrameData::ReleaseChannelSlot(int slot) {
+  if (slot < 0 || slot >= kChannelCount) return;
+  ChannelSlot& s = channelSlots[slot];
+  publishedValues[slot].store(nullptr, std::memory_order_release);
+  if (s.holder) s.holder->release();
+  s = ChannelSlot();
+}
+
+void OstraneFrameData::DecodeStoredChannel(int channel) {
+  const int64_t cells = CellCount();
+  if (cells < 0 || !comprData) return;
+  const int64_t n = comprDataSzInts;
+  int64_t i = 0;
+  while (i < n - 1) {
+    const int32_t recordChannel = comprData[i];
+    const int64_t length = comprData[i + 1];
+    if (length < 1) return;
+    if (recordChannel != channel) {
+      i += length + 2;
+      continue;
+    }
+    const int32_t* payload = comprData + i + 2;
+    // A record claiming more payload than the data holds is damage, not a short block.
+    const bool fits = length <= n - i - 2;
+    if (!fits || !PrepareChannelSlot(channel, kStoredSlack)) {
+      if (!fits) ZUtils::logReport("Invalid cache file!!!\n");
+      return;
+    }
+    float* out = channelSlots[channel].holder->values.data;
+    bool ok = false;
+    gridDecodeCount.fetch_add(1, std::memory_order_relaxed);
+    if (channel == kPackedColour) {
+      int64_t zipBytes = -1;
+      if (length >= 2) std::memcpy(&zipBytes, payload, sizeof zipBytes);
+      if (zipBytes >= 0 && zipBytes <= (length - 2) * 4) {
+        ok = OSTUtils::InflateBlock(payload + 2, zipBytes, out, cells * 4);
+      }
+    } else if (usesOneDimensionalCodec(version)) {
+      if (!compressorV5) compressorV5 = new (std::nothrow) OSTUtils::SGCompressor<1>(-1);
+      ok = compressorV5 && compressorV5->DecompressBlock(payload, length * 4, out, cells + kStoredSlack);
+    } else {
+      if (!compressorLegacy) compressorLegacy = new (std::nothrow) OSTUtils::SGCompressor<3>(-1);
+      ok = compressorLegacy && compressorLegacy->DecompressBlock(payload, length * 4, out, cells + kStoredSlack);
+    }
+    if (!ok) {
+      ZUtils::logReport("Invalid cache file!!!\n");
+      ReleaseChannelSlot(channel);
+    }
+    return;
+  }
+}
+
+// Splits the decoded packed colour of slot 18 into 7, 8 and 9, then frees slot 18.
+// Colour slots that are already loaded are left alone: their buffers may have been handed
+// out, so they are never replaced.
+void OstraneFrameData::UnpackPackedColour() {
+  const int64_t cells = CellCount();
+  const int colourSlots[3] = {7, 8, 9};
+  const int shifts[3] = {16, 8, 0};
+  bool fresh[3] = {false, false, false};
+  for (int k = 0; k < 3; ++k) {
+    if (channelSlots[colourSlots[k]].loaded) continue;
+    if (!PrepareChannelSlot(colourSlots[k], 0)) {
+      for (int j = 0; j < k; ++j) {
+        if (fresh[j]) ReleaseChannelSlot(colourSlots[j]);
+      }
+      ReleaseChannelSlot(kPackedColour);
+      return;
+    }
+    fresh[k] = true;
+  }
+  const float scale = inverse255();
+  const uint32_t* packed = reinterpret_cast<const uint32_t*>(channelSlots[kPackedColour].holder->values.data);
+  for (int k = 0; k < 3; ++k) {
+    if (!fresh[k]) continue;
+    float* out = channelSlots[colourSlots[k]].holder->values.data;
+    const int shift = shifts[k];
+    for (int64_t i = 0; i < cells; ++i) {
+      out[i] = static_cast<float>((packed[i] >> shift) & 0xFFu) * scale;
+    }
+  }
+  ReleaseChannelSlot(kPackedColour);
+}
+
+void OstraneFrameData::DeriveSpeed() {
+  const int64_t cells = CellCount();
+  if (cells < 0) return;
+  const ChannelSlot& x = GetChannel(4);
+  const ChannelSlot& y = GetChannel(5);
+  const ChannelSlot& z = GetChannel(6);
+  if (!x.loaded || !y.loaded || !z.loaded || !x.holder || !y.holder || !z.holder) return;
+  if (x.holder->values.size < cells || y.holder->values.size < cells || z.holder->values.size < cells) return;
+  if (!PrepareChannelSlot(kSpeed, 0)) return;
+  MTBuildScalarSpeedFromVelocity::build(x.holder->values.data, y.holder->values.data, z.holder->values.data,
+                                        channelSlots[kSpeed].holder->values.data, cells);
+}
+
+OstraneFrameData::ChannelSlot& OstraneFrameData::GetChannel(int channel) {
+  if (channel < 0 || channel >= kChannelCount) return outOfRangeSlot;
+  LockDecode();
+  ChannelSlot& slot = channelSlots[channel];
+  if (!slot.loaded) {
+    if (channel == kPackedColour) {
+      // Decode the packed colour only when some colour slot still needs it.
+      if (!channelSlots[7].loaded || !channelSlots[8].loaded || !channelSlots[9].loaded) {
+        DecodeStoredChannel(kPackedColour);
+        if (slot.loaded) UnpackPackedColour();
+      }
+    } else {
+      DecodeStoredChannel(channel);
+      if (channel == kSpeed && !slot.loaded) DeriveSpeed();
+      // Colour comes from the packed channel; done under the lock so that two threads
+      // asking for colour at once cannot unpack twice.
+      if (!slot.loaded && channel >= 7 && channel <= 9) GetChannel(kPackedColour);
+    }
+  }
+  UnlockDecode();
+  return slot;
+}
+
+const float* OstraneFrameData::getChannel(int channel) {
+  if (channel < 0 || channel >= kChannelCount) return nullptr;
+  const float* published = publishedValues[channel].load(std::memory_order_acquire);
+  if (published) return published;
+  LockDecode();
+  ChannelSlot& slot = GetChannel(channel);
+  const float* values = nullptr;
+  if (slot.loaded && slot.holder) {
+    values = slot.holder->values.data;
+    publishedValues[channel].store(values, std::memory_order_release);
+  }
+  UnlockDecode();
+  return values;
+}
+
+int OstraneFrameData::hasChannel(int channel) {
+  if (channel < 0 || channel > 30 || channel == kPackedColour) return 0;
+  bool present = ((static_cast<uint32_t>(channelMask) >> channel) & 1u) != 0;
+  if (!present && channel >= 7 && channel <= 9) present = ((static_cast<uint32_t>(channelMask) >> 18) & 1u) != 0;
+  if (!present && channel == kSpeed) present = hasChannel(4) && hasChannel(5) && hasChannel(6);
+  return present ? 1 : 0;
+}

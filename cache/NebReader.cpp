@@ -1,0 +1,124 @@
+// ImportNeb: opening, locking and the footer of a nebu2 file; the chunk list and the tag
+// stream are read by NebChunkList.cpp and NebTagStream.cpp.
+//
+// Footer, from the end of the file (E = length):
+//   E-8   8 bytes  "NEBU2OST"
+//   E-12  int32    container version
+//   E-20  int64    data offset (version >= 4)
+//   E-16  int32    data offset (version < 4; negative is refused with status 3)
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "cache/CacheFileLock.h"
+#include "cache/NebImport.h"
+#include "ostutils/Allocation.h"
+#include "zutils/FileAccess.h"
+#include "zutils/Report.h"
+#include "zutils/platform/Misc.h"
+
+namespace {
+
+const char kFooterMagic[8] = {'N', 'E', 'B', 'U', '2', 'O', 'S', 'T'};
+
+FILE* openForReading(const char* path, bool openOnce) {
+  if (openOnce) return ZUtils::openFileUtf8(path, "rb");
+  const int attempts = CacheFileRetryAttempts();
+  for (int attempt = 0; attempt < attempts; ++attempt) {
+    errno = 0;
+    FILE* f = ZUtils::openFileUtf8(path, "rb");
+    if (f) return f;
+    // EINVAL is what a file still being written by another program gives on some systems;
+    // anything else will not get better by waiting.
+    if (errno != EINVAL) return nullptr;
+    ZUtils::platform::sleepMs(CacheFileRetryIntervalMs());
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int OstraneFrameData::ImportNeb(const char* path, bool openOnce, bool headerOnly) {
+  ResetForLoad(headerOnly);
+  comprDataSzInts = 0;
+  frameNumber = 0;
+  if (!path || !*path) return 3;
+
+  FILE* file = openForReading(path, openOnce);
+  if (!file) return 3;
+  if (!LockCacheFile(this, file, path, false)) {
+    std::fclose(file);
+    return 3;
+  }
+
+  bool fileOpen = true;
+  NebFileReader in(file);
+  NebImportContext ctx{*this, in, headerOnly, false};
+  int status = 0;
+  try {
+    in.measure("Failed to seek to EOF!\n");
+    const int64_t end = in.length();
+    char magic[8];
+    in.seek(end - 8, SEEK_SET, "Failed while seeking to nebu2 magic!\n");
+    in.read(magic, 8, "Failed reading nebu2 magic!\n");
+    const bool footerFound = std::memcmp(magic, kFooterMagic, 8) == 0;
+    int64_t dataOffset = 0;
+    if (footerFound) {
+      in.seek(end - 12, SEEK_SET, "Failed to seek to nebu2 version!\n");
+      version = in.readInt32("Failed reading nebu2 version!\n");
+      if (version >= 4) {
+        in.seek(end - 20, SEEK_SET, "Failed seeking to marker chunk!\n");
+        dataOffset = in.readInt64("Failed reading nebu2 data offset!\n");
+      } else {
+        in.seek(end - 16, SEEK_SET, "Failed seeking to marker chunk!\n");
+        dataOffset = in.readInt32("Failed reading nebu2 data offset!\n");
+        if (dataOffset < 0) {
+          ReleaseCacheFile(this, file, path);
+          return 3;
+        }
+      }
+    }
+    in.seek(0, SEEK_SET, nullptr);
+    if (!footerFound) {
+      ZUtils::logReport(
+          "Failed reading the nebu2 file footer!\nThe file is damaged, incomplete or in unsupported file "
+          "format.\nIf the file was saved by Ostrane 2.2 or older, please simulate the scene again, but note "
+          "that the results may differ.\n");
+      ReleaseCacheFile(this, file, path);
+      return 12;
+    }
+
+    ReadNebChunkList(ctx, dataOffset);
+
+    char header[4];
+    in.seek(0, SEEK_SET, nullptr);
+    in.read(header, 4, nullptr);
+    if (std::memcmp(header, "NEBU", 4) != 0) {
+      ZUtils::logReport("no hdr\n");
+      throw IOErrException();
+    }
+    ReadNebTagStream(ctx);
+    ReleaseCacheFile(this, file, path);
+    fileOpen = false;
+
+    if (headerOnly) {
+      OSTUtils::releaseArray(comprData);
+      comprDataSzInts = 0;
+      if (!OSTUtils::newArray(comprData, 1)) throw std::bad_alloc();
+      comprData[0] = 0;
+      comprDataSzInts = 1;
+    }
+  } catch (const IOErrException&) {
+    ZUtils::logReport("OstraneFrameData::ImportNeb broken file. File is: %s\n", path);
+    status = 4;
+  } catch (const std::bad_alloc&) {
+    ZUtils::logReport("OstraneFrameData::ImportNeb bad memory allocation. File is: %s\n", path);
+    status = 4;
+  }
+  if (status != 0) {
+    OSTUtils::releaseArray(comprData);
+    comprDataSzInts = 0;
+    if (fileOpen) ReleaseCacheFile(this, file, path);
+  }
+  return status;
+}
