@@ -1,0 +1,441 @@
+#include "compress/SGCompressor.h"
+
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+#include "compress/EntropyCoder.h"
+#include "compress/ZoneTransforms.h"
+#include "zutils/Report.h"
+
+namespace OSTUtils {
+
+namespace {
+
+const uint16_t kZoneMagic = 0xFC01;
+const uint16_t kZonedMagic = 0xFC02;
+const uint16_t kZonedMagicAlt = 0xFC03;
+const int kScratchInts = 100000;  // per-job scratch kept ready for typical zones
+const int kRunThreshold = 4;
+
+inline uint16_t loadU16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline int32_t loadI32(const unsigned char* p) {
+  return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+                              (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24));
+}
+inline float loadF32(const unsigned char* p) {
+  const uint32_t bits = static_cast<uint32_t>(loadI32(p));
+  float f;
+  std::memcpy(&f, &bits, sizeof(f));
+  return f;
+}
+
+// Takes `bytes` bytes of the zone's stream, or fails when they pass its budget.
+inline const unsigned char* take(SGZone& zone, int64_t bytes) {
+  if (zone.consumed < 0 || bytes > zone.byteBudget - zone.consumed) return nullptr;
+  const unsigned char* p = zone.source + zone.consumed;
+  zone.consumed += bytes;
+  return p;
+}
+
+bool append(OstArray<char, int64_t>& out, const void* bytes, int64_t count) {
+  const int64_t at = out.size;
+  if (!out.SetSize(at + count)) return false;
+  std::memcpy(out.data + at, bytes, static_cast<size_t>(count));
+  return true;
+}
+bool appendU8(OstArray<char, int64_t>& out, uint8_t v) { return append(out, &v, 1); }
+bool appendI32(OstArray<char, int64_t>& out, int32_t v) {
+  const uint32_t u = static_cast<uint32_t>(v);
+  const unsigned char b[4] = {static_cast<unsigned char>(u), static_cast<unsigned char>(u >> 8),
+                              static_cast<unsigned char>(u >> 16), static_cast<unsigned char>(u >> 24)};
+  return append(out, b, 4);
+}
+bool appendF32(OstArray<char, int64_t>& out, float v) {
+  uint32_t u;
+  std::memcpy(&u, &v, sizeof(u));
+  return appendI32(out, static_cast<int32_t>(u));
+}
+
+bool isFiniteBits(float v) {
+  uint32_t u;
+  std::memcpy(&u, &v, sizeof(u));
+  return (u & 0x7F800000u) != 0x7F800000u;
+}
+
+// Raw zone: method 0, every float as it is.
+bool writeRawZone(SGZone& zone) {
+  OstArray<char, int64_t>& out = *zone.compressed;
+  if (!appendU8(out, 0) || !appendI32(out, zone.valueCount)) return false;
+  if (zone.valueCount > 0) {
+    const int64_t at = out.size;
+    if (!out.SetSize(at + 4 * static_cast<int64_t>(zone.valueCount))) return false;
+    unsigned char* p = reinterpret_cast<unsigned char*>(out.data + at);
+    for (int i = 0; i < zone.valueCount; ++i) {
+      uint32_t u;
+      std::memcpy(&u, &zone.values[i], sizeof(u));
+      p[4 * i] = static_cast<unsigned char>(u);
+      p[4 * i + 1] = static_cast<unsigned char>(u >> 8);
+      p[4 * i + 2] = static_cast<unsigned char>(u >> 16);
+      p[4 * i + 3] = static_cast<unsigned char>(u >> 24);
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+template <int D>
+SGCompressor<D>::SGCompressor(int threads, const void* numaLayout, const void* nodeSelection)
+    : OstParallel(nullptr), threadRequest(threads), numaLayout(numaLayout), nodeSelection(nodeSelection) {}
+
+template <int D>
+SGCompressor<D>::~SGCompressor() = default;
+
+template <int D>
+const char* SGCompressor<D>::getName() {
+  return "SGCompressor";
+}
+
+template <int D>
+bool SGCompressor<D>::prepareJobs() {
+  setupJobs(threadRequest, numaLayout, nodeSelection);
+  const int jobs = jobCount > 0 ? jobCount : 1;
+  if (!jobBuffers.SetSize(jobs)) return false;
+  for (int j = 0; j < jobs; ++j) {
+    OstArray<int, int>& scratch = jobBuffers[j];
+    // Fresh 100000-integer storage per block: a huge zone of an earlier block does not
+    // keep its scratch alive. Storage of exactly that size is reused as it is.
+    if (scratch.capacity != kScratchInts) {
+      scratch.Free();
+      if (scratch.SetSize(kScratchInts, nullptr, true)) scratch.SetSize(0);
+    } else {
+      scratch.SetSize(0);
+    }
+  }
+  return true;
+}
+
+template <int D>
+bool SGCompressor<D>::DecompressBlock(const void* block, int64_t availableBytes, float* out, int64_t outCount) {
+  consumed = 0;
+  position = static_cast<const unsigned char*>(block);
+  if (!block || availableBytes < 2 || outCount < 0 || (outCount > 0 && !out)) {
+    ZUtils::logReport("SGCompressor: block of %lld bytes is too short or has no output\n",
+                      static_cast<long long>(availableBytes));
+    return false;
+  }
+  if (!prepareJobs()) {
+    ZUtils::logReport("[ERROR] SGCompressor: job buffers could not be allocated\n");
+    return false;
+  }
+  const unsigned char* p = position;
+  const uint16_t magic = loadU16(p);
+  consumed = 2;
+
+  if (magic == kZoneMagic) {
+    Zone zone;
+    zone.source = p + 2;
+    zone.byteBudget = availableBytes - 2;
+    zone.consumed = 0;
+    zone.values = out;
+    zone.valueCapacity = outCount;
+    zone.ok = DecompressZone(zone, 0);
+    return zone.ok;
+  }
+  if (magic != kZonedMagic && magic != kZonedMagicAlt) {
+    ZUtils::logReport("SGCompressor: unknown block magic 0x%04X\n", magic);
+    return false;
+  }
+
+  if (availableBytes < 4) {
+    ZUtils::logReport("SGCompressor: zone table runs past the block\n");
+    return false;
+  }
+  const int zoneCount = loadU16(p + 2);
+  const int64_t tableEnd = 4 + 8 * static_cast<int64_t>(zoneCount);
+  if (tableEnd > availableBytes) {
+    ZUtils::logReport("SGCompressor: zone table runs past the block\n");
+    return false;
+  }
+  const unsigned char* valueTable = p + 4;
+  const unsigned char* byteTable = valueTable + 4 * zoneCount;
+  const unsigned char* streams = p + tableEnd;
+  consumed = tableEnd;
+  const int64_t streamBytes = availableBytes - tableEnd;
+
+  // The whole table is checked before any zone is touched: entries inside the block and
+  // the output, and non-decreasing so that no two zones share output values (they are
+  // written by different jobs at once) or stream bytes.
+  int64_t lastValue = 0;
+  int64_t lastByte = 0;
+  for (int i = 0; i < zoneCount; ++i) {
+    const int64_t vs = loadI32(valueTable + 4 * i);
+    const int64_t bs = loadI32(byteTable + 4 * i);
+    if (bs < 0 || bs >= streamBytes || vs < 0 || vs >= outCount) {
+      ZUtils::logReport("SGCompressor: zone %d lies outside the block or the output\n", i);
+      return false;
+    }
+    if (vs < lastValue || bs < lastByte) {
+      ZUtils::logReport("SGCompressor: zone %d overlaps the zone before it\n", i);
+      return false;
+    }
+    lastValue = vs;
+    lastByte = bs;
+  }
+
+  if (!zones.SetSize(zoneCount)) {
+    ZUtils::logReport("[ERROR] SGCompressor: zone list could not be allocated\n");
+    return false;
+  }
+  for (int i = 0; i < zoneCount; ++i) {
+    const int64_t vs = loadI32(valueTable + 4 * i);
+    const int64_t bs = loadI32(byteTable + 4 * i);
+    const int64_t ve = i + 1 < zoneCount ? loadI32(valueTable + 4 * (i + 1)) : outCount;
+    const int64_t be = i + 1 < zoneCount ? loadI32(byteTable + 4 * (i + 1)) : streamBytes;
+    Zone& zone = zones[i];
+    zone.values = out + vs;
+    zone.source = streams + bs;
+    zone.consumed = 0;
+    zone.byteBudget = be - bs;
+    zone.valueCapacity = ve - vs;
+    zone.ok = false;
+    // The zone's own magic is skipped unread (files carry other values there).
+    zone.consumed = 2;
+  }
+  if (zoneCount > 0) runJobs(1);
+  return true;
+}
+
+template <int D>
+bool SGCompressor<D>::DecompressZone(Zone& zone, int jobIndex) {
+  if (jobIndex < 0 || jobIndex >= jobBuffers.size || !zone.source) return false;
+  const unsigned char* p = take(zone, 1);
+  if (!p) {
+    ZUtils::logReport("SGCompressor: zone stream ends before its method\n");
+    return false;
+  }
+  const int method = *p;
+  if (method == 0 || method == 1) {
+    const unsigned char* h = take(zone, method == 0 ? 4 : 8);
+    if (!h) {
+      ZUtils::logReport("SGCompressor: zone header runs past its stream\n");
+      return false;
+    }
+    const int64_t n = loadI32(h);
+    if (n < 0 || n > zone.valueCapacity) {
+      ZUtils::logReport("SGCompressor: zone of %lld values, room for %lld\n", static_cast<long long>(n),
+                        static_cast<long long>(zone.valueCapacity));
+      return false;
+    }
+    if (method == 1) {
+      const float v = loadF32(h + 4);
+      for (int64_t i = 0; i < n; ++i) zone.values[i] = v;
+      return true;
+    }
+    const unsigned char* raw = take(zone, 4 * n);
+    if (!raw) {
+      ZUtils::logReport("SGCompressor: raw zone runs past its stream\n");
+      return false;
+    }
+    if (n > 0) std::memcpy(zone.values, raw, static_cast<size_t>(4 * n));
+    return true;
+  }
+  if (method != 2) {
+    ZUtils::logReport("SGCompressor: unknown zone method %d\n", method);
+    return false;
+  }
+
+  const int headerBytes = D == 3 ? 25 : 17;  // after the method byte
+  const unsigned char* h = take(zone, headerBytes);
+  if (!h) {
+    ZUtils::logReport("Can't allocate %d MB for decompression\n", 0);
+    return false;
+  }
+  int64_t extent[3] = {loadI32(h), 1, 1};
+  if (D == 3) {
+    extent[1] = loadI32(h + 4);
+    extent[2] = loadI32(h + 8);
+  }
+  h += 4 * D;
+  const float scale = loadF32(h);
+  float offset = loadF32(h + 4);
+  const int base = loadI32(h + 8);
+  const int passes = h[12];
+  if (offset > 0.0f && offset < 1e-20f) offset = 0.0f;
+
+  // The value count is checked against the zone's room before anything is sized by it.
+  int64_t n = 1;
+  for (int a = 0; a < D; ++a) {
+    if (extent[a] < 0) {
+      ZUtils::logReport("SGCompressor: negative zone extent\n");
+      return false;
+    }
+  }
+  for (int a = 0; a < D; ++a) {
+    if (extent[a] == 0) {
+      n = 0;
+      break;
+    }
+    if (extent[a] > zone.valueCapacity / n) {
+      n = -1;
+      break;
+    }
+    n *= extent[a];
+  }
+  if (n < 0 || n > INT_MAX) {
+    ZUtils::logReport("SGCompressor: quantized zone larger than its room of %lld values\n",
+                      static_cast<long long>(zone.valueCapacity));
+    return false;
+  }
+  if (n == 0) {
+    if (passes > 0) {
+      ZUtils::logReport("SGCompressor: empty quantized zone with %d differencing passes\n", passes);
+      return false;
+    }
+    return true;
+  }
+
+  OstArray<int, int>& scratch = jobBuffers[jobIndex];
+  if (!scratch.SetSize(static_cast<int>(n), nullptr, true)) {
+    ZUtils::logReport("Can't allocate %d MB for decompression\n", static_cast<int>(n / 1048576));
+    return false;
+  }
+  int* q = scratch.data;
+  EntropyCoder coder;
+  if (!InitDecoder(coder, zone.source + zone.consumed, zone.byteBudget - zone.consumed)) return false;
+  if (!DecodeAndExpand(coder, q, n, base)) {
+    ZUtils::logReport("SGCompressor: coded sequence of the zone is damaged or cut short\n");
+    return false;
+  }
+  zone.consumed += (coder.bitPos + 7) / 8;
+
+  if (D == 1) {
+    IntegrateLine(q, n, passes);
+  } else {
+    IntegrateBox(q, static_cast<int>(extent[0]), static_cast<int>(extent[1]), static_cast<int>(extent[2]), passes);
+  }
+  Dequantize(q, n, scale, offset, zone.values);
+  return true;
+}
+
+template <int D>
+bool SGCompressor<D>::CompressZone(Zone& zone) {
+  if (!zone.compressed) return false;
+  OstArray<char, int64_t>& out = *zone.compressed;
+  out.SetSize(0);
+  const int count = zone.valueCount;
+  if (count < 0 || (count > 0 && !zone.values) || zone.diffPasses < 0 || zone.diffPasses > 255) {
+    ZUtils::logReport("SGCompressor: zone to compress has invalid parameters\n");
+    return false;
+  }
+  if (D == 3 && static_cast<int64_t>(zone.box[0]) * zone.box[1] * zone.box[2] != count) {
+    ZUtils::logReport("SGCompressor: zone box does not hold its values\n");
+    return false;
+  }
+  const unsigned char magic[2] = {0x01, 0xFC};
+  if (!append(out, magic, 2)) return false;
+
+  // Minimum and maximum; an infinity or a NaN ends the scan with both at 0, which stores
+  // the zone as zeros.
+  float lo = count > 0 ? zone.values[0] : 0.0f;
+  float hi = lo;
+  for (int i = 0; i < count; ++i) {
+    const float v = zone.values[i];
+    if (!isFiniteBits(v)) {
+      lo = hi = 0.0f;
+      break;
+    }
+    lo = v < lo ? v : lo;
+    hi = v > hi ? v : hi;
+  }
+  if (std::fabs(lo - hi) < 1e-20f) {
+    return appendU8(out, 1) && appendI32(out, count) && appendF32(out, lo);
+  }
+  if (zone.precisionBits >= 20) return writeRawZone(zone);
+
+  float rangeMin = zone.rangeMin;
+  float rangeMax = zone.rangeMax;
+  if (rangeMin == 3.4028235e38f || rangeMax == -3.4028235e38f) {
+    rangeMin = lo;
+    rangeMax = hi;
+    zone.rangeMin = lo;
+    zone.rangeMax = hi;
+  }
+  if (!zone.quantized.SetSize(count, nullptr, true)) {
+    ZUtils::logReport("Can't allocate %d MB for compression\n", count / 1048576);
+    return false;
+  }
+  const float scale = zone.precisionBits < 1 ? 1.0f / zone.quantStep
+                                             : std::ldexp(1.0f, zone.precisionBits) / (rangeMax - rangeMin);
+  int* q = zone.quantized.data;
+  // Steps that would not fit an integer (a preset range far from the values, a tiny step)
+  // leave the zone raw rather than wrapping.
+  bool fits = std::isfinite(scale) && scale != 0.0f;
+  for (int i = 0; fits && i < count; ++i) {
+    const float x = std::roundf((zone.values[i] - rangeMin) * scale);
+    if (!(std::fabs(x) < 1073741824.0f)) fits = false;
+    else q[i] = static_cast<int>(x);
+  }
+  if (fits) {
+    if (D == 1) {
+      DifferenceLine(q, count, zone.diffPasses);
+    } else {
+      DifferenceBox(q, zone.box[0], zone.box[1], zone.box[2], zone.diffPasses);
+    }
+    int64_t qlo = 0;
+    int64_t qhi = 0;
+    if (count > 0) qlo = qhi = q[0];
+    for (int i = 1; i < count; ++i) {
+      qlo = q[i] < qlo ? q[i] : qlo;
+      qhi = q[i] > qhi ? q[i] : qhi;
+    }
+    // Run entries are negative: every value less the base must stay non-negative.
+    fits = qhi - qlo <= INT_MAX;
+    if (fits) {
+      const int base = static_cast<int>(qlo);
+      bool ok = appendU8(out, 2);
+      if (D == 3) {
+        ok = ok && appendI32(out, zone.box[0]) && appendI32(out, zone.box[1]) && appendI32(out, zone.box[2]);
+      } else {
+        ok = ok && appendI32(out, count);
+      }
+      ok = ok && appendF32(out, scale) && appendF32(out, rangeMin) && appendI32(out, base) &&
+           appendU8(out, static_cast<uint8_t>(zone.diffPasses & 0xFF));
+      if (!ok) return false;
+      for (int i = 0; i < count; ++i) q[i] = static_cast<int>(static_cast<uint32_t>(q[i]) - static_cast<uint32_t>(base));
+      const int64_t folded = FoldRuns(q, count, kRunThreshold);
+      EntropyCoder coder;
+      return Encode(coder, q, folded, out) > 0;
+    }
+  }
+  out.SetSize(2);
+  return writeRawZone(zone);
+}
+
+template <int D>
+bool SGCompressor<D>::CompressZones() {
+  if (!prepareJobs()) return false;
+  for (int i = 0; i < zones.size; ++i) zones[i].ok = false;
+  if (zones.size > 0) runJobs(0);
+  bool all = true;
+  for (int i = 0; i < zones.size; ++i) all = all && zones[i].ok;
+  return all;
+}
+
+template <int D>
+void SGCompressor<D>::processJob(Job* job) {
+  const int jobs = jobCount > 0 ? jobCount : 1;
+  for (int z = job->index; z < zones.size; z += jobs) {
+    if (job->op == 0) {
+      zones[z].ok = CompressZone(zones[z]);
+    } else if (job->op == 1) {
+      zones[z].ok = DecompressZone(zones[z], job->index);
+    }
+  }
+}
+
+template class SGCompressor<1>;
+template class SGCompressor<3>;
+
+}  // namespace OSTUtils

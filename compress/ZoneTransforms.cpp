@@ -1,0 +1,96 @@
+#include "compress/ZoneTransforms.h"
+
+namespace OSTUtils {
+
+namespace {
+
+// Wrap-around views of the quantized values (signed overflow would be undefined).
+inline uint32_t* asUnsigned(int* q) { return reinterpret_cast<uint32_t*>(q); }
+
+// Along X a line is a row and is summed serially; along Y and Z whole rows / planes are
+// added to their neighbours, so the innermost loops run over contiguous cells and vectorise.
+
+// Rows (X axis): a running sum per row.
+void integrateRows(uint32_t* u, int64_t rows, int64_t x, int p) {
+  for (int64_t r = 0; r < rows; ++r) {
+    uint32_t* row = u + r * x;
+    uint32_t acc = row[p - 1];
+    for (int64_t j = p; j < x; ++j) {
+      acc += row[j];
+      row[j] = acc;
+    }
+  }
+}
+
+// Planes of `rowLen` cells: plane j += plane j-1 for j = p .. count-1, in `groups` groups.
+void integratePlanes(uint32_t* u, int64_t groups, int64_t count, int64_t rowLen, int p) {
+  for (int64_t g = 0; g < groups; ++g) {
+    uint32_t* first = u + g * count * rowLen;
+    for (int64_t j = p; j < count; ++j) {
+      uint32_t* cur = first + j * rowLen;
+      const uint32_t* prev = cur - rowLen;
+      for (int64_t i = 0; i < rowLen; ++i) cur[i] += prev[i];
+    }
+  }
+}
+
+void differenceRows(uint32_t* u, int64_t rows, int64_t x, int p) {
+  for (int64_t r = 0; r < rows; ++r) {
+    uint32_t* row = u + r * x;
+    for (int64_t j = x - 1; j >= p; --j) row[j] -= row[j - 1];
+  }
+}
+
+void differencePlanes(uint32_t* u, int64_t groups, int64_t count, int64_t rowLen, int p) {
+  for (int64_t g = 0; g < groups; ++g) {
+    uint32_t* first = u + g * count * rowLen;
+    for (int64_t j = count - 1; j >= p; --j) {
+      uint32_t* cur = first + j * rowLen;
+      const uint32_t* prev = cur - rowLen;
+      for (int64_t i = 0; i < rowLen; ++i) cur[i] -= prev[i];
+    }
+  }
+}
+
+}  // namespace
+
+void DifferenceLine(int* q, int64_t n, int passes) {
+  uint32_t* u = asUnsigned(q);
+  for (int p = 1; p <= passes; ++p) {
+    for (int64_t j = n - 1; j >= p; --j) u[j] -= u[j - 1];
+  }
+}
+
+void IntegrateLine(int* q, int64_t n, int passes) {
+  uint32_t* u = asUnsigned(q);
+  for (int p = passes; p >= 1; --p) {
+    if (n > p) integrateRows(u, 1, n, p);
+  }
+}
+
+void DifferenceBox(int* q, int x, int y, int z, int passes) {
+  uint32_t* u = asUnsigned(q);
+  const int64_t X = x, Y = y, Z = z;
+  for (int p = 1; p <= passes; ++p) {
+    if (Z > p) differencePlanes(u, 1, Z, X * Y, p);
+    if (Y > p) differencePlanes(u, Z, Y, X, p);
+    if (X > p) differenceRows(u, Y * Z, X, p);
+  }
+}
+
+void IntegrateBox(int* q, int x, int y, int z, int passes) {
+  uint32_t* u = asUnsigned(q);
+  const int64_t X = x, Y = y, Z = z;
+  for (int p = passes; p >= 1; --p) {
+    if (X > p) integrateRows(u, Y * Z, X, p);
+    if (Y > p) integratePlanes(u, Z, Y, X, p);
+    if (Z > p) integratePlanes(u, 1, Z, X * Y, p);
+  }
+}
+
+void Dequantize(const int* q, int64_t n, float scale, float offset, float* values) {
+  const float r = 1.0f / scale;
+  for (int64_t i = 0; i < n; ++i) values[i] = static_cast<float>(q[i]) * r + offset;
+}
+
+}  // namespace OSTUtils
