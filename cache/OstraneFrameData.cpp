@@ -128,9 +128,14 @@ IOstranePrtGroup* OstraneFrameData::getParticleGroup(int n) {
 
 IOstranePrtGroup* OstraneFrameData::findParticleGroup(const char* name) {
   const char* wanted = name ? name : "";
+  const size_t wantedLength = std::strlen(wanted);
   for (int i = 0; i < groups.size; ++i) {
-    const char* own = groups[i].name.size > 0 ? groups[i].name.data : "";
-    if (std::strcmp(own, wanted) == 0) return &groups[i];
+    // Names read from a file may hold NUL bytes: compare the whole stored name.
+    const OSTUtils::OstArray<char, int>& own = groups[i].name;
+    const size_t ownLength = own.size > 0 ? static_cast<size_t>(own.size - 1) : 0;
+    if (ownLength == wantedLength && (ownLength == 0 || std::memcmp(own.data, wanted, ownLength) == 0)) {
+      return &groups[i];
+    }
   }
   return nullptr;
 }
