@@ -65,11 +65,13 @@ TEST(PlatformModule, LoadsFindsAndFrees) {
   freeModule(m);
 }
 
-TEST(PlatformModule, MissingModuleIsNullWithReason) {
+TEST(PlatformModule, MissingModuleIsNullAndSilent) {
   ReportCapture capture;
   TempDir dir;
+  ASSERT_TRUE(dir.touch("vdbport.so", "not an ELF file"));
   EXPECT_EQ(loadModule((dir / "vdbport.so").c_str()), nullptr);
-  EXPECT_NE(capture.text().find("vdbport.so"), std::string::npos);
+  EXPECT_EQ(loadModule((dir / "f3dport.so").c_str()), nullptr);
+  EXPECT_EQ(capture.text(), "");
   EXPECT_EQ(loadModule(nullptr), nullptr);
   EXPECT_EQ(findModuleSymbol(nullptr, "x"), nullptr);
   freeModule(nullptr);

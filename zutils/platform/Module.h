@@ -5,7 +5,7 @@ namespace ZUtils {
 namespace platform {
 
 // Loads a shared module (all symbols resolved now, none exported to later modules).
-// Null when it cannot be loaded; the loader's reason goes to logReport.
+// Null when it cannot be loaded; nothing is reported (plug-ins are optional).
 void* loadModule(const char* path);
 
 // Address of an exported symbol, or null (also for a null module or name).

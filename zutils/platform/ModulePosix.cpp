@@ -2,19 +2,13 @@
 
 #include <dlfcn.h>
 
-#include "zutils/Report.h"
-
 namespace ZUtils {
 namespace platform {
 
 void* loadModule(const char* path) {
   if (!path || !*path) return nullptr;
-  void* module = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-  if (!module) {
-    const char* why = dlerror();
-    logReport("Could not load module %s: %s\n", path, why ? why : "unknown reason");
-  }
-  return module;
+  // Silent on failure: callers probe for optional plug-ins, and a missing one is normal.
+  return dlopen(path, RTLD_NOW | RTLD_LOCAL);
 }
 
 void* findModuleSymbol(void* module, const char* name) {
