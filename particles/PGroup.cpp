@@ -157,7 +157,10 @@ void* PGroup::allocateChannel(int slot) {
     rec.ready.store(0, std::memory_order_release);
     return nullptr;
   }
-  if (slot == ParticleSlotLayout::kIdSlot) idsCheckedAscending = 0;
+  if (slot == ParticleSlotLayout::kIdSlot) {
+    idsCheckedAscending = 0;
+    idOrderChecked = 0;
+  }
   rec.ready.store(length > 0 ? 1 : 0, std::memory_order_release);
   return rec.expanded.data;
 }

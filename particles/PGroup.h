@@ -116,8 +116,11 @@ class PGroup : public IOstranePrtGroup {
   // The owning frame, seen through its public interface (grid velocity fallback).
   INeb* owner = nullptr;
   // Set under groupLock once the identifiers were found ascending, so later lookups skip
-  // the check. Cleared when slot 10 is rewritten.
+  // the check. Both flags are cleared when slot 10 is rewritten.
   int idsCheckedAscending = 0;
+  // Set under groupLock once every entry of a non-empty idOrder was found to name a
+  // particle that has an identifier.
+  int idOrderChecked = 0;
 
  private:
   bool gridVelocity(int particle, float out[3]);

@@ -50,8 +50,13 @@ bool PGroup::ensureIdOrder() {
   if (count <= 0) return false;
   if (idOrder.size > 0) {
     // An index made elsewhere (the reader builds one while loading) is kept when it covers
-    // exactly the identifiers there are; entries are range-checked at lookup.
-    if (idOrder.size == count) {
+    // exactly the identifiers there are and names only existing particles.
+    bool usable = idOrder.size == count;
+    for (int i = 0; usable && !idOrderChecked && i < idOrder.size; ++i) {
+      usable = idOrder.data[i] >= 0 && idOrder.data[i] < count;
+    }
+    if (usable) {
+      idOrderChecked = 1;
       idOrder.ids = ids;
       return true;
     }
@@ -77,6 +82,7 @@ bool PGroup::ensureIdOrder() {
     idOrder.Free();
     return false;
   }
+  idOrderChecked = 1;
   return true;
 }
 
