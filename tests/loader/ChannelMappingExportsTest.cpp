@@ -33,9 +33,12 @@ TEST(ComposeMappings, BufferRuleWholeCutAndUntouched) {
   EXPECT_STREQ(small, "2,density");
 
   // Exactly the text length: one byte short for the NUL.
-  char exact[24];
+  // Exactly the text length: one byte short for the NUL. One more and it fits.
+  char exact[25];
   EXPECT_EQ(nebComposeChannelMappingsString(exact, 24, channels, names, 2), 0);
-  EXPECT_STREQ(exact, "2,density;1,temperatur");
+  EXPECT_STREQ(exact, "2,density;1,temperature");
+  EXPECT_EQ(nebComposeChannelMappingsString(exact, 25, channels, names, 2), 1);
+  EXPECT_STREQ(exact, "2,density;1,temperature;");
 
   char untouched[4] = {'a', 'b', 'c', 0};
   EXPECT_EQ(nebComposeChannelMappingsString(untouched, 0, channels, names, 2), 0);

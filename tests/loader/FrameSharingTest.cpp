@@ -56,7 +56,7 @@ TEST_F(FrameSharing, SameUnchangedFileIsOneObjectCountedTwice) {
   EXPECT_EQ(reports.count(" 2, I:0, " + path + "\n"), 1) << reports.text();
   EXPECT_TRUE(a->hasChannel(2));
   ASSERT_NE(a->getChannel(2), nullptr);
-  EXPECT_FLOAT_EQ(a->getChannel(2)[3], 0.75f);
+  EXPECT_NEAR(a->getChannel(2)[3], 0.75f, 1e-3f);  // lossy grid codec
 
   deleteINeb(a);
   EXPECT_EQ(reports.count("refCount-- "), 1);
@@ -214,10 +214,9 @@ TEST_F(FrameSharing, FailedLoadsGiveNullAndRegisterNothing) {
   ASSERT_TRUE(loadertest::writeText(noFooter, bytes.substr(0, bytes.size() - 8)));
   EXPECT_EQ(newINeb(noFooter.c_str()), nullptr);
 
-  // Broken in the middle: header intact, data overwritten.
+  // Broken in the middle: the second half is gone, the footer still points into it.
   std::string broken = dir.file("broken_0001.neb");
-  std::string damaged = bytes;
-  for (size_t i = 8; i + 24 < damaged.size(); ++i) damaged[i] = static_cast<char>(0xff);
+  std::string damaged = bytes.substr(0, bytes.size() / 2) + bytes.substr(bytes.size() - 16);
   ASSERT_TRUE(loadertest::writeText(broken, damaged));
   EXPECT_EQ(newINeb(broken.c_str()), nullptr);
   EXPECT_EQ(newINebMaxVox(broken.c_str(), -1, true), nullptr);

@@ -37,7 +37,7 @@ TEST(ConcurrentFrames, NewAndDeleteFromSeveralThreads) {
           ++failures;
         } else {
           const float* values = a->getChannel(2);
-          if (!values || values[63] != 63.0f) ++failures;
+          if (!values || values[63] < 62.9f || values[63] > 63.1f) ++failures;  // lossy codec
         }
         deleteINeb(header);
         deleteINeb(b);
