@@ -117,6 +117,10 @@ struct PosixThreadManager::Worker {
   platform::CpuMask pinMask;
   // Only the worker thread touches these.
   int appliedPriority = -1;
+  // The request this worker was last claimed for (guarded by the manager lock): a worker
+  // that finishes its piece early is not claimed again by the same batch, so a batch
+  // really has `count` threads at once (pieces may wait for each other).
+  uint64_t batch = 0;
   bool pinned = false;
 };
 
@@ -236,13 +240,14 @@ void PosixThreadManager::threadMain(void* arg) {
   debugPrint("[WinThreadManager] Thread is terminating\n");
 }
 
-PosixThreadManager::Worker* PosixThreadManager::createWorker() {
+PosixThreadManager::Worker* PosixThreadManager::createWorker(uint64_t batch) {
   Worker* w = new (std::nothrow) Worker;
   if (!w) {
     logReport("[ERROR] Could not allocate a worker thread record\n");
     return nullptr;
   }
   w->manager = this;
+  w->batch = batch;
   w->state.store(kStarting);
   try {
     threads_.append() = w;
@@ -262,13 +267,17 @@ PosixThreadManager::Worker* PosixThreadManager::createWorker() {
   return w;
 }
 
-PosixThreadManager::Worker* PosixThreadManager::getWorker() {
+PosixThreadManager::Worker* PosixThreadManager::getWorker(uint64_t batch) {
   for (int i = 0; i < threads_.size(); ++i) {
     Worker* w = threads_.at(i);
+    if (w->batch == batch) continue;
     int expected = kIdle;
-    if (w->state.compare_exchange_strong(expected, kClaimed)) return w;
+    if (w->state.compare_exchange_strong(expected, kClaimed)) {
+      w->batch = batch;
+      return w;
+    }
   }
-  return createWorker();
+  return createWorker(batch);
 }
 
 void PosixThreadManager::gatherNumaNodes() {
@@ -322,9 +331,10 @@ int PosixThreadManager::runOnThreads(int count, ThreadProcedure* procedure, Thre
       c->pending.store(n);
       c->event.reset();
 
+      const uint64_t batchId = ++lastBatch_;
       int nodeCounter = 0;
       for (int i = 0; i < n; ++i) {
-        Worker* w = getWorker();
+        Worker* w = getWorker(batchId);
         if (!w) break;
         w->procedure = procedure;
         w->status = &procedure->statusCell;
@@ -397,7 +407,7 @@ int PosixThreadManager::runProcedure(ThreadProcedure* procedure, int parameter) 
   if (!procedure) return -1;
   platform::ScopedLock lock(lock_);
   try {
-    Worker* w = getWorker();
+    Worker* w = getWorker(++lastBatch_);
     if (!w) return -1;
     w->single = procedure;
     w->parameter = parameter;

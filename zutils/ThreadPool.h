@@ -50,8 +50,8 @@ class PosixThreadManager : public ThreadManager {
   enum { kMaxNumaNodes = 64 };
 
  private:
-  Worker* getWorker();
-  Worker* createWorker();
+  Worker* getWorker(uint64_t batch);
+  Worker* createWorker(uint64_t batch);
   void gatherNumaNodes();
   static void releaseWorker(Worker* w);
   static void post(Worker* w, int command);
@@ -62,6 +62,7 @@ class PosixThreadManager : public ThreadManager {
   int usedNodeCount_ = 0;
   int totalProcessors_ = 0;
   int nodeCount_ = -1;
+  uint64_t lastBatch_ = 0;  // guarded by lock_
   SequenceBlockList<Worker*, 10> threads_;
   SequenceBlockList<Completion, 10> completions_;
   platform::CriticalSection lock_;
