@@ -152,45 +152,84 @@ int64_t Encode(EntropyCoder& st, const int* values, int64_t count, OstArray<char
   WordWriter writer(out, st.outputLimit);
 
   bool fixedWidth = count == 0 || count > INT_MAX;  // rates are 32-bit counters
+  // Symbols (value - lo) present, ascending, when the range is too wide for per-value
+  // counters: the table is then counted from a sorted copy. Both ways give the same table.
+  uint32_t* present = nullptr;
+  int64_t wordCount = static_cast<int64_t>(range);
   if (!fixedWidth) {
-    EncodeScratch scratch;
-    if (!newZeroedArray(scratch.rates, range)) {
-      ZUtils::logReport("Encode newZeroedArray rates failed!\n");
-      return 0;
-    }
-    for (int64_t i = 0; i < count; ++i) ++scratch.rates[static_cast<int64_t>(values[i]) - lo];
     int n = 0;
-    for (uint64_t k = 0; k < range; ++k) n += scratch.rates[k] != 0;
-    if (!newArray(st.srt, static_cast<uint64_t>(n))) {
-      ZUtils::logReport("Encode newArray srt failed!\n");
-      return 0;
+    const bool dense = range <= std::max<uint64_t>(uint64_t(1) << 16, 4 * static_cast<uint64_t>(count));
+    if (dense) {
+      EncodeScratch scratch;
+      if (!newZeroedArray(scratch.rates, range)) {
+        ZUtils::logReport("Encode newZeroedArray rates failed!\n");
+        return 0;
+      }
+      for (int64_t i = 0; i < count; ++i) ++scratch.rates[static_cast<int64_t>(values[i]) - lo];
+      for (uint64_t k = 0; k < range; ++k) n += scratch.rates[k] != 0;
+      if (!newArray(st.srt, static_cast<uint64_t>(n))) {
+        ZUtils::logReport("Encode newArray srt failed!\n");
+        return 0;
+      }
+      int at = 0;
+      for (uint64_t k = 0; k < range; ++k) {
+        if (scratch.rates[k]) st.srt[at++] = CodeEntry{static_cast<int>(k), static_cast<int>(scratch.rates[k])};
+      }
+    } else {
+      if (!newArray(present, static_cast<uint64_t>(count))) {
+        ZUtils::logReport("Encode newZeroedArray rates failed!\n");
+        return 0;
+      }
+      for (int64_t i = 0; i < count; ++i) present[i] = static_cast<uint32_t>(static_cast<int64_t>(values[i]) - lo);
+      std::sort(present, present + count);
+      for (int64_t i = 0; i < count; ++i) n += i == 0 || present[i] != present[i - 1];
+      if (!newArray(st.srt, static_cast<uint64_t>(n))) {
+        ZUtils::logReport("Encode newArray srt failed!\n");
+        releaseArray(present);
+        return 0;
+      }
+      // srt symbols are positions in `present` (compacted below); the real symbol is
+      // written to the table from there.
+      int at = -1;
+      for (int64_t i = 0; i < count; ++i) {
+        if (i == 0 || present[i] != present[i - 1]) {
+          ++at;
+          present[at] = present[i];
+          st.srt[at] = CodeEntry{at, 0};
+        }
+        ++st.srt[at].rate;
+      }
+      wordCount = n;
     }
-    int at = 0;
-    for (uint64_t k = 0; k < range; ++k) {
-      if (scratch.rates[k]) st.srt[at++] = CodeEntry{static_cast<int>(k), static_cast<int>(scratch.rates[k])};
-    }
-    releaseArray(scratch.rates);
     st.count = n;
     // Highest rate first; equal rates by ascending symbol so the output is reproducible.
     std::sort(st.srt, st.srt + n, [](const CodeEntry& a, const CodeEntry& b) {
       return a.rate != b.rate ? a.rate > b.rate : a.symbol < b.symbol;
     });
-    if (!newZeroedArray(st.val2code, range)) {
+    if (!newZeroedArray(st.val2code, static_cast<uint64_t>(wordCount))) {
       ZUtils::logReport("Encode newZeroedArray val2code failed!\n");
       st.release();
+      releaseArray(present);
       return 0;
     }
     if (!newArray(st.tree, 2 * static_cast<uint64_t>(n))) {
       ZUtils::logReport("Encode newArray tree failed!\n");
       st.release();
+      releaseArray(present);
       return 0;
     }
+    // Code word of a value: by symbol, or by its position among the present symbols.
+    auto wordOf = [&](int v) -> const CodeWord& {
+      const uint32_t sym = static_cast<uint32_t>(static_cast<int64_t>(v) - lo);
+      if (!present) return st.val2code[sym];
+      return st.val2code[std::lower_bound(present, present + n, sym) - present];
+    };
     int maxDepth = 0;
     if (!BuildCodeTree(st.srt, n, static_cast<uint64_t>(count), st.tree, st.nextFree, st.val2code, maxDepth)) {
       fixedWidth = true;  // words beyond 64 bits: store the values as they are
     } else {
       uint64_t codedBits = 0;
-      for (int64_t i = 0; i < count; ++i) codedBits += st.val2code[static_cast<int64_t>(values[i]) - lo].length;
+      for (int64_t i = 0; i < count; ++i) codedBits += wordOf(values[i]).length;
       fixedWidth = rawBytes < static_cast<int64_t>(n / 4) + static_cast<int64_t>(codedBits / 8) + 10;
     }
     if (!fixedWidth) {
@@ -209,16 +248,18 @@ int64_t Encode(EntropyCoder& st, const int* values, int64_t count, OstArray<char
           writer.put(static_cast<uint32_t>(st.srt[k].rate), rateBits);
         }
         previous = st.srt[k].rate;
-        writer.put(static_cast<uint32_t>(st.srt[k].symbol), t);
+        const int symbol = st.srt[k].symbol;
+        writer.put(present ? present[symbol] : static_cast<uint32_t>(symbol), t);
       }
       for (int64_t i = 0; i < count && !writer.limitReached(); ++i) {
-        const CodeWord& w = st.val2code[static_cast<int64_t>(values[i]) - lo];
+        const CodeWord& w = wordOf(values[i]);
         writer.put(w.code, w.length);
       }
       // The coded form reached the size of the fixed-width form: store that instead.
       fixedWidth = writer.limitReached();
     }
   }
+  releaseArray(present);
   if (fixedWidth) {
     writer.restart(start);
     st.count = t;
