@@ -124,15 +124,6 @@ int64_t Encode(EntropyCoder& st, const int* values, int64_t count, OstArray<char
   const int64_t start = out.size;
   if (count < 0 || (count > 0 && !values)) return 0;
 
-  // Room for a typical zone up front; the words grow it further when needed.
-  if (out.capacity - start < 100000) {
-    if (!out.SetSize(start + 100000)) {
-      ZUtils::logReport("Encode output buffer failed!\n");
-      return 0;
-    }
-    out.SetSize(start);
-  }
-
   int64_t lo = 0;
   int64_t hi = 0;
   if (count > 0) {
@@ -148,6 +139,16 @@ int64_t Encode(EntropyCoder& st, const int* values, int64_t count, OstArray<char
   const int t = std::min(significantBits(range), 32);
   const int64_t rawBytes = static_cast<int64_t>((static_cast<unsigned __int128>(count) * t) / 8);
   st.outputLimit = start + 8 + rawBytes;
+  // Room for the longest output up front (the table form stops at the limit, one word
+  // past it at most; the fixed-width form is 5 bytes of header and rawBytes + 1 of values,
+  // padded to a word), so the words are appended without regrowth.
+  if (out.capacity < st.outputLimit + 8) {
+    if (!out.SetSize(st.outputLimit + 8, nullptr, true)) {
+      ZUtils::logReport("Encode output buffer failed!\n");
+      return 0;
+    }
+    out.SetSize(start);
+  }
   st.output = &out;
   WordWriter writer(out, st.outputLimit);
 
