@@ -4,6 +4,18 @@
 
 namespace VolConvert {
 
+namespace {
+
+// Narrowing through a volatile store. GCC 12 with loop peeling and SLP vectorisation (-O3)
+// was seen to keep the double value of two of the narrowed elements of B, which changes
+// the file contents; the store makes the rounding to single precision unconditional.
+float toFloat(double value) {
+  volatile float narrowed = static_cast<float>(value);
+  return narrowed;
+}
+
+}  // namespace
+
 bool indexToWorldMatrix(const float t[12], double m[4][4]) {
   for (int i = 0; i < 12; ++i)
     if (!std::isfinite(t[i])) return false;
@@ -19,15 +31,15 @@ bool indexToWorldMatrix(const float t[12], double m[4][4]) {
   const double r = 1.0 / det;
   // B = adj(A) / det; adj(A)[i][j] is the cofactor of element (j, i).
   float b[3][3];
-  b[0][0] = static_cast<float>(c00 * r);
-  b[0][1] = static_cast<float>((a02 * a21 - a01 * a22) * r);
-  b[0][2] = static_cast<float>((a01 * a12 - a02 * a11) * r);
-  b[1][0] = static_cast<float>(c01 * r);
-  b[1][1] = static_cast<float>((a00 * a22 - a02 * a20) * r);
-  b[1][2] = static_cast<float>((a02 * a10 - a00 * a12) * r);
-  b[2][0] = static_cast<float>(c02 * r);
-  b[2][1] = static_cast<float>((a01 * a20 - a00 * a21) * r);
-  b[2][2] = static_cast<float>((a00 * a11 - a01 * a10) * r);
+  b[0][0] = toFloat(c00 * r);
+  b[0][1] = toFloat((a02 * a21 - a01 * a22) * r);
+  b[0][2] = toFloat((a01 * a12 - a02 * a11) * r);
+  b[1][0] = toFloat(c01 * r);
+  b[1][1] = toFloat((a00 * a22 - a02 * a20) * r);
+  b[1][2] = toFloat((a02 * a10 - a00 * a12) * r);
+  b[2][0] = toFloat(c02 * r);
+  b[2][1] = toFloat((a01 * a20 - a00 * a21) * r);
+  b[2][2] = toFloat((a00 * a11 - a01 * a10) * r);
   float translation[3];
   for (int c = 0; c < 3; ++c) {
     // Single precision on purpose; the build forbids contraction into fused multiply-adds.

@@ -1,0 +1,98 @@
+// nebsample: writes a numbered sequence of nebu2 frames of a procedural smoke plume
+// (smoke, temperature, fuel, velocity, packed colour and one particle group "Sparks"), for
+// trying volconvert and hosts of the library without a simulator at hand.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "cache/NebWriter.h"
+#include "tools/nebsample/SmokePlume.h"
+#include "zutils/FramePattern.h"
+
+namespace {
+
+const char* const kUsage =
+    "nebsample: writes a sequence of smoke-plume frames as nebu2 cache files.\n"
+    "-out pattern :   output file name with a '#' run for the frame number (default sample_####.neb)\n"
+    "-frames n :      number of frames, 1..10000 (default 10)\n"
+    "-start f :       first frame number (default 0)\n"
+    "-res n :         cells per side of the cubic grid, 1..1024 (default 64)\n"
+    "-help :          this text\n";
+
+bool readInt(const char* text, int low, int high, int* out) {
+  if (!text || !*text) return false;
+  char* end = nullptr;
+  const long v = std::strtol(text, &end, 10);
+  if (*end != '\0' || v < low || v > high) return false;
+  *out = int(v);
+  return true;
+}
+
+bool writeFrame(const std::string& path, int frameNumber, const NebSample::PlumeFrame& f) {
+  NebWriter w;
+  w.setGridSize(f.size[0], f.size[1], f.size[2]);
+  w.setTransform(f.transform);
+  w.setFrameNumber(frameNumber);
+  bool ok = w.addChannel(2, f.smoke.data()) && w.addChannel(1, f.temperature.data()) &&
+            w.addChannel(10, f.fuel.data()) && w.addChannel(4, f.velocityX.data()) &&
+            w.addChannel(5, f.velocityY.data()) && w.addChannel(6, f.velocityZ.data()) &&
+            w.addPackedColour(f.colour.data());
+  const int count = int(f.sparkIds.size());
+  const int group = w.addGroup("Sparks", count);
+  ok = ok && w.setGroupChannel(group, 0, f.sparkPositions.data()) &&
+       w.setGroupChannel(group, 1, f.sparkVelocities.data()) && w.setGroupChannel(group, 10, f.sparkIds.data());
+  return ok && w.write(path.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string pattern = "sample_####.neb";
+  int frames = 10, start = 0, resolution = 64;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+    bool ok = true;
+    if (arg == "-help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "-out") {
+      ok = value != nullptr;
+      if (ok) pattern = value;
+    } else if (arg == "-frames") {
+      ok = readInt(value, 1, 10000, &frames);
+    } else if (arg == "-start") {
+      ok = readInt(value, -1000000, 1000000, &start);
+    } else if (arg == "-res") {
+      ok = readInt(value, 1, 1024, &resolution);
+    } else {
+      std::fprintf(stderr, "nebsample: unknown option %s\n%s", arg.c_str(), kUsage);
+      return 2;
+    }
+    if (!ok) {
+      std::fprintf(stderr, "nebsample: %s needs a valid value\n%s", arg.c_str(), kUsage);
+      return 2;
+    }
+    ++i;
+  }
+  if (pattern.find('#') == std::string::npos) {
+    std::fprintf(stderr, "nebsample: the output pattern needs a '#' run for the frame number\n");
+    return 2;
+  }
+
+  NebSample::PlumeFrame frame;
+  for (int k = 0; k < frames; ++k) {
+    const int number = start + k;
+    const std::string path = ZUtils::expandFramePattern(pattern.c_str(), number, "");
+    NebSample::makePlumeFrame(k, frames, resolution, frame);
+    if (!writeFrame(path, number, frame)) {
+      std::fprintf(stderr, "nebsample: cannot write %s\n", path.c_str());
+      return 1;
+    }
+    std::printf("Wrote %s: frame %d, %dx%dx%d grid (smoke, temperature, fuel, velocity, colour), %d sparks\n",
+                path.c_str(), number, resolution, resolution, resolution, int(frame.sparkIds.size()));
+    std::fflush(stdout);
+  }
+  return 0;
+}
