@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "cache/ChannelBuffer.h"
+#include "cache/GridBlockExtent.h"
 #include "cache/OstraneFrameData.h"
 #include "compress/SGCompressor.h"
 #include "compress/ZipBlock.h"
@@ -113,22 +114,28 @@ void OstraneFrameData::DecodeStoredChannel(int channel) {
       continue;
     }
     const int32_t* payload = comprData + i + 2;
-    // A record claiming more payload than the data holds is damage, not a short block.
-    const bool fits = length <= n - i - 2;
-    if (!fits || !PrepareChannelSlot(channel, kStoredSlack)) {
-      if (!fits) ZUtils::logReport("Invalid cache file!!!\n");
+    gridDecodeCount.fetch_add(1, std::memory_order_relaxed);
+    // Refuse before allocating: a record claiming more payload than the data holds, or a
+    // block that cannot cover the cells of the (possibly damaged) grid size.
+    bool plausible = length <= n - i - 2;
+    int64_t zipBytes = -1;
+    const bool oneDimensional = usesOneDimensionalCodec(version);
+    if (plausible && channel == kPackedColour) {
+      if (length >= 2) std::memcpy(&zipBytes, payload, sizeof zipBytes);
+      plausible = zipBytes >= 0 && zipBytes <= (length - 2) * 4 && cells * 4 <= ZipExpansionBound(zipBytes);
+    } else if (plausible) {
+      plausible = GridBlockExtent(payload, length * 4, oneDimensional ? 1 : 3) >= cells;
+    }
+    if (!plausible) {
+      ZUtils::logReport("Invalid cache file!!!\n");
       return;
     }
+    if (!PrepareChannelSlot(channel, kStoredSlack)) return;
     float* out = channelSlots[channel].holder->values.data;
     bool ok = false;
-    gridDecodeCount.fetch_add(1, std::memory_order_relaxed);
     if (channel == kPackedColour) {
-      int64_t zipBytes = -1;
-      if (length >= 2) std::memcpy(&zipBytes, payload, sizeof zipBytes);
-      if (zipBytes >= 0 && zipBytes <= (length - 2) * 4) {
-        ok = OSTUtils::InflateBlock(payload + 2, zipBytes, out, cells * 4);
-      }
-    } else if (usesOneDimensionalCodec(version)) {
+      ok = OSTUtils::InflateBlock(payload + 2, zipBytes, out, cells * 4);
+    } else if (oneDimensional) {
       if (!compressorV5) compressorV5 = new (std::nothrow) OSTUtils::SGCompressor<1>(-1);
       ok = compressorV5 && compressorV5->DecompressBlock(payload, length * 4, out, cells + kStoredSlack);
     } else {

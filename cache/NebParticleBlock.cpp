@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "cache/GridBlockExtent.h"
 #include "cache/NebImport.h"
 #include "compress/SGCompressor.h"
 #include "particles/MTComputeParticlesBbox.h"
@@ -20,25 +21,26 @@
 
 namespace {
 
-// Particles of a compressed slot are not bounded by the bytes that store them (a constant
-// zone covers any number), so a count is accepted only up to the file length: enough for
-// every real file, and it keeps a damaged count from sizing the decode buffers.
-void requirePlausibleCount(const NebFileReader& in, int64_t particleCount) {
-  if (particleCount < 0 || particleCount > in.length()) {
-    ZUtils::logReport("Bad particle count %lld in nebu2 file!\n", static_cast<long long>(particleCount));
-    throw IOErrException();
-  }
-}
-
 void loadCompressedSlot(PGroup& group, int slot, const std::vector<float>& scratch, int64_t start) {
   const int words = PGroup::wordsPerParticle(slot);
   const int64_t n = group.particleCount;
+  if (n < 0) {
+    ZUtils::logReport("Bad particle count %lld in nebu2 file!\n", static_cast<long long>(n));
+    throw IOErrException();
+  }
   if (words == 0 || n == 0) return;
   const int64_t values = n * words;
+  if (n < 0) throw IOErrException();
   std::vector<float> planar;
   planar.resize(static_cast<size_t>(values));
   OSTUtils::SGCompressor<1>* compressor = group.getCompressor(slot);
   const int64_t available = (static_cast<int64_t>(scratch.size()) - start) * 4;
+  // The block must cover every value: a damaged particle count must not size the buffers.
+  if (GridBlockExtent(scratch.data() + start, available, 1) < values) {
+    ZUtils::logReport("Particle channel %d of group %s cannot hold %lld particles\n", slot, group.getName(),
+                      static_cast<long long>(n));
+    throw IOErrException();
+  }
   if (!compressor || !compressor->DecompressBlock(scratch.data() + start, available, planar.data(), values)) {
     ZUtils::logReport("Failed decoding particle channel %d of group %s\n", slot, group.getName());
     throw IOErrException();
@@ -54,6 +56,10 @@ void loadCompressedSlot(PGroup& group, int slot, const std::vector<float>& scrat
 void loadRawSlot(PGroup& group, int slot, const std::vector<float>& scratch, int64_t start) {
   const int64_t words = PGroup::wordsPerParticle(slot);
   const int64_t need = static_cast<int64_t>(group.particleCount) * words;
+  if (group.particleCount < 0) {
+    ZUtils::logReport("Bad particle count %d in nebu2 file!\n", group.particleCount);
+    throw IOErrException();
+  }
   if (need > static_cast<int64_t>(scratch.size()) - start) {
     ZUtils::logReport("Particle channel %d of group %s runs past its block\n", slot, group.getName());
     throw IOErrException();
@@ -118,7 +124,6 @@ void ReadNebParticleBlock(NebImportContext& ctx, int tag) {
           ZUtils::logReport("Particle channel %d of group %s starts outside its block\n", slot, name.c_str());
           throw IOErrException();
         }
-        requirePlausibleCount(in, group.particleCount);
         if (tag == 13) {
           loadCompressedSlot(group, slot, scratch, start);
         } else {

@@ -286,6 +286,26 @@ TEST(NebReaderSoundness, BlockSlotsOutsideTheirScratchOrUndecodable) {
   EXPECT_EQ(4, loadBytes(frame, assemble(block(13, 0, 4, fourFloats), Raw(), 5)));
 }
 
+TEST(NebReaderSoundness, ParticleCountBeyondStoredChannelIsBroken) {
+  const float pos[6] = {1, 2, 3, 4, 5, 6};
+  for (int method : {1, 2, 3, 4}) {
+    NebWriter w;
+    int g = w.addGroup("g", 2);
+    ASSERT_TRUE(w.setGroupChannel(g, 0, pos, method));
+    std::vector<char> bytes = writerBytes(w);
+    OstraneFrameData frame;
+    ASSERT_EQ(0, loadBytes(frame, bytes)) << method;
+    // The count sits after the data chunk's group count, name and type.
+    const size_t chunk = static_cast<size_t>(readInt32At(bytes, bytes.size() - 20)) + 4;
+    size_t at = chunk;
+    while (readInt32At(bytes, at) != 1002) at += 12 + static_cast<size_t>(readInt32At(bytes, at + 4));
+    const size_t countAt = at + 12 + 4 + 4 + 1 + 4;
+    ASSERT_EQ(2, readInt32At(bytes, countAt));
+    writeInt32At(bytes, countAt, 0x10000000);
+    EXPECT_EQ(4, loadBytes(frame, bytes)) << method;
+  }
+}
+
 TEST(NebReaderSoundness, UndecodableIdentifiersAreBroken) {
   Raw b;
   b.i32(7).i32(0).i32(1).i32(1).text("g", 1).i32(3);
