@@ -376,7 +376,7 @@ TEST(SGCompressorRoundTrip, ThreeDimensionalZonesDecodeToTheQuantizedValues) {
   }
 }
 
-TEST(SGCompressorCompress, SpecialZonesTakeTheirShortForms) {
+TEST(SGCompressorCompress, NanFlatAndPreciseZonesTakeTheirShortForms) {
   SGCompressor<1> c;
   std::vector<float> withNan = {1.0f, std::numeric_limits<float>::quiet_NaN(), 3.0f};
   EXPECT_EQ(compress(c, withNan, 8, 1), (Bytes{0x01, 0xFC, 0x01, 0x03, 0, 0, 0, 0, 0, 0, 0}));
