@@ -216,21 +216,6 @@ TEST(ParticleChannelMethods, EveryMethodRoundTrips) {
   }
 }
 
-TEST(ParticleChannelMethods, DefaultGridOptionsStayClose) {
-  SGCompressor<1> comp;
-  std::vector<float> values(3 * 500);
-  for (size_t i = 0; i < values.size(); ++i) values[i] = static_cast<float>(i % 3) * 10.0f + 0.01f * (i / 3);
-  for (int method : {kChannelGridBlock, kChannelGridBlockPlanar}) {
-    Bytes stored;
-    ASSERT_TRUE(EncodeChannelBytes(method, values.data(), 500, 3, stored));
-    Bytes out;
-    ASSERT_TRUE(ExpandChannelBytes(method, stored.data, stored.size, 500, 3, out, &comp));
-    const auto back = channelAs<float>(out);
-    ASSERT_EQ(back.size(), values.size());
-    for (size_t i = 0; i < values.size(); ++i) ASSERT_NEAR(back[i], values[i], 1e-2) << "method " << method;
-  }
-}
-
 TEST(ParticleChannelMethods, InvalidInputsFail) {
   SGCompressor<1> comp;
   const std::vector<char> stored = {1, 2, 3, 4};

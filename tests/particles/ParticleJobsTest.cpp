@@ -92,29 +92,6 @@ TEST(MTComputeParticlesBbox, ShortPositionChannelIsBounded) {
   expectBox(box, -4, -5, -6, 1, 2, 3);
 }
 
-TEST(MTComputeParticlesBbox, ManyParticlesMatchASerialScan) {
-  withAndWithoutPool([] {
-    const int n = 10007;
-    std::vector<float> pos(3 * n);
-    for (int i = 0; i < 3 * n; ++i) pos[i] = std::sin(0.37f * i) * 1000.0f + (i % 3) * 5.0f;
-    PGroup g;
-    g.particleCount = n;
-    storeChannel(g, 0, 3, pos.data());
-    ZUtils::Box expect = MTComputeParticlesBbox::emptyBox();
-    for (int i = 0; i < n; ++i)
-      for (int a = 0; a < 3; ++a) {
-        expect.min[a] = std::min(expect.min[a], pos[3 * i + a]);
-        expect.max[a] = std::max(expect.max[a], pos[3 * i + a]);
-      }
-    MTComputeParticlesBbox job;
-    ZUtils::Box box = MTComputeParticlesBbox::emptyBox();
-    int bad = 0;
-    ASSERT_TRUE(job.widenBox(&g, box, bad));
-    EXPECT_EQ(bad, 0);
-    expectBox(box, expect.min[0], expect.min[1], expect.min[2], expect.max[0], expect.max[1], expect.max[2]);
-  });
-}
-
 TEST(MTBuildScalarSpeedFromVelocity, SpeedOfEveryCell) {
   withAndWithoutPool([] {
     const int n = 4099;
@@ -160,13 +137,4 @@ TEST(PRTIN, RebuildsTheChannelOnEveryWorker) {
     PRTIN::run(shortTarget, planes100.data(), slot, n);
     EXPECT_EQ(std::memcmp(shortTarget.data, channel.data(), 100 * 12), 0);
   });
-}
-
-TEST(PRTIN, Names) {
-  PRTIN p;
-  MTComputeParticlesBbox b;
-  MTBuildScalarSpeedFromVelocity s(nullptr, nullptr, nullptr, nullptr);
-  EXPECT_STREQ(p.getName(), "MT PRTIN");
-  EXPECT_STREQ(b.getName(), "MTComputeParticlesBbox");
-  EXPECT_STREQ(s.getName(), "MTBuildScalarSpeedFromVelocity");
 }
