@@ -46,8 +46,8 @@ int64_t ParticleChannelLength(int64_t particleCount, int words);
 //   - zlib failures report "[ERROR] Decompressing Zip (%d)\n"; other failures are silent
 //     (the particle group reports them); a method outside 0..4 fails without touching
 //     `expanded`.
-// As stored, methods 3 and 4 run their re-assembly even when the decode before it failed
-// (the result is still false).
+// Methods 3 and 4 run their re-assembly even when the decode before it failed (the result
+// is still false), so the channel never holds uninitialised bytes.
 bool ExpandChannelBytes(int method, const char* stored, int64_t storedLength, int particleCount, int words,
                         OstArray<char, int64_t>& expanded, SGCompressor<1>* compressor,
                         BitPlaneAssembler* assembler = nullptr);
