@@ -51,6 +51,9 @@ void runReaders(bool withPool) {
     OSTUtils::RegisterThreadManager(pool);
   }
   const int n = 2000;
+  // The group (and with it the compressors whose jobs occupy pool threads) must go before
+  // the pool, or the pool's shutdown waits out its timeout on every busy worker.
+  {
   PGroup g;
   std::vector<std::vector<uint32_t>> expected;
   fillAllSlots(g, n, expected);
@@ -70,6 +73,7 @@ void runReaders(bool withPool) {
     if (PGroup::wordsPerParticle(slot) == 0) continue;
     EXPECT_EQ(g.channels[slot].stored.size, 0) << slot;
     EXPECT_EQ(g.channels[slot].expanded.size, int64_t(n) * PGroup::wordsPerParticle(slot) * 4) << slot;
+  }
   }
   if (pool) {
     OSTUtils::UnregisterLastThreadManager();
