@@ -1,7 +1,9 @@
 #include "tools/volconvert/FrameLoop.h"
 
 #include <cstdint>
+#include <future>
 #include <string>
+#include <system_error>
 
 #include "tools/volconvert/ConsoleTexts.h"
 #include "zutils/FramePattern.h"
@@ -25,6 +27,18 @@ const char* reasonText(const ExportResult& result) {
   }
 }
 
+struct PassNames {
+  std::string source, destination;
+};
+
+// Single-file mode: names used literally, even when they hold '#'.
+PassNames namesOf(const ConvertSettings& settings, int64_t counter, bool literal) {
+  if (literal) return {settings.source, settings.destination};
+  const int frame = static_cast<int>(counter);  // within [start, end], so an int
+  return {ZUtils::expandFramePattern(settings.source.c_str(), frame, ""),
+          ZUtils::expandFramePattern(settings.destination.c_str(), frame, "")};
+}
+
 }  // namespace
 
 int runFrameLoop(const ConvertSettings& settings, FrameConverter& converter, ConsoleOutput& out) {
@@ -34,31 +48,35 @@ int runFrameLoop(const ConvertSettings& settings, FrameConverter& converter, Con
   // range spanning the whole int range must not wrap.
   const int64_t start = settings.startFrame;
   const int64_t end = settings.endFrame;
+  std::future<INeb*> ahead;  // the next pass's frame, loading while this one exports
   for (int64_t counter = start; singlePass || counter <= end; ++counter) {
-    std::string source, destination;
-    if (singlePass) {
-      // Single-file mode: names used literally, even when they hold '#'.
-      source = settings.source;
-      destination = settings.destination;
-    } else {
-      const int frame = static_cast<int>(counter);  // within [start, end], so an int
-      source = ZUtils::expandFramePattern(settings.source.c_str(), frame, "");
-      destination = ZUtils::expandFramePattern(settings.destination.c_str(), frame, "");
-    }
+    const PassNames names = namesOf(settings, counter, singlePass);
     const int64_t k = counter - start + 1;
     // In single-file mode there is exactly one frame to convert.
     const int64_t n = singlePass ? 1 : end - start + 1;
     singlePass = false;
 
-    if (settings.progress) out.write("Converting " + source + " to " + destination + " | 0...");
-    INeb* frame = converter.loadFrame(source);
+    if (settings.progress) out.write("Converting " + names.source + " to " + names.destination + " | 0...");
+    INeb* frame = ahead.valid() ? ahead.get() : converter.loadFrame(names.source);
     if (!frame) {
       printFrameError(out, k, kLoadFailedReason);
       ++failures;
       continue;
     }
     if (settings.progress) out.write("...50...");
-    const ExportResult result = converter.exportFrame(destination, *frame);
+    if (converter.loadsConcurrently() && counter + 1 <= end) {
+      const PassNames next = namesOf(settings, counter + 1, false);
+      if (next.source != names.destination) {
+        try {
+          ahead = std::async(std::launch::async, [&converter, path = next.source] { return converter.loadFrame(path); });
+        } catch (const std::system_error&) {
+          // No thread to spare: the next pass loads on its own.
+        }
+      }
+    }
+    const ExportResult result = converter.exportFrame(names.destination, *frame);
+    // Loads and releases never overlap: the read-ahead finishes before this release.
+    if (ahead.valid()) ahead.wait();
     converter.releaseFrame(frame);
     if (result.code == kExportOk) {
       if (settings.progress) out.write("...100 | " + std::to_string(k) + "/" + std::to_string(n) + "\n");

@@ -76,13 +76,29 @@ ExportResult VdbFrameExporter::exportFrame(const std::string& path, INeb& frame)
   }
 }
 
-ExportResult VdbFrameExporter::Impl::run(const std::string& path, INeb& frame) {
-  bool wanted[kGridRows];
+namespace {
+
+// Which table rows a frame exports: present channels, groups whole or not at all.
+void exportedRows(INeb& frame, bool wanted[kGridRows]) {
   for (int i = 0; i < kGridRows; ++i) wanted[i] = frame.hasChannel(kGridTable[i].channel) != 0;
   const bool velocity = wanted[3] && wanted[4] && wanted[5];
   const bool colour = wanted[6] && wanted[7] && wanted[8];
   for (int i = 3; i < 6; ++i) wanted[i] = velocity;
   for (int i = 6; i < 9; ++i) wanted[i] = colour;
+}
+
+}  // namespace
+
+void VdbFrameExporter::decodeExportedChannels(INeb& frame) {
+  bool wanted[kGridRows];
+  exportedRows(frame, wanted);
+  for (int i = 0; i < kGridRows; ++i)
+    if (wanted[i]) frame.getChannel(kGridTable[i].channel);
+}
+
+ExportResult VdbFrameExporter::Impl::run(const std::string& path, INeb& frame) {
+  bool wanted[kGridRows];
+  exportedRows(frame, wanted);
 
   int size[3] = {0, 0, 0};
   frame.getGridSize(size);
