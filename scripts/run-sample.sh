@@ -34,6 +34,6 @@ last=$((FRAMES - 1))
 converted=$(ls "$OUT"/plume_*.vdb 2>/dev/null | wc -l)
 echo "== $converted of $FRAMES frames converted into $OUT"
 if command -v vdb_print >/dev/null; then
-  vdb_print -l "$OUT/plume_0000.vdb" || true
+  vdb_print "$OUT/plume_0000.vdb" || true
 fi
 [ "$converted" -eq "$FRAMES" ]
