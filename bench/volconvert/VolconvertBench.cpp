@@ -25,6 +25,7 @@
 #include "tools/nebsample/SmokePlume.h"
 #include "tools/volconvert/DenseFloatTree.h"
 #include "tools/volconvert/FrameLoop.h"
+#include "tools/volconvert/HeapSettings.h"
 #include "tools/volconvert/VdbFrameExporter.h"
 
 namespace {
@@ -216,4 +217,12 @@ BENCHMARK(BM_FileWriteAlone)->Unit(benchmark::kMillisecond)->Iterations(6);
 BENCHMARK(BM_WholeFrameSequential)->Unit(benchmark::kMillisecond)->Iterations(2);
 BENCHMARK(BM_WholeFrameReadAhead)->Unit(benchmark::kMillisecond)->Iterations(2);
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  // As the program does: freed frame buffers stay warm for the next frame.
+  VolConvert::keepLargeBuffersWarm();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

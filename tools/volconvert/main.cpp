@@ -3,6 +3,7 @@
 // channel mapping); the import plug-ins are never initialised, so only nebu2 sources load.
 #include "nebloader.h"
 #include "tools/volconvert/ConsoleOutput.h"
+#include "tools/volconvert/HeapSettings.h"
 #include "tools/volconvert/VdbFrameExporter.h"
 #include "tools/volconvert/VolConvert.h"
 
@@ -30,6 +31,7 @@ class LibraryFrameConverter : public VolConvert::FrameConverter {
 }  // namespace
 
 int main(int argc, char** argv) {
+  VolConvert::keepLargeBuffersWarm();
   LibraryFrameConverter converter;
   VolConvert::StdoutConsole out;
   return VolConvert::runVolConvert(argc, argv, OstraneSDKGetVersionNumber(), converter, out);
