@@ -13,6 +13,7 @@
 #include "cache/OstraneFrameData.h"
 #include "compress/SGCompressor.h"
 #include "compress/ZipBlock.h"
+#include "ostutils/ParallelFill.h"
 #include "particles/MTBuildScalarSpeedFromVelocity.h"
 #include "zutils/Report.h"
 #include "zutils/platform/Misc.h"
@@ -76,14 +77,15 @@ bool OstraneFrameData::PrepareChannelSlot(int slot, int slack) {
   ChannelBuffer* buffer = ChannelBuffer::create(gridSize);
   if (!buffer) return false;
   // Zero-filled: a grid block need not cover every cell, and the host must never see
-  // leftover heap contents.
-  const float zero = 0.0f;
-  if (!buffer->values.SetSize(cells + slack, &zero, true)) {
+  // leftover heap contents. The fill is the first touch of a fresh buffer, so it runs on
+  // the job threads.
+  if (!buffer->values.SetSize(cells + slack, nullptr, true)) {
     ZUtils::logReport("[ERROR] Could not allocate %lld values for grid channel %d\n", static_cast<long long>(cells + slack),
               slot);
     buffer->release();
     return false;
   }
+  OSTUtils::ParallelFill(buffer->values.data, cells + slack, 0.0f);
   ChannelSlot& s = channelSlots[slot];
   s.holder = buffer;
   s.loaded = true;
