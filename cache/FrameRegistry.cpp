@@ -28,9 +28,12 @@ FrameDataArray g_registry;
 std::mutex g_lock;  // constexpr-constructed: valid before and during static destruction
 std::atomic<bool> g_unloaded{false};
 
-int indexOf(const OSTUtils::OstArray<OstraneFrameData*, int>& list, const OstraneFrameData* frame) {
+// Entries are compared through their interface pointer: a host may hand back any INeb,
+// and only an upcast of our own entries is a valid comparison (a downcast of a foreign
+// object is undefined).
+int indexOf(const OSTUtils::OstArray<OstraneFrameData*, int>& list, const INeb* frame) {
   for (int i = 0; i < list.size; ++i) {
-    if (list.data[i] == frame) return i;
+    if (static_cast<const INeb*>(list.data[i]) == frame) return i;
   }
   return -1;
 }
@@ -96,13 +99,14 @@ OstraneFrameData* RetainFrame(OstraneFrameData* frame) {
   return retainLocked(frame);
 }
 
-void ReleaseFrame(OstraneFrameData* frame) {
-  if (!frame) return;
+void ReleaseFrame(INeb* handle) {
+  if (!handle) return;
   OstraneFrameData* victim = nullptr;
   {
     std::lock_guard<std::mutex> lock(g_lock);
-    int i = indexOf(g_registry.frames, frame);
+    int i = indexOf(g_registry.frames, handle);
     if (i >= 0) {
+      OstraneFrameData* frame = g_registry.frames.data[i];
       --frame->refCount;
       ZUtils::logReport("OstraneFrameData refCount-- %08X %d, I:%d, %s\n", addressBits(frame), frame->refCount,
                         headerOnlyBit(frame), frame->sourcePath.c_str());
@@ -110,8 +114,9 @@ void ReleaseFrame(OstraneFrameData* frame) {
       removeAt(g_registry.frames, i);
       victim = frame;
     } else {
-      i = indexOf(g_registry.unshared, frame);
+      i = indexOf(g_registry.unshared, handle);
       if (i < 0) return;  // not handed out by this library
+      OstraneFrameData* frame = g_registry.unshared.data[i];
       frame->refCount = 0;
       ZUtils::logReport("OstraneFrameData refCount-- %08X %d, I:%d, %s\n", addressBits(frame), frame->refCount,
                         headerOnlyBit(frame), frame->sourcePath.c_str());

@@ -14,6 +14,8 @@
 
 #include <cstdint>
 
+#include "nebloader.h"
+
 class OstraneFrameData;
 
 namespace OstraneFrame {
@@ -25,7 +27,7 @@ OstraneFrameData* RetainFrame(OstraneFrameData* frame);
 // Drops one reference ("refCount--"); at 0 the frame is unlisted and destroyed. An
 // unshared frame handed out by the factory is destroyed at once. Null and pointers this
 // library did not hand out are ignored.
-void ReleaseFrame(OstraneFrameData* frame);
+void ReleaseFrame(INeb* frame);
 
 // The first listed frame whose sourcePath and channelsMapping equal `path` and `mapping`
 // byte for byte and whose sourceTime equals `fileTime`, retained; null when none.

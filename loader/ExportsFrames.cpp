@@ -37,10 +37,9 @@ INeb* newINebWithChannelsMappingMaxVox(const char* path, const char* mapping, lo
 }
 
 void deleteINeb(INeb* frame) {
-  // Only pointers the registry knows are touched, so the cast of a foreign pointer is
-  // never dereferenced.
+  // Looked up by interface pointer: only frames the registry knows are touched.
   guardedExport<int>("deleteINeb", 0, [&]() {
-    OstraneFrame::ReleaseFrame(static_cast<OstraneFrameData*>(frame));
+    OstraneFrame::ReleaseFrame(frame);
     return 0;
   });
 }
