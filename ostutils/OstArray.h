@@ -32,6 +32,7 @@
 #include <type_traits>
 
 #include "zutils/Report.h"
+#include "zutils/platform/Memory.h"
 
 namespace OSTUtils {
 
@@ -86,10 +87,7 @@ class OstArrayBase {
         headroom = 0;  // cannot add headroom without overflowing the size type
       }
       const S newCapacity = newsz + headroom;
-      T* fresh = nullptr;
-      if (static_cast<uint64_t>(newCapacity) <= SIZE_MAX / sizeof(T)) {
-        fresh = static_cast<T*>(::operator new(static_cast<size_t>(newCapacity) * sizeof(T), std::nothrow));
-      }
+      T* fresh = allocateStorage(newCapacity);
       if (!fresh) {
         release();
         return false;
@@ -98,12 +96,13 @@ class OstArrayBase {
       if (old && size > 0) {
         std::memcpy(static_cast<void*>(fresh), static_cast<const void*>(old), static_cast<size_t>(size) * sizeof(T));
       }
+      const S oldCapacity = capacity;
       data = fresh;
       capacity = newCapacity;
       // `fill` may point into the old storage: construct before freeing it.
       constructRange(size, newsz, fill);
       size = newsz;
-      ::operator delete(static_cast<void*>(old));
+      freeStorage(old, oldCapacity);
       return true;
     }
     constructRange(size, newsz, fill);
@@ -146,10 +145,37 @@ class OstArrayBase {
   void Free() { release(); }
 
  protected:
+  // Storage of kLargeBlockBytes or more is aligned for large pages and advised as such
+  // (channel buffers: see zutils/platform/Memory.h); which path a block took follows from
+  // its capacity, so allocation and release always agree.
+  static bool isLargeBlock(S elements) {
+    return static_cast<uint64_t>(elements) * sizeof(T) >= ZUtils::platform::kLargeBlockBytes;
+  }
+
+  static T* allocateStorage(S elements) {
+    if (static_cast<uint64_t>(elements) > SIZE_MAX / sizeof(T)) return nullptr;
+    const size_t bytes = static_cast<size_t>(elements) * sizeof(T);
+    if (isLargeBlock(elements)) {
+      void* p = ::operator new(bytes, std::align_val_t(ZUtils::platform::kLargeBlockAlignment), std::nothrow);
+      if (p) ZUtils::platform::adviseLargeBlock(p, bytes);
+      return static_cast<T*>(p);
+    }
+    return static_cast<T*>(::operator new(bytes, std::nothrow));
+  }
+
+  static void freeStorage(T* p, S elements) {
+    if (!p) return;
+    if (isLargeBlock(elements)) {
+      ::operator delete(static_cast<void*>(p), std::align_val_t(ZUtils::platform::kLargeBlockAlignment));
+    } else {
+      ::operator delete(static_cast<void*>(p));
+    }
+  }
+
   void release() {
     if (data) {
       destroyRange(0, size);
-      ::operator delete(static_cast<void*>(data));
+      freeStorage(data, capacity);
     }
     data = nullptr;
     size = 0;

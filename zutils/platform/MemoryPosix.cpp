@@ -1,0 +1,24 @@
+#include "zutils/platform/Memory.h"
+
+#include <sys/mman.h>
+
+#include <cstdint>
+
+namespace ZUtils {
+namespace platform {
+
+void adviseLargeBlock(void* p, size_t bytes) {
+#if defined(MADV_HUGEPAGE)
+  // madvise wants a page-aligned start; advise the whole pages inside the block.
+  const uintptr_t page = 4096;
+  uintptr_t start = (reinterpret_cast<uintptr_t>(p) + page - 1) & ~(page - 1);
+  uintptr_t end = (reinterpret_cast<uintptr_t>(p) + bytes) & ~(page - 1);
+  if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+#else
+  (void)p;
+  (void)bytes;
+#endif
+}
+
+}  // namespace platform
+}  // namespace ZUtils
