@@ -3,9 +3,7 @@
 //   LoadDecode   newINeb + getChannel of the nine channels + deleteINeb
 //   GridBuild    the nine dense trees refilled in place (steady state) / built fresh
 //   FileWrite    io::File writing the nine grids: what OpenVDB needs alone
-//   WholeFrame   volconvert's frame loop: load, decode, build, write; Sequential runs
-//                the steps one after the other, ReadAhead loads and decodes frame k+1
-//                while frame k is built and written (what the program does)
+//   WholeFrame   volconvert's frame loop: load, decode, build, write
 // The frames cycle so that each iteration loads another file; the exporter's trees stay
 // warm from frame to frame as they do in the program.
 #include <benchmark/benchmark.h>
@@ -164,31 +162,24 @@ void BM_FileWriteAlone(benchmark::State& state) {
   }
 }
 
-// volconvert's converter: loading includes decoding the exported channels.
+// volconvert's converter.
 class BenchConverter : public VolConvert::FrameConverter {
  public:
-  explicit BenchConverter(bool readAhead) : readAhead_(readAhead) {}
-  INeb* loadFrame(const std::string& path) override {
-    INeb* frame = newINeb(path.c_str());
-    if (frame) VolConvert::VdbFrameExporter::decodeExportedChannels(*frame);
-    return frame;
-  }
-  bool loadsConcurrently() const override { return readAhead_; }
+  INeb* loadFrame(const std::string& path) override { return newINeb(path.c_str()); }
   void releaseFrame(INeb* frame) override { deleteINeb(frame); }
   VolConvert::ExportResult exportFrame(const std::string& destination, INeb& frame) override {
     return exporter_.exportFrame(destination, frame);
   }
 
  private:
-  bool readAhead_;
   VolConvert::VdbFrameExporter exporter_;
 };
 
 // The frame loop of volconvert over six frames (all writing the same output file);
 // reported per frame. The converter, and with it the trees, lives across iterations.
-void wholeFrames(benchmark::State& state, bool readAhead) {
+void BM_WholeFrame(benchmark::State& state) {
   Sequence& seq = sequence();
-  BenchConverter converter(readAhead);
+  BenchConverter converter;
   VolConvert::ConvertSettings settings;
   settings.source = seq.dir + "/seq_####.neb";
   settings.destination = seq.output();
@@ -205,8 +196,6 @@ void wholeFrames(benchmark::State& state, bool readAhead) {
                                                                             benchmark::Counter::kInvert);
 }
 
-void BM_WholeFrameReadAhead(benchmark::State& state) { wholeFrames(state, true); }
-void BM_WholeFrameSequential(benchmark::State& state) { wholeFrames(state, false); }
 
 }  // namespace
 
@@ -214,8 +203,7 @@ BENCHMARK(BM_LoadDecode)->Unit(benchmark::kMillisecond)->Iterations(6);
 BENCHMARK(BM_GridBuildWarm)->Unit(benchmark::kMillisecond)->Iterations(6);
 BENCHMARK(BM_GridBuildFresh)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_FileWriteAlone)->Unit(benchmark::kMillisecond)->Iterations(6);
-BENCHMARK(BM_WholeFrameSequential)->Unit(benchmark::kMillisecond)->Iterations(2);
-BENCHMARK(BM_WholeFrameReadAhead)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_WholeFrame)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 int main(int argc, char** argv) {
   // As the program does: freed frame buffers stay warm for the next frame.

@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <climits>
 #include <map>
-#include <mutex>
 #include <set>
 #include <vector>
 
@@ -19,37 +17,26 @@ namespace {
 // Loads every path except those listed as missing; export results scripted by call.
 class ScriptedConverter : public FrameConverter {
  public:
-  bool concurrent = false;
-  std::atomic<int> loading{0};
-  std::atomic<bool> overlapped{false};  // a release or second load while a load ran
-  std::mutex mutex;
   std::set<std::string> missing;
   std::map<int, ExportResult> resultOfCall;  // 1-based export call -> result
   std::vector<std::string> loaded, exported;
   int live = 0, released = 0;
 
   INeb* loadFrame(const std::string& path) override {
-    if (loading++ != 0) overlapped = true;
-    std::lock_guard<std::mutex> lock(mutex);
     loaded.push_back(path);
     INeb* frame = nullptr;
     if (!missing.count(path)) {
       ++live;
       frame = new FakeFrame(1, 1, 1);
     }
-    --loading;
     return frame;
   }
-  bool loadsConcurrently() const override { return concurrent; }
   void releaseFrame(INeb* frame) override {
-    if (loading != 0) overlapped = true;
-    std::lock_guard<std::mutex> lock(mutex);
     --live;
     ++released;
     delete frame;
   }
   ExportResult exportFrame(const std::string& destination, INeb&) override {
-    std::lock_guard<std::mutex> lock(mutex);
     exported.push_back(destination);
     auto it = resultOfCall.find(int(exported.size()));
     return it == resultOfCall.end() ? ExportResult() : it->second;
@@ -152,52 +139,3 @@ TEST(FrameLoop, RangeEndingAtLargestIntTerminates) {
   EXPECT_EQ(c.loaded.size(), 2u);
 }
 
-TEST(FrameLoop, ReadAheadGivesTheSameTextAndNeverOverlapsLoadsAndReleases) {
-  const std::vector<const char*> args = {"-srcfile", "s#.neb", "-dstfile", "d#.vdb", "-start", "1", "-end", "6"};
-  std::string plain, ahead;
-  ScriptedConverter a, b;
-  for (ScriptedConverter* c : {&a, &b}) {
-    c->missing.insert("s3.neb");
-    c->resultOfCall[4] = result(kExportChannelUnavailable);
-  }
-  b.concurrent = true;
-  run(args, a, plain);
-  run(args, b, ahead);
-  EXPECT_EQ(ahead, plain);
-  EXPECT_EQ(b.loaded, a.loaded);
-  EXPECT_EQ(b.exported, a.exported);
-  EXPECT_FALSE(b.overlapped);
-  EXPECT_EQ(b.live, 0);
-  EXPECT_EQ(b.released, 5);
-}
-
-TEST(FrameLoop, NoReadAheadOfTheFileBeingWritten) {
-  // Each frame's destination is the next frame's source: the next load must wait for the
-  // export that writes it.
-  struct RecordingConverter : ScriptedConverter {
-    std::mutex eventsMutex;
-    std::vector<std::string> events;
-    void note(const std::string& e) {
-      std::lock_guard<std::mutex> lock(eventsMutex);
-      events.push_back(e);
-    }
-    INeb* loadFrame(const std::string& path) override {
-      note("load " + path);
-      return ScriptedConverter::loadFrame(path);
-    }
-    ExportResult exportFrame(const std::string& destination, INeb& frame) override {
-      note("export " + destination);
-      return ScriptedConverter::exportFrame(destination, frame);
-    }
-  } c;
-  c.concurrent = true;
-  ConvertSettings s;
-  s.source = s.destination = "same.neb";
-  s.sourceGiven = s.destinationGiven = true;
-  s.endFrame = 2;
-  s.progress = false;
-  StringConsole out;
-  runFrameLoop(s, c, out);
-  EXPECT_EQ(c.events, (std::vector<std::string>{"load same.neb", "export same.neb", "load same.neb",
-                                                "export same.neb", "load same.neb", "export same.neb"}));
-}

@@ -30,10 +30,6 @@ class FrameConverter {
   virtual ~FrameConverter() = default;
   // Null when the frame cannot be loaded.
   virtual INeb* loadFrame(const std::string& path) = 0;
-  // True when loadFrame may run on another thread while exportFrame works on the
-  // previous frame (never overlapping another loadFrame or releaseFrame). The frame loop
-  // then loads frame k+1 during the export of frame k.
-  virtual bool loadsConcurrently() const { return false; }
   // Called once for every frame loadFrame returned, whatever the export gave.
   virtual void releaseFrame(INeb* frame) = 0;
   // Must not throw.

@@ -1,9 +1,7 @@
 #include "tools/volconvert/FrameLoop.h"
 
 #include <cstdint>
-#include <future>
 #include <string>
-#include <system_error>
 
 #include "tools/volconvert/ConsoleTexts.h"
 #include "zutils/FramePattern.h"
@@ -48,7 +46,6 @@ int runFrameLoop(const ConvertSettings& settings, FrameConverter& converter, Con
   // range spanning the whole int range must not wrap.
   const int64_t start = settings.startFrame;
   const int64_t end = settings.endFrame;
-  std::future<INeb*> ahead;  // the next pass's frame, loading while this one exports
   for (int64_t counter = start; singlePass || counter <= end; ++counter) {
     const PassNames names = namesOf(settings, counter, singlePass);
     const int64_t k = counter - start + 1;
@@ -57,26 +54,14 @@ int runFrameLoop(const ConvertSettings& settings, FrameConverter& converter, Con
     singlePass = false;
 
     if (settings.progress) out.write("Converting " + names.source + " to " + names.destination + " | 0...");
-    INeb* frame = ahead.valid() ? ahead.get() : converter.loadFrame(names.source);
+    INeb* frame = converter.loadFrame(names.source);
     if (!frame) {
       printFrameError(out, k, kLoadFailedReason);
       ++failures;
       continue;
     }
     if (settings.progress) out.write("...50...");
-    if (converter.loadsConcurrently() && counter + 1 <= end) {
-      const PassNames next = namesOf(settings, counter + 1, false);
-      if (next.source != names.destination) {
-        try {
-          ahead = std::async(std::launch::async, [&converter, path = next.source] { return converter.loadFrame(path); });
-        } catch (const std::system_error&) {
-          // No thread to spare: the next pass loads on its own.
-        }
-      }
-    }
     const ExportResult result = converter.exportFrame(names.destination, *frame);
-    // Loads and releases never overlap: the read-ahead finishes before this release.
-    if (ahead.valid()) ahead.wait();
     converter.releaseFrame(frame);
     if (result.code == kExportOk) {
       if (settings.progress) out.write("...100 | " + std::to_string(k) + "/" + std::to_string(n) + "\n");

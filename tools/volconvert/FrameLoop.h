@@ -6,10 +6,6 @@
 // A failure replaces the rest of the line from the failing step on with
 //   "An error has been encountered while converting frame k: <reason>\n"
 // which is printed even with progress off. A failed frame never ends the loop.
-//
-// With a converter that loads concurrently, the next frame is loaded (and its channels
-// decoded) while the current one is exported; the printed text and the results stay the
-// same. The next frame is not read ahead when its source is the current destination.
 #pragma once
 
 #include "tools/volconvert/CommandLine.h"

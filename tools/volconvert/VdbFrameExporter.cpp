@@ -89,13 +89,6 @@ void exportedRows(INeb& frame, bool wanted[kGridRows]) {
 
 }  // namespace
 
-void VdbFrameExporter::decodeExportedChannels(INeb& frame) {
-  bool wanted[kGridRows];
-  exportedRows(frame, wanted);
-  for (int i = 0; i < kGridRows; ++i)
-    if (wanted[i]) frame.getChannel(kGridTable[i].channel);
-}
-
 ExportResult VdbFrameExporter::Impl::run(const std::string& path, INeb& frame) {
   bool wanted[kGridRows];
   exportedRows(frame, wanted);

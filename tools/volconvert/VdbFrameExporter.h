@@ -37,10 +37,6 @@ class VdbFrameExporter {
   // kExportOutOfMemory; kExportFailed with the library's message. The frame is only read.
   ExportResult exportFrame(const std::string& path, INeb& frame);
 
-  // Decodes the channels exportFrame will ask for (getChannel of every exported channel),
-  // so that a frame can be made ready on another thread ahead of its export.
-  static void decodeExportedChannels(INeb& frame);
-
   // Drops the trees kept from the previous frame.
   void releaseCachedTrees();
 

@@ -11,14 +11,7 @@ namespace {
 
 class LibraryFrameConverter : public VolConvert::FrameConverter {
  public:
-  // Loading includes decoding the exported channels, so that the read-ahead of the frame
-  // loop takes the decoding off the export's path too.
-  INeb* loadFrame(const std::string& path) override {
-    INeb* frame = newINeb(path.c_str());
-    if (frame) VolConvert::VdbFrameExporter::decodeExportedChannels(*frame);
-    return frame;
-  }
-  bool loadsConcurrently() const override { return true; }
+  INeb* loadFrame(const std::string& path) override { return newINeb(path.c_str()); }
   void releaseFrame(INeb* frame) override { deleteINeb(frame); }
   VolConvert::ExportResult exportFrame(const std::string& destination, INeb& frame) override {
     return exporter_.exportFrame(destination, frame);
