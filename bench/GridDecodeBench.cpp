@@ -10,51 +10,32 @@
 
 #include "compress/GridBlockWriter.h"
 #include "compress/SGCompressor.h"
+#include "support/SmokeBlobs.h"
 
 namespace {
 
 const int kN = 256;
 const int64_t kCount = int64_t(kN) * kN * kN;
 
-// A smooth plume: a few soft blobs along a rising, drifting column, zero outside.
 const std::vector<float>& plume() {
-  static std::vector<float> grid = [] {
-    std::vector<float> v(static_cast<size_t>(kCount), 0.0f);
-    struct Blob {
-      float x, y, z, r, a;
-    };
-    std::vector<Blob> blobs;
-    for (int i = 0; i < 12; ++i) {
-      const float t = i / 11.0f;
-      blobs.push_back(Blob{128.0f + 30.0f * std::sin(t * 5.0f), 40.0f + 170.0f * t, 128.0f + 20.0f * std::cos(t * 4.0f),
-                           25.0f + 30.0f * t, 1.0f - 0.5f * t});
-    }
-    for (int z = 0; z < kN; ++z)
-      for (int y = 0; y < kN; ++y)
-        for (int x = 0; x < kN; ++x) {
-          float d = 0.0f;
-          for (const Blob& b : blobs) {
-            const float dx = (x - b.x) / b.r, dy = (y - b.y) / b.r, dz = (z - b.z) / b.r;
-            const float q = dx * dx + dy * dy + dz * dz;
-            if (q < 1.0f) d += b.a * (1.0f - q) * (1.0f - q);
-          }
-          v[static_cast<size_t>(x + kN * (y + static_cast<int64_t>(kN) * z))] = d;
-        }
-    return v;
-  }();
+  static const std::vector<float> grid = smokeBlobs(kN, 1.0f, 0.0f);
   return grid;
 }
 
-void BM_GridCodecDecode(benchmark::State& state) {
+// One thread decoding the plume written by the block writer's defaults with codec D.
+template <int D>
+void decodeWithCodec(benchmark::State& state) {
   const std::vector<float>& grid = plume();
   OSTUtils::GridBlockOptions opt = OSTUtils::defaultGridBlockOptions();
   OSTUtils::OstArray<char, int64_t> block;
-  if (!OSTUtils::WriteGridBlock1D(grid.data(), kCount, opt, block)) {
+  const bool written = D == 1 ? OSTUtils::WriteGridBlock1D(grid.data(), kCount, opt, block)
+                              : OSTUtils::WriteGridBlock3D(grid.data(), kN, kN, kN, opt, block);
+  if (!written) {
     state.SkipWithError("writing the block failed");
     return;
   }
   std::vector<float> out(static_cast<size_t>(kCount));
-  OSTUtils::SGCompressor<1> codec;
+  OSTUtils::SGCompressor<D> codec;
   for (auto _ : state) {
     const bool ok = codec.DecompressBlock(block.data, block.size, out.data(), kCount);
     benchmark::DoNotOptimize(ok);
@@ -63,26 +44,11 @@ void BM_GridCodecDecode(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kCount);
   state.counters["compressedBytes"] = static_cast<double>(block.size);
 }
+
+void BM_GridCodecDecode(benchmark::State& state) { decodeWithCodec<1>(state); }
 BENCHMARK(BM_GridCodecDecode)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_GridCodec3DDecode(benchmark::State& state) {
-  const std::vector<float>& grid = plume();
-  OSTUtils::GridBlockOptions opt = OSTUtils::defaultGridBlockOptions();
-  OSTUtils::OstArray<char, int64_t> block;
-  if (!OSTUtils::WriteGridBlock3D(grid.data(), kN, kN, kN, opt, block)) {
-    state.SkipWithError("writing the block failed");
-    return;
-  }
-  std::vector<float> out(static_cast<size_t>(kCount));
-  OSTUtils::SGCompressor<3> codec;
-  for (auto _ : state) {
-    const bool ok = codec.DecompressBlock(block.data, block.size, out.data(), kCount);
-    benchmark::DoNotOptimize(ok);
-    benchmark::ClobberMemory();
-  }
-  state.SetItemsProcessed(state.iterations() * kCount);
-  state.counters["compressedBytes"] = static_cast<double>(block.size);
-}
+void BM_GridCodec3DDecode(benchmark::State& state) { decodeWithCodec<3>(state); }
 BENCHMARK(BM_GridCodec3DDecode)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_ZlibDecode(benchmark::State& state) {

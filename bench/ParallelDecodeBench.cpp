@@ -25,6 +25,7 @@
 #include "compress/GridBlockWriter.h"
 #include "compress/SGCompressor.h"
 #include "ostutils/OstParallel.h"
+#include "support/SmokeBlobs.h"
 #include "zutils/DefaultThreadCount.h"
 #include "zutils/ThreadPool.h"
 
@@ -37,31 +38,7 @@ const char* const kFramePath = "/tmp/neb_parallel_decode_bench_256.neb";
 const int kFrameChannels[] = {1, 2, 3, 4, 5, 6, 10};
 const int kFrameChannelCount = sizeof kFrameChannels / sizeof kFrameChannels[0];
 
-// A smooth plume: a few soft blobs along a rising, drifting column, zero outside.
-std::vector<float> plume(float scale, float phase) {
-  std::vector<float> v(static_cast<size_t>(kCount), 0.0f);
-  struct Blob {
-    float x, y, z, r, a;
-  };
-  std::vector<Blob> blobs;
-  for (int i = 0; i < 12; ++i) {
-    const float t = i / 11.0f;
-    blobs.push_back(Blob{128.0f + 30.0f * std::sin(t * 5.0f + phase), 40.0f + 170.0f * t,
-                         128.0f + 20.0f * std::cos(t * 4.0f + phase), 25.0f + 30.0f * t, 1.0f - 0.5f * t});
-  }
-  for (int z = 0; z < kN; ++z)
-    for (int y = 0; y < kN; ++y)
-      for (int x = 0; x < kN; ++x) {
-        float d = 0.0f;
-        for (const Blob& b : blobs) {
-          const float dx = (x - b.x) / b.r, dy = (y - b.y) / b.r, dz = (z - b.z) / b.r;
-          const float q = dx * dx + dy * dy + dz * dz;
-          if (q < 1.0f) d += b.a * (1.0f - q) * (1.0f - q);
-        }
-        v[static_cast<size_t>(x + kN * (y + static_cast<int64_t>(kN) * z))] = scale * d;
-      }
-  return v;
-}
+std::vector<float> plume(float scale, float phase) { return smokeBlobs(kN, scale, phase); }
 
 // The plume block is mostly empty space, which the codec stores as constant zones (a fill
 // on decoding, bound by memory bandwidth); the dense variant lays a smooth low haze over the

@@ -24,6 +24,7 @@
 #include "tools/volconvert/DenseFloatTree.h"
 #include "tools/volconvert/FrameLoop.h"
 #include "tools/volconvert/HeapSettings.h"
+#include "tools/volconvert/LibraryFrameConverter.h"
 #include "tools/volconvert/VdbFrameExporter.h"
 
 namespace {
@@ -162,24 +163,11 @@ void BM_FileWriteAlone(benchmark::State& state) {
   }
 }
 
-// volconvert's converter.
-class BenchConverter : public VolConvert::FrameConverter {
- public:
-  INeb* loadFrame(const std::string& path) override { return newINeb(path.c_str()); }
-  void releaseFrame(INeb* frame) override { deleteINeb(frame); }
-  VolConvert::ExportResult exportFrame(const std::string& destination, INeb& frame) override {
-    return exporter_.exportFrame(destination, frame);
-  }
-
- private:
-  VolConvert::VdbFrameExporter exporter_;
-};
-
 // The frame loop of volconvert over six frames (all writing the same output file);
 // reported per frame. The converter, and with it the trees, lives across iterations.
 void BM_WholeFrame(benchmark::State& state) {
   Sequence& seq = sequence();
-  BenchConverter converter;
+  VolConvert::LibraryFrameConverter converter;
   VolConvert::ConvertSettings settings;
   settings.source = seq.dir + "/seq_####.neb";
   settings.destination = seq.output();
