@@ -18,6 +18,7 @@
 
 #include "nebloader.h"
 #include "ostutils/OstArray.h"
+#include "zutils/PluginExport.h"
 
 class PGroup;
 class MTComputeParticlesBbox;
@@ -87,13 +88,14 @@ class OstraneFrameData : public INeb {
   // Replaces the slot's buffer by a fresh one of cells + slack floats made for the current
   // gridSize and marks it loaded. False (slot left empty) when the cell count is invalid or
   // an allocation fails.
-  bool PrepareChannelSlot(int slot, int slack);
+  // Exported to plug-ins, which fill their channels through it.
+  NEB_PLUGIN_API bool PrepareChannelSlot(int slot, int slack);
   // Drops the slot's reference to its buffer and empties the slot.
-  void ReleaseChannelSlot(int slot);
+  NEB_PLUGIN_API void ReleaseChannelSlot(int slot);
 
   // Cell count nx*ny*nz of gridSize, or -1 when a size is negative or the product (as
   // floats) does not fit in memory terms.
-  int64_t CellCount() const;
+  NEB_PLUGIN_API int64_t CellCount() const;
 
   double propsValue() const;
   void setPropsValue(double v);

@@ -14,6 +14,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "zutils/PluginExport.h"
+
 #if defined(__GNUC__)
 #define NEB_PRINTF_LIKE(fmt, first) __attribute__((format(printf, fmt, first)))
 #else
@@ -22,7 +24,7 @@
 
 namespace ZUtils {
 
-void logReport(const char* format, ...) NEB_PRINTF_LIKE(1, 2);
+NEB_PLUGIN_API void logReport(const char* format, ...) NEB_PRINTF_LIKE(1, 2);
 void debugPrint(const char* format, ...) NEB_PRINTF_LIKE(1, 2);
 
 // Bounded printf: a length <= 0 writes nothing and gives 0. Otherwise the text is cut to

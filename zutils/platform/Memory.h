@@ -3,6 +3,8 @@
 
 #include <cstddef>
 
+#include "zutils/PluginExport.h"
+
 namespace ZUtils {
 namespace platform {
 
@@ -14,7 +16,8 @@ constexpr size_t kLargeBlockAlignment = size_t(2) << 20;
 // are tens or hundreds of MiB touched once right after allocation; with 4 KiB pages the
 // first touch costs one fault per page (about 11 us each on the target machines, 0.2 s
 // per 64 MiB), with 2 MiB pages one per 512. Purely advisory: failures are ignored.
-void adviseLargeBlock(void* p, size_t bytes);
+// Called from OstArray's inline growth, hence also from plug-ins.
+NEB_PLUGIN_API void adviseLargeBlock(void* p, size_t bytes);
 
 }  // namespace platform
 }  // namespace ZUtils

@@ -73,16 +73,10 @@ int importFrame(const char* path, OstraneFrameData* frame, const CacheIO::GridMa
     bool found = false;
     for (const Grid& g : file.grids) found = found || g.name == entries[i].name;
     if (!found) continue;
-    ChannelBuffer* buffer = ChannelBuffer::create(file.size);
-    if (!buffer) return 4;
-    const float value = static_cast<float>(channel) + 0.5f;
-    if (!buffer->values.SetSize(cells, &value)) {
-      buffer->release();
-      return 4;
-    }
-    if (frame->channelSlots[channel].holder) frame->channelSlots[channel].holder->release();
-    frame->channelSlots[channel].holder = buffer;
-    frame->channelSlots[channel].loaded = true;
+    // Through the library's own code, as a real plug-in must.
+    if (!frame->PrepareChannelSlot(channel, 0)) return 4;
+    float* values = frame->channelSlots[channel].holder->values.data;
+    for (int64_t j = 0; j < cells; ++j) values[j] = static_cast<float>(channel) + 0.5f;
     frame->channelMask |= 1 << channel;
   }
   return 0;
@@ -97,7 +91,10 @@ FAKEPORT_EXPORT int SetThreadManager(ZUtils::ThreadManager* /*manager*/) {
   return std::getenv("FAKEPORT_REFUSE") ? 1 : 0;
 }
 
+// Left out of the fakeport_noRelease build: a module missing one entry point.
+#ifndef FAKEPORT_OMIT_RELEASE
 FAKEPORT_EXPORT void ReleaseThreadManager() { ++g_releaseCalls; }
+#endif
 
 FAKEPORT_EXPORT void GetAvailableChannels(const char* file, CacheIO::AvailableChannelList* out) {
   FakeFile parsed;
