@@ -26,7 +26,7 @@ configure_build build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNEB_SANITIZE=addr
    ctest --output-on-failure -j "$JOBS" --timeout 900)
 
 echo "== ThreadSanitizer build (concurrency suites)"
-configure_build build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNEB_SANITIZE=thread -DNEB_BUILD_BENCH=OFF -DNEB_BUILD_VOLCONVERT=OFF
+configure_build build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNEB_SANITIZE=thread -DNEB_BUILD_BENCH=OFF -DNEB_BUILD_VOLCONVERT=OFF -DNEB_BUILD_VDBPORT=OFF
 (cd build/tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
    ctest --output-on-failure -j "$JOBS" --timeout 900 -L concurrency)
 

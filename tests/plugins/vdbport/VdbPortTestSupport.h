@@ -1,0 +1,87 @@
+// The OpenVDB plug-in loaded into libnebloader.so once per test program (the plug-in
+// table is process-wide), and small helpers to write OpenVDB files and read frames back.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <openvdb/io/File.h>
+#include <openvdb/openvdb.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "loader/support/LoaderTestSupport.h"
+#include "nebloader.h"
+
+namespace vdbtest {
+
+// The built module, linked as vdbport_test.so into a directory of its own, loaded with
+// that directory as search path and "test" as suffix.
+inline const std::string& pluginDir() {
+  static loadertest::TempDir* dir = [] {
+    auto* d = new loadertest::TempDir;
+    if (symlink(VDBPORT_PATH, d->file("vdbport_test.so").c_str()) != 0) ADD_FAILURE() << "cannot link the module";
+    return d;
+  }();
+  return dir->path();
+}
+
+inline int loadPlugin() { return initalizeNebuLoader(pluginDir().c_str(), "test", 0); }
+
+inline void writeVdb(const std::string& path, const openvdb::GridPtrVec& grids) {
+  openvdb::io::File file(path);
+  file.write(grids);
+  file.close();
+}
+
+// A float grid with the given name, transform and active voxels value(ijk) over `box`.
+template <class Fn>
+openvdb::FloatGrid::Ptr floatGrid(const std::string& name, const openvdb::CoordBBox& box, Fn value,
+                                  openvdb::math::Transform::Ptr xform = openvdb::math::Transform::createLinearTransform(1.0),
+                                  float background = 0.0f) {
+  openvdb::FloatGrid::Ptr grid = openvdb::FloatGrid::create(background);
+  grid->setName(name);
+  grid->setTransform(xform);
+  auto acc = grid->getAccessor();
+  for (auto it = box.begin(); it; ++it) acc.setValue(*it, value(*it));
+  return grid;
+}
+
+inline std::string defaultMapping(const std::string& path) {
+  char buffer[1024];
+  EXPECT_EQ(nebGenerateDefaultChannelMappings(buffer, sizeof buffer, path.c_str()), 1);
+  return buffer;
+}
+
+// The offered channel names and flags of a file, through the library's listing export.
+inline std::vector<std::pair<std::string, int>> offered(const std::string& path) {
+  std::vector<std::pair<std::string, int>> out;
+  for (int i = 0;; ++i) {
+    char name[256];
+    int flag = -1;
+    if (nebGet3rdPartyChannelName(name, sizeof name, &flag, path.c_str(), i) != 1) break;
+    out.emplace_back(name, flag);
+  }
+  return out;
+}
+
+// Dense index of a cell of a frame of size n.
+inline size_t cell(const int n[3], int x, int y, int z) {
+  return static_cast<size_t>(x) + static_cast<size_t>(n[0]) * (static_cast<size_t>(y) + static_cast<size_t>(n[1]) * z);
+}
+
+// World position w through a frame transform (v = w * A + o).
+inline openvdb::Vec3d toFrameGrid(const float t[12], const openvdb::Vec3d& w) {
+  openvdb::Vec3d v;
+  for (int c = 0; c < 3; ++c) v[c] = w[0] * t[c] + w[1] * t[3 + c] + w[2] * t[6 + c] + t[9 + c];
+  return v;
+}
+
+class PluginTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { openvdb::initialize(); }
+  void SetUp() override { ASSERT_EQ(loadPlugin(), 2); }
+  loadertest::TempDir files;
+};
+
+}  // namespace vdbtest
