@@ -1,14 +1,17 @@
 // nebinfo: prints what a cache frame holds, as a host sees it through nebloader.
-//   nebinfo <frame.neb>
+//   nebinfo <frame.neb | frame.vdb>
+// OpenVDB files load through the vdbport plug-in installed beside the library.
 #include <cstdio>
 
 #include "nebloader.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
-    std::fprintf(stderr, "usage: nebinfo <frame.neb>\n");
+    std::fprintf(stderr, "usage: nebinfo <frame.neb | frame.vdb>\n");
     return 2;
   }
+  // Bit 1: Field3D plug-in ready, bit 2: OpenVDB plug-in ready. nebu2 files need neither.
+  std::printf("import plug-ins: %d\n", initalizeNebuLoader(nullptr, nullptr, 0));
   INeb* frame = newINeb(argv[1]);
   if (!frame) {
     std::fprintf(stderr, "cannot load %s\n", argv[1]);
