@@ -251,6 +251,10 @@ TEST_F(PluginTest, DamagedAndMissingFilesFailCleanly) {
     ASSERT_TRUE(loadertest::writeText(p, bytes.substr(0, cut)));
     EXPECT_EQ(newINebWithChannelsMapping(p.c_str(), "2,density;"), nullptr) << cut;
   }
+#if !defined(__SANITIZE_ADDRESS__)
+  // OpenVDB's own block reader sizes a buffer from the stream before checking it; the
+  // allocator's failure becomes std::bad_alloc, which the plug-in turns into a failed
+  // load. AddressSanitizer aborts on such a request instead of failing it.
   for (size_t at = 40; at < bytes.size(); at += bytes.size() / 17 + 1) {
     std::string flipped = bytes;
     flipped[at] = static_cast<char>(flipped[at] ^ 0x5A);
@@ -258,6 +262,7 @@ TEST_F(PluginTest, DamagedAndMissingFilesFailCleanly) {
     ASSERT_TRUE(loadertest::writeText(p, flipped));
     if (INeb* f = newINebWithChannelsMappingMaxVox(p.c_str(), "2,density;", 4096, false)) deleteINeb(f);
   }
+#endif
   EXPECT_GT(reports.count("vdbport: "), 0);
 }
 
