@@ -23,7 +23,6 @@ configure_build build/release -DCMAKE_BUILD_TYPE=Release
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
 configure_build build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNEB_SANITIZE=address -DNEB_BUILD_BENCH=OFF
 (cd build/asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-   LSAN_OPTIONS=suppressions=$ROOT/scripts/lsan-suppressions.txt \
    ctest --output-on-failure -j "$JOBS" --timeout 900)
 
 echo "== ThreadSanitizer build (concurrency suites)"

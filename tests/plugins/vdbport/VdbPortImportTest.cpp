@@ -245,16 +245,17 @@ TEST_F(PluginTest, DamagedAndMissingFilesFailCleanly) {
   ASSERT_TRUE(loadertest::writeText(files.file("text.vdb"), "not an OpenVDB file at all"));
   EXPECT_EQ(newINebWithChannelsMapping(files.file("text.vdb").c_str(), "2,density;"), nullptr);
   EXPECT_EQ(defaultMapping(files.file("text.vdb")), defaultMapping(""));  // nothing surveyed: native
-  // Every cut of the file, and a few flipped bytes: a failure or a frame, never a crash.
+#if !defined(__SANITIZE_ADDRESS__)
+  // Cuts of the file and a few flipped bytes: a failure or a frame, never a crash. Not
+  // under AddressSanitizer: OpenVDB's own reader sizes some buffers from the stream before
+  // checking them (and leaks the node it was reading when a tree is cut short). With the
+  // real allocator such a request throws std::bad_alloc, which the plug-in turns into a
+  // failed load; AddressSanitizer aborts on it instead.
   for (size_t cut = 0; cut < bytes.size(); cut += bytes.size() / 23 + 1) {
     const std::string p = files.file("cut.vdb");
     ASSERT_TRUE(loadertest::writeText(p, bytes.substr(0, cut)));
     EXPECT_EQ(newINebWithChannelsMapping(p.c_str(), "2,density;"), nullptr) << cut;
   }
-#if !defined(__SANITIZE_ADDRESS__)
-  // OpenVDB's own block reader sizes a buffer from the stream before checking it; the
-  // allocator's failure becomes std::bad_alloc, which the plug-in turns into a failed
-  // load. AddressSanitizer aborts on such a request instead of failing it.
   for (size_t at = 40; at < bytes.size(); at += bytes.size() / 17 + 1) {
     std::string flipped = bytes;
     flipped[at] = static_cast<char>(flipped[at] ^ 0x5A);
