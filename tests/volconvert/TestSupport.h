@@ -1,13 +1,13 @@
 // Scratch directories, running the built volconvert, and comparing float bit patterns.
 #pragma once
 
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "support/ProcessRun.h"
 
 class ScratchDir {
  public:
@@ -26,29 +26,13 @@ class ScratchDir {
   std::string path_;
 };
 
-struct ProgramRun {
-  std::string out;  // standard output, byte for byte
-  int exitCode = -1;
-};
+using ProgramRun = testsupport::ProcessRun;
 
-// Runs the built volconvert with `args` (each passed as one argument, quoted for the shell).
+// Runs the built volconvert with `args` (each passed as one argument).
 inline ProgramRun runVolconvert(const std::vector<std::string>& args) {
-  std::string command = "'" VOLCONVERT_PATH "'";
-  for (const std::string& a : args) {
-    std::string quoted = "'";
-    for (char c : a) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    command += " " + quoted + "'";
-  }
-  command += " 2>/dev/null";
-  ProgramRun run;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return run;
-  char buffer[4096];
-  size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, got);
-  const int status = pclose(pipe);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  std::string command = testsupport::shellQuoted(VOLCONVERT_PATH);
+  for (const std::string& a : args) command += " " + testsupport::shellQuoted(a);
+  return testsupport::runCommand(command + " 2>/dev/null");
 }
 
 inline uint32_t floatBits(float f) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/LoaderTestSupport.h"
+#include "support/ProcessRun.h"
 
 using loadertest::TempDir;
 using loadertest::writeText;
@@ -23,15 +24,7 @@ const char* const kNoRelease = NEB_FAKEPORT_NORELEASE_PATH;
 const char* const kMapping = "2,density;1,temperature;";
 const char* const kBothChannels = "ok 1=1 2=1 10=0";
 
-std::string shellQuoted(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
-struct ProbeRun {
-  int exitCode = -1;
-  std::string out;
+struct ProbeRun : testsupport::ProcessRun {
   // The text after "<key> " on the line starting with it, or "" when there is none.
   std::string line(const std::string& key) const {
     std::string head = key + " ";
@@ -47,16 +40,10 @@ struct ProbeRun {
 // in-process tests of the same program toggle the stand-in's switches.
 ProbeRun runProbe(const std::string& env, const std::vector<std::string>& args) {
   std::string cmd = "env -u FAKEPORT_INIT_FAIL -u FAKEPORT_REFUSE ASAN_OPTIONS=detect_leaks=0 " + env +
-                    " " + shellQuoted(NEB_PLUGIN_PROBE);
-  for (const std::string& a : args) cmd += " " + shellQuoted(a);
+                    " " + testsupport::shellQuoted(NEB_PLUGIN_PROBE);
+  for (const std::string& a : args) cmd += " " + testsupport::shellQuoted(a);
   ProbeRun run;
-  FILE* pipe = popen(cmd.c_str(), "r");
-  if (!pipe) return run;
-  char buffer[256];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, n);
-  int status = pclose(pipe);
-  if (status != -1 && WIFEXITED(status)) run.exitCode = WEXITSTATUS(status);
+  static_cast<testsupport::ProcessRun&>(run) = testsupport::runCommand(cmd);
   return run;
 }
 
@@ -254,7 +241,7 @@ TEST_F(PluginContractProcess, WithoutSearchPathsOrSuffixTheSystemSearchApplies) 
   put(plugins, "vdbport_test.so", kGood);
   put(systemDir, "vdbport_test.so", kGood);
   put(systemDir, "f3dport.so", kGood);
-  const std::string libraryPath = "LD_LIBRARY_PATH=" + shellQuoted(systemDir);
+  const std::string libraryPath = "LD_LIBRARY_PATH=" + testsupport::shellQuoted(systemDir);
 
   // No search paths: the bare composed name goes to the dynamic loader's own search.
   ProbeRun bare = probeWithImports(libraryPath, "-", "test", "none");
