@@ -85,6 +85,16 @@ class PluginContractProcess : public ::testing::Test {
     EXPECT_NE((run).out.find("\nfinalized\n"), std::string::npos) << (run).out;   \
   } while (0)
 
+// The probe finished with this initialisation result and these outcomes of the .vdb
+// import (load 0) and the .f3d import (load 1).
+void expectOutcome(const ProbeRun& run, const std::string& init, const std::string& vdbLoad,
+                   const std::string& f3dLoad) {
+  EXPECT_FINISHED(run);
+  EXPECT_EQ(run.line("init"), init) << run.out;
+  EXPECT_EQ(run.line("load 0"), vdbLoad) << run.out;
+  EXPECT_EQ(run.line("load 1"), f3dLoad) << run.out;
+}
+
 }  // namespace
 
 TEST_F(PluginContractProcess, ProbeImportsThroughBothGoodModules) {
@@ -93,10 +103,7 @@ TEST_F(PluginContractProcess, ProbeImportsThroughBothGoodModules) {
   put(dir, "f3dport_test.so", kGood);
   put(dir, "vdbport_test.so", kGood);
   ProbeRun run = probeWithImports("", dir, "test", "none");
-  EXPECT_FINISHED(run);
-  EXPECT_EQ(run.line("init"), "3") << run.out;
-  EXPECT_EQ(run.line("load 0"), kBothChannels) << run.out;
-  EXPECT_EQ(run.line("load 1"), kBothChannels) << run.out;
+  expectOutcome(run, "3", kBothChannels, kBothChannels);
 }
 
 TEST_F(PluginContractProcess, FailedInitializeDisablesTheModules) {
@@ -104,10 +111,7 @@ TEST_F(PluginContractProcess, FailedInitializeDisablesTheModules) {
   put(dir, "f3dport_test.so", kGood);
   put(dir, "vdbport_test.so", kGood);
   ProbeRun run = probeWithImports("FAKEPORT_INIT_FAIL=1", dir, "test", "none");
-  EXPECT_FINISHED(run);
-  EXPECT_EQ(run.line("init"), "0") << run.out;
-  EXPECT_EQ(run.line("load 0"), "null") << run.out;
-  EXPECT_EQ(run.line("load 1"), "null") << run.out;
+  expectOutcome(run, "0", "null", "null");
 
   // With a manager nothing is ready to take it; finalising must not call into the
   // disabled modules.
@@ -123,18 +127,12 @@ TEST_F(PluginContractProcess, MissingEntryPointDisablesOnlyThatModule) {
   put(dir, "f3dport_test.so", kGood);
   put(dir, "vdbport_test.so", kNoRelease);
   ProbeRun run = probeWithImports("", dir, "test", "none");
-  EXPECT_FINISHED(run);
-  EXPECT_EQ(run.line("init"), "1") << run.out;
-  EXPECT_EQ(run.line("load 0"), "null") << run.out;
-  EXPECT_EQ(run.line("load 1"), kBothChannels) << run.out;
+  expectOutcome(run, "1", "null", kBothChannels);
 
   // The manager goes to the ready module only, and finalising must skip the disabled one
   // (its ReleaseThreadManager does not exist).
   ProbeRun managed = probeWithImports("", dir, "test", "manager");
-  EXPECT_FINISHED(managed);
-  EXPECT_EQ(managed.line("init"), "1") << managed.out;
-  EXPECT_EQ(managed.line("load 0"), "null") << managed.out;
-  EXPECT_EQ(managed.line("load 1"), kBothChannels) << managed.out;
+  expectOutcome(managed, "1", "null", kBothChannels);
 }
 
 TEST_F(PluginContractProcess, MissingEntryPointInTheF3dModule) {
@@ -142,20 +140,14 @@ TEST_F(PluginContractProcess, MissingEntryPointInTheF3dModule) {
   put(dir, "f3dport_test.so", kNoRelease);
   put(dir, "vdbport_test.so", kGood);
   ProbeRun run = probeWithImports("", dir, "test", "manager");
-  EXPECT_FINISHED(run);
-  EXPECT_EQ(run.line("init"), "2") << run.out;
-  EXPECT_EQ(run.line("load 0"), kBothChannels) << run.out;
-  EXPECT_EQ(run.line("load 1"), "null") << run.out;
+  expectOutcome(run, "2", kBothChannels, "null");
 }
 
 TEST_F(PluginContractProcess, OnlyTheVdbModulePresent) {
   std::string dir = makeDir("plugins");
   put(dir, "vdbport_test.so", kGood);
   ProbeRun run = probeWithImports("", dir, "test", "none");
-  EXPECT_FINISHED(run);
-  EXPECT_EQ(run.line("init"), "2") << run.out;
-  EXPECT_EQ(run.line("load 0"), kBothChannels) << run.out;
-  EXPECT_EQ(run.line("load 1"), "null") << run.out;
+  expectOutcome(run, "2", kBothChannels, "null");
 }
 
 TEST_F(PluginContractProcess, RefusedManagerGivesZero) {
@@ -227,10 +219,7 @@ TEST_F(PluginContractProcess, FirstDirectoryHoldingTheComposedNameWins) {
 TEST_F(PluginContractProcess, NothingFoundWithManagerAndFinalizeIsHarmless) {
   std::string dir = makeDir("empty");
   ProbeRun run = probeWithImports("", dir, "test", "manager");
-  EXPECT_FINISHED(run);
-  EXPECT_EQ(run.line("init"), "0") << run.out;
-  EXPECT_EQ(run.line("load 0"), "null") << run.out;
-  EXPECT_EQ(run.line("load 1"), "null") << run.out;
+  expectOutcome(run, "0", "null", "null");
   EXPECT_EQ(run.line("manager calls"), "0") << run.out;
 }
 
