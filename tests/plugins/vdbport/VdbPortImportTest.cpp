@@ -26,15 +26,11 @@ float ramp(const Coord& c) { return static_cast<float>(c.x() + 10 * c.y() + 100 
 
 TEST_F(PluginTest, OffersScalarsAndVectorComponentsWithFlags) {
   const std::string path = files.file("mixed.vdb");
-  openvdb::FloatGrid::Ptr surface = openvdb::FloatGrid::create(1.0f);
-  surface->setName("surface");
+  openvdb::FloatGrid::Ptr surface = namedGrid<openvdb::FloatGrid>("surface", 1.0f);
   surface->setGridClass(openvdb::GRID_LEVEL_SET);
-  openvdb::Vec3SGrid::Ptr vel = openvdb::Vec3SGrid::create();
-  vel->setName("vel");
-  openvdb::DoubleGrid::Ptr heat = openvdb::DoubleGrid::create();
-  heat->setName("heat");
-  openvdb::Int32Grid::Ptr ids = openvdb::Int32Grid::create();
-  ids->setName("ids");
+  openvdb::Vec3SGrid::Ptr vel = namedGrid<openvdb::Vec3SGrid>("vel");
+  openvdb::DoubleGrid::Ptr heat = namedGrid<openvdb::DoubleGrid>("heat");
+  openvdb::Int32Grid::Ptr ids = namedGrid<openvdb::Int32Grid>("ids");
   writeVdb(path, {floatGrid("density", CoordBBox(Coord(0), Coord(1)), ramp), surface, vel, heat, ids});
 
   // In OpenVDB's order (by grid name); integer grids are not offered.
@@ -47,15 +43,11 @@ TEST_F(PluginTest, OffersScalarsAndVectorComponentsWithFlags) {
 
 TEST_F(PluginTest, SmokeFallbackSkipsLevelSetsAndVectors) {
   const std::string path = files.file("fallback.vdb");
-  openvdb::FloatGrid::Ptr sdf = openvdb::FloatGrid::create(1.0f);
-  sdf->setName("sdf");
+  openvdb::FloatGrid::Ptr sdf = namedGrid<openvdb::FloatGrid>("sdf", 1.0f);
   sdf->setGridClass(openvdb::GRID_LEVEL_SET);
-  openvdb::Vec3SGrid::Ptr v = openvdb::Vec3SGrid::create();
-  v->setName("v");
-  openvdb::FloatGrid::Ptr mist = openvdb::FloatGrid::create();
-  mist->setName("mist");
-  openvdb::FloatGrid::Ptr fog = openvdb::FloatGrid::create();
-  fog->setName("fog");
+  openvdb::Vec3SGrid::Ptr v = namedGrid<openvdb::Vec3SGrid>("v");
+  openvdb::FloatGrid::Ptr mist = namedGrid<openvdb::FloatGrid>("mist");
+  openvdb::FloatGrid::Ptr fog = namedGrid<openvdb::FloatGrid>("fog");
   writeVdb(path, {sdf, v, mist, fog});
   // The first unflagged candidate in listing (name) order.
   EXPECT_EQ(defaultMapping(path), "2,fog;");
@@ -67,12 +59,9 @@ TEST_F(PluginTest, SmokeFallbackSkipsLevelSetsAndVectors) {
 }
 
 TEST_F(PluginTest, SequenceMappingIsTheUnionOfItsFiles) {
-  openvdb::FloatGrid::Ptr density = openvdb::FloatGrid::create();
-  density->setName("density");
-  openvdb::FloatGrid::Ptr temperature = openvdb::FloatGrid::create();
-  temperature->setName("temperature");
-  openvdb::Vec3SGrid::Ptr vel = openvdb::Vec3SGrid::create();
-  vel->setName("vel");
+  openvdb::FloatGrid::Ptr density = namedGrid<openvdb::FloatGrid>("density");
+  openvdb::FloatGrid::Ptr temperature = namedGrid<openvdb::FloatGrid>("temperature");
+  openvdb::Vec3SGrid::Ptr vel = namedGrid<openvdb::Vec3SGrid>("vel");
   writeVdb(files.file("seq_0001.vdb"), {density});
   writeVdb(files.file("seq_0002.vdb"), {temperature, vel, density});
   EXPECT_EQ(defaultMapping(files.file("seq_####.vdb")), "2,density;1,temperature;4,vel.x;5,vel.y;6,vel.z;");
@@ -126,14 +115,12 @@ TEST_F(PluginTest, ImportCoversTheUnionOfTheMappedActiveBoxes) {
 
 TEST_F(PluginTest, VectorComponentsFeedTheVelocityChannels) {
   const std::string path = files.file("vel.vdb");
-  openvdb::Vec3DGrid::Ptr vel = openvdb::Vec3DGrid::create();
-  vel->setName("vel");
+  openvdb::Vec3DGrid::Ptr vel = namedGrid<openvdb::Vec3DGrid>("vel");
   const CoordBBox box(Coord(0), Coord(3, 2, 1));
   auto acc = vel->getAccessor();
   for (auto it = box.begin(); it; ++it) acc.setValue(*it, openvdb::Vec3d((*it).x(), -(*it).y(), 0.5 * (*it).z()));
   // A constant tile of a second grid: tiles are filled like voxels.
-  openvdb::FloatGrid::Ptr tiled = openvdb::FloatGrid::create();
-  tiled->setName("density");
+  openvdb::FloatGrid::Ptr tiled = namedGrid<openvdb::FloatGrid>("density");
   tiled->fill(CoordBBox(Coord(0), Coord(7)), 3.0f, true);
   writeVdb(path, {vel, tiled});
 

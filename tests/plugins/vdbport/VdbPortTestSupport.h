@@ -34,13 +34,21 @@ inline void writeVdb(const std::string& path, const openvdb::GridPtrVec& grids) 
   file.close();
 }
 
+// An empty grid of type GridT named `name`.
+template <class GridT>
+typename GridT::Ptr namedGrid(const std::string& name,
+                              const typename GridT::ValueType& background = openvdb::zeroVal<typename GridT::ValueType>()) {
+  typename GridT::Ptr grid = GridT::create(background);
+  grid->setName(name);
+  return grid;
+}
+
 // A float grid with the given name, transform and active voxels value(ijk) over `box`.
 template <class Fn>
 openvdb::FloatGrid::Ptr floatGrid(const std::string& name, const openvdb::CoordBBox& box, Fn value,
                                   openvdb::math::Transform::Ptr xform = openvdb::math::Transform::createLinearTransform(1.0),
                                   float background = 0.0f) {
-  openvdb::FloatGrid::Ptr grid = openvdb::FloatGrid::create(background);
-  grid->setName(name);
+  openvdb::FloatGrid::Ptr grid = namedGrid<openvdb::FloatGrid>(name, background);
   grid->setTransform(xform);
   auto acc = grid->getAccessor();
   for (auto it = box.begin(); it; ++it) acc.setValue(*it, value(*it));
