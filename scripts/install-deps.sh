@@ -9,6 +9,13 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libopenvdb-dev libboost-iostreams-dev libtbb-dev libblosc-dev libimath-dev
   libopenvdb-tools
+  libdeflate-dev
+  # fuzzing: clang's libFuzzer and sanitizer runtimes
+  clang libclang-rt-14-dev
+  # the Python module (built against Debian's /usr/bin/python3 and its numpy)
+  pybind11-dev python3-dev python3-numpy python3-pytest
+  # the farm test: a single-node Slurm cluster on localhost
+  slurmctld slurmd slurm-client munge
 )
 
 missing=()

@@ -21,12 +21,12 @@ configure_build build/release -DCMAKE_BUILD_TYPE=Release
 (cd build/release && ctest --output-on-failure -j "$JOBS" --timeout 600)
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
-configure_build build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNEB_SANITIZE=address -DNEB_BUILD_BENCH=OFF
+configure_build build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNEB_SANITIZE=address -DNEB_BUILD_BENCH=OFF -DNEB_BUILD_PYTHON=OFF
 (cd build/asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
    ctest --output-on-failure -j "$JOBS" --timeout 900)
 
 echo "== ThreadSanitizer build (concurrency suites)"
-configure_build build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNEB_SANITIZE=thread -DNEB_BUILD_BENCH=OFF -DNEB_BUILD_VOLCONVERT=OFF -DNEB_BUILD_VDBPORT=OFF
+configure_build build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNEB_SANITIZE=thread -DNEB_BUILD_BENCH=OFF -DNEB_BUILD_VOLCONVERT=OFF -DNEB_BUILD_VDBPORT=OFF -DNEB_BUILD_PYTHON=OFF
 (cd build/tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
    ctest --output-on-failure -j "$JOBS" --timeout 900 -L concurrency)
 
@@ -37,6 +37,16 @@ if [ -f examples/host/CMakeLists.txt ]; then
   cmake -S examples/host -B build/example -G Ninja -DCMAKE_PREFIX_PATH="$ROOT/build/prefix" >/dev/null
   cmake --build build/example -j "$JOBS"
   (cd build/example && ctest --output-on-failure)
+fi
+
+if [ -f scripts/fuzz.sh ]; then
+  echo "== Fuzz smoke run (every target, briefly)"
+  bash scripts/fuzz.sh "${FUZZ_SECONDS:-40}"
+fi
+
+if [ -f scripts/test-farm.sh ]; then
+  echo "== Farm test: neb2vdb as a Slurm array job on a single-node cluster"
+  bash scripts/test-farm.sh
 fi
 
 echo "All test suites passed."
