@@ -6,7 +6,10 @@
 //
 // Storage from newArray and newZeroedArray comes from the C heap (malloc / calloc), so the
 // one release function releaseArray() suits it whichever path produced it: newZeroedArray
-// may fall back to newArray plus memset when calloc fails. These functions are for plain
+// may fall back to newArray plus memset when calloc fails.
+//
+// Both check the process-wide limit (MemoryLimit.h) first: a request over it fails like
+// an exhausted heap, with the limit's report and no retry. These functions are for plain
 // element types only (trivially constructible and destructible); objects go through
 // newObject / releaseObject.
 #pragma once
@@ -18,6 +21,7 @@
 #include <new>
 #include <type_traits>
 
+#include "ostutils/MemoryLimit.h"
 #include "zutils/Report.h"
 
 namespace OSTUtils {
@@ -43,6 +47,7 @@ bool newArray(T*& out, uint64_t count) {
   // as a null from the allocator would.
   if (count > UINT64_MAX / sizeof(T) || count * sizeof(T) > SIZE_MAX) return false;
   size_t bytes = static_cast<size_t>(count * sizeof(T));
+  if (!withinMemoryLimit(bytes)) return false;
   try {
     out = static_cast<T*>(heapHooks().allocate(bytes ? bytes : 1));
   } catch (...) {
@@ -57,6 +62,7 @@ bool newZeroedArray(T*& out, uint64_t count) {
   static_assert(std::is_trivially_default_constructible<T>::value && std::is_trivially_destructible<T>::value,
                 "newZeroedArray is for plain element types");
   out = nullptr;
+  if (!withinMemoryLimit(count > UINT64_MAX / sizeof(T) ? UINT64_MAX : count * sizeof(T))) return false;
   errno = 0;
   try {
     out = static_cast<T*>(heapHooks().allocateZeroed(static_cast<size_t>(count ? count : 1), sizeof(T)));

@@ -5,7 +5,9 @@
 //     or exactly newsz with `exact` (copies, final sizes known up front);
 //   - shrinking never reallocates;
 //   - a failed growth leaves the array EMPTY (data null, size 0, capacity 0): the old
-//     contents are gone, never half grown. SetSize never throws.
+//     contents are gone, never half grown. SetSize never throws;
+//   - every growth is checked against the process-wide limit (MemoryLimit.h) and fails
+//     as above when the new storage would exceed it.
 //
 // Which element types may be stored
 // ---------------------------------
@@ -31,6 +33,7 @@
 #include <new>
 #include <type_traits>
 
+#include "ostutils/MemoryLimit.h"
 #include "zutils/Report.h"
 #include "zutils/platform/Memory.h"
 
@@ -153,8 +156,12 @@ class OstArrayBase {
   }
 
   static T* allocateStorage(S elements) {
-    if (static_cast<uint64_t>(elements) > SIZE_MAX / sizeof(T)) return nullptr;
+    if (static_cast<uint64_t>(elements) > SIZE_MAX / sizeof(T)) {
+      withinMemoryLimit(UINT64_MAX);  // reports the refusal
+      return nullptr;
+    }
     const size_t bytes = static_cast<size_t>(elements) * sizeof(T);
+    if (!withinMemoryLimit(bytes)) return nullptr;
     if (isLargeBlock(elements)) {
       void* p = ::operator new(bytes, std::align_val_t(ZUtils::platform::kLargeBlockAlignment), std::nothrow);
       if (p) ZUtils::platform::adviseLargeBlock(p, bytes);

@@ -2,8 +2,13 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
+#include <string>
 
 #include "ostutils/Allocation.h"
+#include "ostutils/MemoryLimit.h"
+#include "ostutils/OstArray.h"
+#include "zutils/platform/Memory.h"
 #include "support/ReportCapture.h"
 
 namespace {
@@ -12,6 +17,13 @@ void* failingCalloc(size_t, size_t) {
   errno = ENOMEM;
   return nullptr;
 }
+
+struct LimitReset {
+  ~LimitReset() {
+    unsetenv("NEB_MEMORY_LIMIT_MB");
+    OSTUtils::setMemoryLimitBytes(0);
+  }
+};
 
 struct HookReset {
   ~HookReset() { OSTUtils::resetHeapHooks(); }
@@ -69,4 +81,49 @@ TEST(Allocation, NewObject) {
   EXPECT_TRUE(s->empty());
   OSTUtils::releaseObject(s);
   EXPECT_EQ(s, nullptr);
+}
+
+// One limit for every allocation path: over it each fails like an exhausted heap, with one
+// report naming the request and the limit; at the limit each succeeds.
+TEST(Allocation, MemoryLimitRefusesLargerRequestsOnEveryPath) {
+  LimitReset reset;
+  OSTUtils::setMemoryLimitBytes(1 << 20);
+  const std::string refusal = "[ERROR] allocation of 1048580 bytes exceeds the memory limit of 1048576 bytes\n";
+  {
+    ReportCapture capture;
+    char* p = reinterpret_cast<char*>(1);
+    EXPECT_FALSE(OSTUtils::newArray(p, (1 << 20) + 4));
+    EXPECT_EQ(p, nullptr);
+    EXPECT_FALSE(OSTUtils::newZeroedArray(p, (1 << 20) + 4));
+    EXPECT_EQ(p, nullptr);
+    OSTUtils::OstArray<char, long long> a;
+    ASSERT_TRUE(a.SetSize(16));
+    EXPECT_FALSE(a.SetSize((1 << 20) + 4, nullptr, true));
+    EXPECT_EQ(a.data, nullptr);
+    EXPECT_EQ(a.capacity, 0);
+    EXPECT_EQ(capture.text(), refusal + refusal + refusal);
+  }
+  int* q = nullptr;
+  ASSERT_TRUE(OSTUtils::newZeroedArray(q, (1 << 20) / 4));
+  OSTUtils::releaseArray(q);
+}
+
+TEST(Allocation, MemoryLimitDefaultsToPhysicalMemoryAndFollowsTheEnvironment) {
+  LimitReset reset;
+  unsetenv("NEB_MEMORY_LIMIT_MB");
+  OSTUtils::setMemoryLimitBytes(0);
+  EXPECT_EQ(OSTUtils::memoryLimitBytes(), ZUtils::platform::physicalMemoryBytes());
+  EXPECT_GT(OSTUtils::memoryLimitBytes(), uint64_t(64) << 20);
+  setenv("NEB_MEMORY_LIMIT_MB", "3", 1);
+  OSTUtils::setMemoryLimitBytes(0);
+  EXPECT_EQ(OSTUtils::memoryLimitBytes(), uint64_t(3) << 20);
+  // Raising above physical memory is allowed (hosts with swap or overcommit).
+  setenv("NEB_MEMORY_LIMIT_MB", "1000000000", 1);
+  OSTUtils::setMemoryLimitBytes(0);
+  EXPECT_EQ(OSTUtils::memoryLimitBytes(), uint64_t(1000000000) << 20);
+  ReportCapture capture;
+  setenv("NEB_MEMORY_LIMIT_MB", "lots", 1);
+  OSTUtils::setMemoryLimitBytes(0);
+  EXPECT_EQ(OSTUtils::memoryLimitBytes(), ZUtils::platform::physicalMemoryBytes());
+  EXPECT_EQ(capture.text(), "[WARNING] NEB_MEMORY_LIMIT_MB=\"lots\" is not a positive number of MiB; ignored\n");
 }

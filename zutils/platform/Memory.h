@@ -1,7 +1,8 @@
-// Platform layer: advice on large memory blocks.
+// Platform layer: advice on large memory blocks, the size of physical memory.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "zutils/PluginExport.h"
 
@@ -18,6 +19,10 @@ constexpr size_t kLargeBlockAlignment = size_t(2) << 20;
 // per 64 MiB), with 2 MiB pages one per 512. Purely advisory: failures are ignored.
 // Called from OstArray's inline growth, hence also from plug-ins.
 NEB_PLUGIN_API void adviseLargeBlock(void* p, size_t bytes);
+
+// Bytes of physical memory of the machine (installed, not free), or 0 when the system
+// cannot tell. The default of the process-wide allocation limit (ostutils/MemoryLimit.h).
+uint64_t physicalMemoryBytes();
 
 }  // namespace platform
 }  // namespace ZUtils

@@ -1,6 +1,7 @@
 #include "zutils/platform/Memory.h"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstdint>
 
@@ -18,6 +19,15 @@ void adviseLargeBlock(void* p, size_t bytes) {
   (void)p;
   (void)bytes;
 #endif
+}
+
+uint64_t physicalMemoryBytes() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long pageSize = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || pageSize <= 0) return 0;
+  const uint64_t p = static_cast<uint64_t>(pages);
+  const uint64_t s = static_cast<uint64_t>(pageSize);
+  return p > UINT64_MAX / s ? UINT64_MAX : p * s;
 }
 
 }  // namespace platform

@@ -1,0 +1,54 @@
+#include "ostutils/MemoryLimit.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+
+#include "zutils/Report.h"
+#include "zutils/platform/Memory.h"
+
+namespace OSTUtils {
+
+namespace {
+
+// 0 = not read yet. A limit of 0 bytes cannot be asked for (0 means "default").
+std::atomic<uint64_t> gLimit{0};
+
+uint64_t defaultLimit() {
+  if (const char* text = std::getenv("NEB_MEMORY_LIMIT_MB")) {
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long mb = std::strtoull(text, &end, 10);
+    if (errno == 0 && end != text && *end == '\0' && mb > 0 && text[0] != '-') {
+      return mb > (UINT64_MAX >> 20) ? UINT64_MAX : static_cast<uint64_t>(mb) << 20;
+    }
+    ZUtils::logReport("[WARNING] NEB_MEMORY_LIMIT_MB=\"%s\" is not a positive number of MiB; ignored\n", text);
+  }
+  const uint64_t physical = ZUtils::platform::physicalMemoryBytes();
+  return physical ? physical : UINT64_MAX;
+}
+
+}  // namespace
+
+uint64_t memoryLimitBytes() {
+  uint64_t limit = gLimit.load(std::memory_order_relaxed);
+  if (limit == 0) {
+    // Two first callers may both read the environment; they store the same value.
+    limit = defaultLimit();
+    uint64_t expected = 0;
+    if (!gLimit.compare_exchange_strong(expected, limit, std::memory_order_relaxed)) limit = expected;
+  }
+  return limit;
+}
+
+void setMemoryLimitBytes(uint64_t bytes) { gLimit.store(bytes ? bytes : defaultLimit(), std::memory_order_relaxed); }
+
+bool withinMemoryLimit(uint64_t bytes) {
+  const uint64_t limit = memoryLimitBytes();
+  if (bytes <= limit) return true;
+  ZUtils::logReport("[ERROR] allocation of %llu bytes exceeds the memory limit of %llu bytes\n",
+                    static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(limit));
+  return false;
+}
+
+}  // namespace OSTUtils
