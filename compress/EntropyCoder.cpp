@@ -2,6 +2,7 @@
 #include "compress/EntropyCoder.h"
 
 #include <climits>
+#include <cstring>
 
 #include "compress/BitReader.h"
 #include "ostutils/Allocation.h"
@@ -11,9 +12,13 @@ namespace OSTUtils {
 
 namespace {
 
-// Width of the primary decoding table. Frequent values have short words, so almost every
-// value is decoded by one lookup; longer words continue bit by bit from the table's node.
-const int kLutBits = 11;
+// Width of the primary decoding table: frequent values have short words, so most values
+// take one lookup; the rest take one more in a subtable (CodeTree.h).
+const int kPrimaryBits = 11;
+// Longest word the fast loop decodes in two lookups: primary plus the widest subtable. Two
+// such words fit the 56 bits a refill guarantees.
+const int kTwoLookupBits = kPrimaryBits + 16;
+static_assert(2 * kTwoLookupBits <= 56, "two words per refill");
 
 inline uint64_t lowBits(uint64_t v, int bits) { return bits >= 64 ? v : (v & ((uint64_t(1) << bits) - 1)); }
 
@@ -25,17 +30,19 @@ inline uint64_t readBits(EntropyCoder& st, int bits) {
   return lowBits(w, bits);
 }
 
-// Continues a word longer than the lookup table from `node`, one bit per step.
-inline bool walkTree(EntropyCoder& st, int node, int64_t& pos, int32_t& value) {
-  const CodeNode* tree = st.tree;
-  while (tree[node].child0 != 0) {
-    if (pos >= st.bitLimit) return false;
-    const int bit = static_cast<int>((st.start[pos >> 3] >> (pos & 7)) & 1);
-    ++pos;
-    node = bit ? tree[node].child1 : tree[node].child0;
+// Decodes the word at bit `pos` through the table and its subtables (any depth), peeking
+// afresh at every level, and advances pos. Bits past the stream read as zero; the caller
+// compares pos with the stream's end.
+inline int32_t decodeAt(const EntropyCoder& st, int64_t fastEnd, int64_t& pos) {
+  const uint64_t* table = st.table;
+  uint64_t e = table[lowBits(peekBits(st.start, st.availableBytes, fastEnd, pos), st.primaryBits)];
+  while (e & kDecodeLink) {
+    pos += decodeEntryBits(e);
+    const uint64_t w = peekBits(st.start, st.availableBytes, fastEnd, pos);
+    e = table[static_cast<uint32_t>(e) + lowBits(w, decodeSubtableBits(e))];
   }
-  value = static_cast<int32_t>(static_cast<uint32_t>(tree[node].symbol) + static_cast<uint32_t>(st.offset));
-  return true;
+  pos += decodeEntryBits(e);
+  return static_cast<int32_t>(static_cast<uint32_t>(e));
 }
 
 bool fail(EntropyCoder& st) {
@@ -52,8 +59,9 @@ void EntropyCoder::release() {
   releaseArray(val2code);
   releaseArray(srt);
   releaseArray(tree);
-  releaseArray(lut);
-  lutBits = 0;
+  releaseArray(table);
+  primaryBits = 0;
+  tableEntries = 0;
   nextFree = 0;
   ready = false;
 }
@@ -148,12 +156,27 @@ bool InitDecoder(EntropyCoder& st, const unsigned char* data, int64_t availableB
     ZUtils::logReport("InitDecoder: table without a usable split\n");
     return fail(st);
   }
-  st.lutBits = maxDepth < kLutBits ? maxDepth : kLutBits;
-  if (!newArray(st.lut, uint64_t(1) << st.lutBits)) {
+  // The decoding table is bounded by the number of tree nodes before it is allocated: at
+  // most 64 entries per node beyond the primary table (narrower subtables are chosen when
+  // wider ones would pass that), so a hostile tree cannot ask for more.
+  const int nodes = st.nextFree;
+  const uint64_t cap = (uint64_t(1) << kPrimaryBits) + 64 * static_cast<uint64_t>(nodes) + 65536;
+  int* heights = nullptr;
+  if (!newArray(heights, static_cast<uint64_t>(nodes))) {
     ZUtils::logReport("Encode InitDecoder lookup table failed!\n");
     return fail(st);
   }
-  BuildLookupTable(st.tree, st.offset, st.lutBits, st.lut);
+  DecodeTableLayout layout;
+  const bool planned = cap < (uint64_t(1) << 31) && PlanDecodeTable(st.tree, nodes, maxDepth, kPrimaryBits, cap, heights, layout);
+  if (!planned || !newArray(st.table, layout.entries)) {
+    releaseArray(heights);
+    ZUtils::logReport("Encode InitDecoder lookup table failed!\n");
+    return fail(st);
+  }
+  BuildDecodeTable(st.tree, heights, st.offset, layout, st.table);
+  releaseArray(heights);
+  st.primaryBits = layout.primaryBits;
+  st.tableEntries = layout.entries;
   st.ready = true;
   return true;
 }
@@ -168,11 +191,9 @@ int DecodeValue(EntropyCoder& st) {
     if (st.failed) return 0;
     return static_cast<int>(field + static_cast<uint32_t>(st.offset));
   }
-  const uint64_t w = peekBits(st.start, st.availableBytes, fastPeekEnd(st.availableBytes), st.bitPos);
-  const LutEntry& e = st.lut[lowBits(w, st.lutBits)];
-  int64_t pos = st.bitPos + (e.length >= 0 ? e.length : st.lutBits);
-  int32_t value = e.value;
-  if ((e.length < 0 && !walkTree(st, e.value, pos, value)) || pos > st.bitLimit) {
+  int64_t pos = st.bitPos;
+  const int32_t value = decodeAt(st, fastPeekEnd(st.availableBytes), pos);
+  if (pos > st.bitLimit) {
     st.failed = true;
     st.bitPos = st.bitLimit + 1;
     return 0;
@@ -208,6 +229,93 @@ inline bool storeValue(int32_t v, int* out, int64_t& i, int64_t n, uint32_t base
   return true;
 }
 
+// Table-mode decoding of out[i .. n-1] from st.bitPos; returns the bit position reached.
+//
+// The fast loop keeps up to 63 stream bits in a 64-bit buffer. A refill loads the next 8
+// bytes unconditionally, shifts them in above the bits still held and advances by as many
+// whole bytes as fitted, leaving 56 to 63 bits; that holds two words of up to
+// kTwoLookupBits bits, so the loop refills once per two values without testing the count.
+// Bits loaded but not yet counted are the stream's own next bits, so OR-ing the next load
+// over them changes nothing. Words that need a third lookup (only trees deeper than
+// kTwoLookupBits) and the last 8 bytes of the stream go through decodeAt, which is bounded.
+int64_t decodeTable(const EntropyCoder& st, int* out, int64_t& i, int64_t n, uint32_t base, bool& ok) {
+  const unsigned char* data = st.start;
+  const int64_t bytes = st.availableBytes;
+  const int64_t fastEnd = fastPeekEnd(bytes);
+  const int64_t lastLoad = bytes - 8;  // last byte index an 8-byte load may start at
+  const uint64_t* table = st.table;
+  const int primary = st.primaryBits;
+  const uint64_t primaryMask = (uint64_t(1) << primary) - 1;
+  int64_t pos = st.bitPos;
+
+  int64_t next = pos >> 3;  // byte index of the next load
+  uint64_t buf = 0;
+  unsigned left = 0;  // bits held in buf
+  unsigned skip = static_cast<unsigned>(pos & 7);
+  while (i < n && next <= lastLoad) {
+    uint64_t load;
+    std::memcpy(&load, data + next, sizeof load);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    load = __builtin_bswap64(load);
+#endif
+    buf |= load << left;
+    next += (63 - left) >> 3;
+    left |= 56;
+    if (skip) {
+      // Starting mid-byte: drop the bits before the position, then refill to 56 again.
+      buf >>= skip;
+      left -= skip;
+      skip = 0;
+      continue;
+    }
+    for (int k = 0; k < 2; ++k) {
+      uint64_t e = table[buf & primaryMask];
+      if (e & kDecodeLink) {
+        const uint64_t e2 = table[static_cast<uint32_t>(e) + lowBits(buf >> primary, decodeSubtableBits(e))];
+        if (e2 & kDecodeLink) {
+          // Third lookup or deeper: decode from the position, then start the buffer afresh.
+          pos = next * 8 - left;
+          const int32_t v = decodeAt(st, fastEnd, pos);
+          if (pos > st.bitLimit) {
+            ok = false;
+            return pos;
+          }
+          next = pos >> 3;
+          skip = static_cast<unsigned>(pos & 7);
+          buf = 0;
+          left = 0;
+          if (!storeValue(v, out, i, n, base, ok)) return pos;
+          break;
+        }
+        buf >>= primary;
+        left -= primary;
+        e = e2;
+      }
+      const unsigned len = static_cast<unsigned>(decodeEntryBits(e));
+      buf >>= len;
+      left -= len;
+      const int32_t v = static_cast<int32_t>(static_cast<uint32_t>(e));
+      if (v >= 0) {
+        out[i++] = static_cast<int>(base + static_cast<uint32_t>(v));
+      } else if (!storeValue(v, out, i, n, base, ok)) {
+        return next * 8 - left;
+      }
+      if (i >= n) break;
+    }
+  }
+  pos = next * 8 - left + skip;  // skip is only left over with an empty buffer
+  // The tail: bounded peeks, each word checked against the end of the stream.
+  while (i < n) {
+    const int32_t v = decodeAt(st, fastEnd, pos);
+    if (pos > st.bitLimit) {
+      ok = false;
+      return pos;
+    }
+    if (!storeValue(v, out, i, n, base, ok)) return pos;
+  }
+  return pos;
+}
+
 }  // namespace
 
 bool DecodeAndExpand(EntropyCoder& st, int* out, int64_t n, int base) {
@@ -239,31 +347,7 @@ bool DecodeAndExpand(EntropyCoder& st, int* out, int64_t n, int base) {
       if (!storeValue(v, out, i, n, ubase, ok)) break;
     }
   } else {
-    const LutEntry* lut = st.lut;
-    const uint64_t mask = (uint64_t(1) << st.lutBits) - 1;
-    while (i < n) {
-      const uint64_t w = peekBits(data, bytes, fastEnd, pos);
-      const LutEntry e = lut[w & mask];
-      int32_t v = e.value;
-      if (e.length >= 0) {
-        pos += e.length;
-      } else {
-        pos += st.lutBits;
-        if (!walkTree(st, e.value, pos, v)) {
-          ok = false;
-          break;
-        }
-      }
-      if (pos > limit) {
-        ok = false;
-        break;
-      }
-      if (v >= 0) {
-        out[i++] = static_cast<int>(ubase + static_cast<uint32_t>(v));
-        continue;
-      }
-      if (!storeValue(v, out, i, n, ubase, ok)) break;
-    }
+    pos = decodeTable(st, out, i, n, ubase, ok);
   }
   if (!ok) {
     st.failed = true;

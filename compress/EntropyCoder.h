@@ -56,9 +56,11 @@ struct EntropyCoder {
   bool ready = false;   // InitDecoder succeeded
   bool failed = false;  // stream ran out or was invalid
 
-  // Decoding lookup table over the next lutBits bits: 1 << lutBits entries.
-  LutEntry* lut = nullptr;
-  int lutBits = 0;
+  // Decoding table (CodeTree.h): a primary table over the next `primaryBits` bits and
+  // its subtables, `tableEntries` entries in all.
+  uint64_t* table = nullptr;
+  int primaryBits = 0;
+  uint64_t tableEntries = 0;
 
   // Encoder state.
   uint32_t bitBuffer = 0;  // pending word
