@@ -64,6 +64,67 @@ int64_t GridBlockExtent(const void* block, int64_t bytes, int dimension) {
   return extent;
 }
 
+namespace {
+
+void describeZone(const unsigned char* p, int64_t bytes, int64_t at, int dimension, GridBlockZones& out) {
+  uint8_t method = 0xFF;
+  load(p, bytes, at, method);
+  if (method == 0) {
+    ++out.rawZones;
+  } else if (method == 1) {
+    ++out.constantZones;
+  } else if (method == 2) {
+    // After the method byte: the extent (one or three i32), f32 scale, f32 offset, i32 base,
+    // u8 passes.
+    const int64_t scaleAt = at + 1 + 4 * (dimension == 3 ? 3 : 1);
+    float scale = 0.0f;
+    uint8_t passes = 0;
+    if (!load(p, bytes, scaleAt, scale) || !load(p, bytes, scaleAt + 12, passes)) {
+      ++out.otherZones;
+      return;
+    }
+    ++out.quantizedZones;
+    const float step = scale != 0.0f ? 1.0f / scale : 0.0f;
+    const float size = step < 0.0f ? -step : step;
+    if (out.quantizedZones == 1 || size < out.finestStep) out.finestStep = size;
+    if (out.quantizedZones == 1 || size > out.coarsestStep) out.coarsestStep = size;
+    if (passes > out.maxPasses) out.maxPasses = passes;
+  } else {
+    ++out.otherZones;
+  }
+}
+
+}  // namespace
+
+GridBlockZones DescribeGridBlockZones(const void* block, int64_t bytes, int dimension) {
+  GridBlockZones out;
+  const unsigned char* p = static_cast<const unsigned char*>(block);
+  uint16_t magic = 0;
+  if (!p || !load(p, bytes, 0, magic)) return out;
+  if (magic == 0xFC01) {
+    out.readable = true;
+    out.zoneCount = 1;
+    describeZone(p, bytes, 2, dimension, out);
+    return out;
+  }
+  uint16_t zones = 0;
+  if ((magic != 0xFC02 && magic != 0xFC03) || !load(p, bytes, 2, zones)) return out;
+  const int64_t tables = 4 + 8 * static_cast<int64_t>(zones);
+  if (tables > bytes) return out;
+  out.readable = true;
+  out.zoneCount = zones;
+  for (int64_t i = 0; i < zones; ++i) {
+    int32_t byteStart = -1;
+    load(p, bytes, 4 + 4 * zones + 4 * i, byteStart);
+    if (byteStart < 0) {
+      ++out.otherZones;
+      continue;
+    }
+    describeZone(p, bytes, tables + byteStart + 2, dimension, out);
+  }
+  return out;
+}
+
 int64_t ZipExpansionBound(int64_t compressedBytes) {
   if (compressedBytes <= 0) return 0;
   if (compressedBytes > INT64_MAX / 1040) return INT64_MAX;

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "zutils/ThreadReportCapture.h"
 #include "zutils/platform/Debugger.h"
 
 namespace ZUtils {
@@ -167,6 +168,14 @@ void logReport(const char* format, ...) {
     std::vfprintf(stdout, body, copy);
     va_end(copy);
     std::fflush(stdout);
+  }
+  if (std::string* capture = currentThreadReportCapture()) {
+    char buffer[1024];
+    va_list copy;
+    va_copy(copy, args);
+    std::vsnprintf(buffer, sizeof buffer, body, copy);  // cut at 1023 characters
+    va_end(copy);
+    capture->append(buffer);
   }
   va_end(args);
 }

@@ -1,0 +1,60 @@
+#include "cache/ChannelStorageInfo.h"
+
+#include "cache/OstraneFrameData.h"
+#include "particles/PGroup.h"
+
+namespace {
+const int kPackedColour = 18;
+}
+
+bool GridCodecIsOneDimensional(int32_t version) { return version >= 5 && version <= 2147483646; }
+
+std::vector<GridChannelStorage> DescribeGridChannels(const OstraneFrameData& frame, bool* overrun) {
+  std::vector<GridChannelStorage> out;
+  if (overrun) *overrun = false;
+  if (!frame.comprData) return out;
+  const int dimension = GridCodecIsOneDimensional(frame.version) ? 1 : 3;
+  const int64_t n = frame.comprDataSzInts;
+  bool seen[33] = {};
+  int64_t i = 0;
+  while (i < n - 1) {
+    const int32_t channel = frame.comprData[i];
+    const int64_t length = frame.comprData[i + 1];
+    if (length < 1) break;
+    if (length > n - i - 2) {
+      if (overrun) *overrun = true;
+      break;
+    }
+    const int key = channel >= 0 && channel < 32 ? channel : 32;
+    if (!seen[key]) {
+      seen[key] = true;
+      GridChannelStorage s;
+      s.channel = channel;
+      s.storedBytes = length * 4;
+      s.zip = channel == kPackedColour;
+      if (!s.zip) s.zones = DescribeGridBlockZones(frame.comprData + i + 2, length * 4, dimension);
+      out.push_back(s);
+    }
+    i += length + 2;
+  }
+  return out;
+}
+
+std::vector<ParticleChannelStorage> DescribeParticleChannels(const PGroup& group) {
+  std::vector<ParticleChannelStorage> out;
+  for (int slot = 0; slot < PGroup::kSlotCount; ++slot) {
+    const PGroup::ChannelRecord& rec = group.channels[slot];
+    if (!group.slotHasData(slot)) continue;
+    ParticleChannelStorage s;
+    s.slot = slot;
+    if (rec.stored.size > 0) {
+      s.method = rec.method;
+      s.storedBytes = rec.stored.size;
+      if (s.method == 2 || s.method == 3) s.zones = DescribeGridBlockZones(rec.stored.data, rec.stored.size, 1);
+    } else {
+      s.storedBytes = rec.expanded.size;
+    }
+    out.push_back(s);
+  }
+  return out;
+}

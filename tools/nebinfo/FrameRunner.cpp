@@ -1,0 +1,63 @@
+#include "tools/nebinfo/FrameRunner.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+#include "zutils/ThreadPool.h"
+
+namespace NebInfo {
+
+namespace {
+
+class FrameBatch : public ZUtils::ThreadProcedure {
+ public:
+  FrameBatch(const std::vector<std::string>& paths, const SummaryOptions& options,
+             const std::function<void(const FrameSummary&)>& done)
+      : paths_(paths), options_(options), done_(done), results_(paths.size()), finished_(paths.size(), false) {}
+
+  void run(volatile int*, volatile int*, int, int) override {
+    for (;;) {
+      const size_t i = next_.fetch_add(1);
+      if (i >= paths_.size()) return;
+      summarizeFrame(paths_[i], options_, results_[i]);
+      std::lock_guard<std::mutex> lock(lock_);
+      finished_[i] = true;
+      // Hand over every finished summary at the head of the list, then free it: a long
+      // sequence keeps only the frames that wait for an earlier one.
+      while (printed_ < paths_.size() && finished_[printed_]) {
+        done_(results_[printed_]);
+        results_[printed_] = FrameSummary();
+        ++printed_;
+      }
+    }
+  }
+  const char* name() override { return "nebinfo frame"; }
+
+ private:
+  const std::vector<std::string>& paths_;
+  const SummaryOptions& options_;
+  const std::function<void(const FrameSummary&)>& done_;
+  std::vector<FrameSummary> results_;
+  std::vector<bool> finished_;
+  std::atomic<size_t> next_{0};
+  size_t printed_ = 0;  // guarded by lock_
+  std::mutex lock_;
+};
+
+}  // namespace
+
+void summarizeFrames(const std::vector<std::string>& paths, const SummaryOptions& options, int threads,
+                     const std::function<void(const FrameSummary&)>& done) {
+  FrameBatch batch(paths, options, done);
+  if (threads > static_cast<int>(paths.size())) threads = static_cast<int>(paths.size());
+  ZUtils::ThreadManager* pool = threads > 1 ? ZUtils::createPoolThreadManager() : nullptr;
+  if (!pool || pool->runOnThreads(threads, &batch, nullptr, false) != 0) {
+    // No pool, or a batch that could not be set up completely: whatever is left runs
+    // here (frames a started thread took are finished by it before runOnThreads returns).
+    batch.run(nullptr, nullptr, 0, 1);
+  }
+  ZUtils::destroyPoolThreadManager(pool);
+}
+
+}  // namespace NebInfo
