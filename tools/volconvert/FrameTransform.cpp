@@ -60,4 +60,12 @@ bool indexToWorldMatrix(const float t[12], double m[4][4]) {
   return true;
 }
 
+bool indexToWorldMatrix(const float t[12], openvdb::math::Mat4d& matrix) {
+  double m[4][4];
+  if (!indexToWorldMatrix(t, m)) return false;
+  matrix = openvdb::math::Mat4d(m[0][0], m[0][1], m[0][2], m[0][3], m[1][0], m[1][1], m[1][2], m[1][3], m[2][0],
+                                m[2][1], m[2][2], m[2][3], m[3][0], m[3][1], m[3][2], m[3][3]);
+  return true;
+}
+
 }  // namespace VolConvert

@@ -9,10 +9,15 @@
 // evaluated in float, ((o0*B0c + o1*B1c) + o2*B2c) negated, then widened.
 #pragma once
 
+#include <openvdb/math/Mat4.h>
+
 namespace VolConvert {
 
 // False (m untouched) when an element of t is not finite, the determinant of A is 0, or B
 // or the translation is not finite: such a frame has no usable grid transform.
 bool indexToWorldMatrix(const float t[12], double m[4][4]);
+
+// The same matrix as OpenVDB's Mat4d, ready for Transform::createLinearTransform.
+bool indexToWorldMatrix(const float t[12], openvdb::math::Mat4d& matrix);
 
 }  // namespace VolConvert

@@ -9,6 +9,7 @@
 
 #include "nebloader.h"
 #include "tools/volconvert/DenseFloatTree.h"
+#include "tools/volconvert/ExportGuard.h"
 #include "tools/volconvert/FrameTransform.h"
 
 namespace VolConvert {
@@ -29,13 +30,6 @@ constexpr GridRow kGridTable[] = {
     {NEB_CHANNEL_COLOR_B, "ColorB_ost"}};
 constexpr int kGridRows = sizeof(kGridTable) / sizeof(kGridTable[0]);
 
-ExportResult failure(int code, const char* reason) {
-  ExportResult result;
-  result.code = code;
-  result.reason = reason;
-  return result;
-}
-
 }  // namespace
 
 struct VdbFrameExporter::Impl {
@@ -55,25 +49,9 @@ void VdbFrameExporter::releaseCachedTrees() {
 }
 
 ExportResult VdbFrameExporter::exportFrame(const std::string& path, INeb& frame) {
-  try {
-    ExportResult result = impl_->run(path, frame);
-    if (result.code != kExportOk) releaseCachedTrees();
-    return result;
-  } catch (const openvdb::IoError&) {
-    releaseCachedTrees();
-    return failure(kExportWriteFailed, "");
-  } catch (const std::bad_alloc&) {
-    releaseCachedTrees();
-    return failure(kExportOutOfMemory, "Out of memory");
-  } catch (const std::exception& e) {
-    // openvdb::Exception derives from std::exception; its what() names the kind
-    // ("ArithmeticError: ...").
-    releaseCachedTrees();
-    return failure(kExportFailed, e.what());
-  } catch (...) {
-    releaseCachedTrees();
-    return failure(kExportFailed, "Unknown failure");
-  }
+  const ExportResult result = guardedExport([&] { return impl_->run(path, frame); });
+  if (result.code != kExportOk) releaseCachedTrees();
+  return result;
 }
 
 namespace {
@@ -101,15 +79,13 @@ ExportResult VdbFrameExporter::Impl::run(const std::string& path, INeb& frame) {
   for (int i = 0; i < kGridRows; ++i) {
     if (!wanted[i]) continue;
     values[i] = frame.getChannel(kGridTable[i].channel);
-    if (!values[i]) return failure(kExportChannelUnavailable, "");
+    if (!values[i]) return exportFailure(kExportChannelUnavailable, "");
   }
 
   float t[12];
   frame.getTransform(t);
-  double m[4][4];
-  if (!indexToWorldMatrix(t, m)) return failure(kExportBadTransform, "Singular grid transform");
-  const openvdb::Mat4d matrix(m[0][0], m[0][1], m[0][2], m[0][3], m[1][0], m[1][1], m[1][2], m[1][3], m[2][0],
-                              m[2][1], m[2][2], m[2][3], m[3][0], m[3][1], m[3][2], m[3][3]);
+  openvdb::Mat4d matrix;
+  if (!indexToWorldMatrix(t, matrix)) return exportFailure(kExportBadTransform, kSingularTransformReason);
 
   openvdb::GridCPtrVec grids;
   for (int i = 0; i < kGridRows; ++i) {

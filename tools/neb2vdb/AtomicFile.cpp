@@ -1,0 +1,177 @@
+#include "tools/neb2vdb/AtomicFile.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <random>
+
+namespace Neb2Vdb {
+
+namespace {
+
+// Named temporaries of the fallback path, for the signal handler: fixed storage, no
+// allocation, claimed and released with atomic flags.
+constexpr int kCleanupSlots = 256;
+constexpr size_t kPathBytes = 4096;
+struct CleanupSlot {
+  std::atomic<int> state{0};  // 0 free, 1 claimed (path being written), 2 holds a path
+  char path[kPathBytes];
+};
+CleanupSlot gCleanup[kCleanupSlots];
+
+int claimSlot(const std::string& path) {
+  if (path.size() >= kPathBytes) return -1;
+  for (int i = 0; i < kCleanupSlots; ++i) {
+    int expected = 0;
+    if (gCleanup[i].state.compare_exchange_strong(expected, 1)) {
+      std::memcpy(gCleanup[i].path, path.c_str(), path.size() + 1);
+      gCleanup[i].state.store(2);
+      return i;
+    }
+  }
+  return -1;
+}
+
+void releaseSlot(int slot) {
+  if (slot >= 0) gCleanup[slot].state.store(0);
+}
+
+extern "C" void removeTemporariesAndDie(int sig) {
+  for (CleanupSlot& slot : gCleanup)
+    if (slot.state.load() == 2) unlink(slot.path);
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+std::string folderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string baseOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string randomSuffix() {
+  static thread_local std::mt19937_64 random{std::random_device{}() ^ uint64_t(getpid())};
+  const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";
+  std::string s;
+  uint64_t r = random();
+  for (int i = 0; i < 8; ++i, r /= 36) s += digits[r % 36];
+  return s;
+}
+
+std::string systemError(const std::string& what, const std::string& path) {
+  return what + " " + path + ": " + std::strerror(errno);
+}
+
+// Permission bits a plain open(..., 0666) would give under the current umask.
+mode_t defaultFileMode() {
+  static const mode_t mode = [] {
+    const mode_t mask = umask(0);
+    umask(mask);
+    return mode_t(0666 & ~mask);
+  }();
+  return mode;
+}
+
+}  // namespace
+
+void installCleanupOnSignals() {
+  defaultFileMode();  // read the umask once, before any thread runs
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+    struct sigaction action {};
+    action.sa_handler = removeTemporariesAndDie;
+    sigemptyset(&action.sa_mask);
+    sigaction(sig, &action, nullptr);
+  }
+}
+
+AtomicFile::~AtomicFile() { discard(); }
+
+bool AtomicFile::open(const std::string& destination, std::string& error) {
+  discard();
+  destination_ = destination;
+  const std::string folder = folderOf(destination);
+#ifdef O_TMPFILE
+  fd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, defaultFileMode());
+  if (fd_ >= 0) {
+    writePath_ = "/proc/self/fd/" + std::to_string(fd_);
+    if (access(writePath_.c_str(), W_OK) == 0) return true;
+    ::close(fd_);  // no /proc: use a named temporary
+    fd_ = -1;
+  }
+#endif
+  std::string name = folder + "/." + baseOf(destination) + "." + randomSuffix() + ".part";
+  fd_ = ::open(name.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, defaultFileMode());
+  if (fd_ < 0) {
+    error = systemError("cannot create a file in", folder);
+    return false;
+  }
+  tempName_ = name;
+  cleanupSlot_ = claimSlot(tempName_);
+  writePath_ = tempName_;
+  return true;
+}
+
+long long AtomicFile::size() const {
+  struct stat st;
+  return fd_ >= 0 && fstat(fd_, &st) == 0 ? (long long)st.st_size : -1;
+}
+
+bool AtomicFile::commit(std::string& error) {
+  if (fd_ < 0) {
+    error = "nothing to commit";
+    return false;
+  }
+  if (tempName_.empty()) {
+    // Nameless file: straight to the destination when that name is free.
+    if (linkat(AT_FDCWD, writePath_.c_str(), AT_FDCWD, destination_.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      discard();
+      return true;
+    }
+    if (errno != EEXIST) {
+      error = systemError("cannot create", destination_);
+      discard();
+      return false;
+    }
+    // An older file holds the name: link under a temporary name, then rename over it.
+    for (int attempt = 0; attempt < 16 && tempName_.empty(); ++attempt) {
+      const std::string name = folderOf(destination_) + "/." + baseOf(destination_) + "." + randomSuffix() + ".part";
+      if (linkat(AT_FDCWD, writePath_.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) tempName_ = name;
+      else if (errno != EEXIST) break;
+    }
+    if (tempName_.empty()) {
+      error = systemError("cannot create a file beside", destination_);
+      discard();
+      return false;
+    }
+    cleanupSlot_ = claimSlot(tempName_);
+  }
+  if (rename(tempName_.c_str(), destination_.c_str()) != 0) {
+    error = systemError("cannot rename the output to", destination_);
+    discard();
+    return false;
+  }
+  tempName_.clear();  // now the destination: keep it
+  discard();
+  return true;
+}
+
+void AtomicFile::discard() {
+  if (!tempName_.empty()) unlink(tempName_.c_str());
+  releaseSlot(cleanupSlot_);
+  cleanupSlot_ = -1;
+  tempName_.clear();
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+}  // namespace Neb2Vdb

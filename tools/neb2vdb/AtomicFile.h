@@ -1,0 +1,47 @@
+// An output file that appears under its name only when it is complete.
+//
+// The data are written to a file without a name: an O_TMPFILE inode in the destination's
+// folder, which the kernel frees with the last descriptor, so neither a failed frame nor
+// a killed process (SIGKILL included) leaves anything behind. OpenVDB writes it through
+// "/proc/self/fd/N". commit() links it into the folder under the destination name, or,
+// when a file of that name exists, under a hidden temporary name and renames that over
+// the old file (rename replaces atomically: readers see the old file or the new one).
+//
+// Where O_TMPFILE is not supported (some network file systems), the data go to a hidden
+// ".<name>.XXXXXX.part" file in the folder instead. Such files are removed on failure and
+// by SIGINT, SIGTERM, SIGHUP and SIGQUIT (see installCleanupOnSignals); only SIGKILL or a
+// crash can leave one, never a partial file under the destination name.
+#pragma once
+
+#include <string>
+
+namespace Neb2Vdb {
+
+class AtomicFile {
+ public:
+  AtomicFile() = default;
+  ~AtomicFile();  // discards the data unless committed
+  AtomicFile(const AtomicFile&) = delete;
+  AtomicFile& operator=(const AtomicFile&) = delete;
+
+  // Creates the nameless file beside `destination`. False with `error` set.
+  bool open(const std::string& destination, std::string& error);
+  // Where the data go (valid after open()).
+  const std::string& writePath() const { return writePath_; }
+  // Size of what was written so far.
+  long long size() const;
+  // Gives the data the destination name. False with `error` set; the data are discarded.
+  bool commit(std::string& error);
+  void discard();
+
+ private:
+  std::string destination_, writePath_, tempName_;
+  int fd_ = -1;
+  int cleanupSlot_ = -1;  // slot of the named temporary in the signal cleanup table
+};
+
+// Installs handlers that remove the named temporaries of running AtomicFiles and then
+// end the process by the same signal.
+void installCleanupOnSignals();
+
+}  // namespace Neb2Vdb

@@ -1,0 +1,143 @@
+#include "tools/neb2vdb/Neb2Vdb.h"
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "nebloader.h"
+#include "tools/neb2vdb/FrameExporter.h"
+#include "tools/neb2vdb/MemoryBudget.h"
+#include "tools/neb2vdb/Options.h"
+#include "tools/neb2vdb/Progress.h"
+#include "zutils/FramePattern.h"
+
+namespace Neb2Vdb {
+
+namespace {
+
+long long fileBytes(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? (long long)st.st_size : 0;
+}
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+FrameTask taskAt(const Options& o, int64_t k) {
+  FrameTask task;
+  if (!o.framesGiven) {
+    task.source = o.source;
+    task.destination = o.destination;
+    const int number = ZUtils::frameNumberFromFileName(o.source.c_str());
+    task.hasNumber = number != ZUtils::kNoFrameNumber;
+    task.number = number;
+    return task;
+  }
+  task.number = o.frames.frameAt(k);
+  task.hasNumber = true;
+  task.source = ZUtils::expandFramePattern(o.source.c_str(), task.number, "");
+  task.destination = ZUtils::expandFramePattern(o.destination.c_str(), task.number, "");
+  return task;
+}
+
+std::string labelOf(const Options& o, const FrameTask& task) {
+  return o.framesGiven ? "frame " + std::to_string(task.number) + " (" + task.source + ")" : task.source;
+}
+
+int usageError(VolConvert::ConsoleOutput& err, const std::string& message) {
+  err.write("neb2vdb: " + message + "\nTry 'neb2vdb --help' for more information.\n");
+  return kExitUsage;
+}
+
+// Jobs when --jobs is not given: the first frame that loads tells the peak of one frame.
+int chooseJobs(const Options& o, int64_t count, std::mutex& loader) {
+  const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
+  if (cores == 1 || count <= 1) return 1;
+  int64_t peak = 0;
+  for (int64_t k = 0; k < count && k < 8 && peak == 0; ++k) {
+    std::lock_guard<std::mutex> hold(loader);
+    if (INeb* frame = newINeb(taskAt(o, k).source.c_str())) {
+      peak = estimateFramePeak(*frame);
+      deleteINeb(frame);
+    }
+  }
+  return defaultJobCount(cores, count, peak, physicalMemoryBytes());
+}
+
+}  // namespace
+
+int runNeb2Vdb(int argc, const char* const* argv, VolConvert::ConsoleOutput& out, VolConvert::ConsoleOutput& err,
+               bool terminal) {
+  Options o;
+  std::string error;
+  switch (parseOptions(argc, argv, o, error)) {
+    case ParseOutcome::kHelp:
+      out.write(helpText());
+      return kExitOk;
+    case ParseOutcome::kVersion:
+      out.write(versionText());
+      return kExitOk;
+    case ParseOutcome::kUsageError:
+      return usageError(err, error);
+    case ParseOutcome::kRun:
+      break;
+  }
+  const int64_t count = o.framesGiven ? o.frames.count() : 1;
+  if (o.framesGiven && count > 1 &&
+      (!ZUtils::hasFramePattern(o.source.c_str()) || !ZUtils::hasFramePattern(o.destination.c_str())))
+    return usageError(err, "with --frames, SOURCE and DESTINATION need a frame token such as '####'");
+
+  std::mutex loader;  // newINeb / deleteINeb
+  const int jobs = int(std::min<int64_t>(o.jobs > 0 ? o.jobs : chooseJobs(o, count, loader), count));
+  FrameExporter exporter(o);
+  Progress progress(out, err, terminal, o.quiet, count);
+  std::atomic<int64_t> next{0};
+
+  auto work = [&] {
+    for (int64_t k = next++; k < count; k = next++) {
+      const FrameTask task = taskAt(o, k);
+      if (o.skipExisting && exists(task.destination)) {
+        progress.skipped(task.destination);
+        continue;
+      }
+      const auto started = std::chrono::steady_clock::now();
+      INeb* frame;
+      {
+        std::lock_guard<std::mutex> hold(loader);
+        frame = newINeb(task.source.c_str());
+      }
+      if (!frame) {
+        progress.failed(labelOf(o, task), task.number, "cannot load the source frame");
+        continue;
+      }
+      const FrameOutcome outcome = exporter.exportFrame(task, *frame);
+      {
+        std::lock_guard<std::mutex> hold(loader);
+        deleteINeb(frame);
+      }
+      if (outcome.result.code != VolConvert::kExportOk) {
+        progress.failed(labelOf(o, task), task.number, outcome.result.reason);
+        continue;
+      }
+      if (outcome.particlesLeftOut)
+        progress.warning(labelOf(o, task) + ": " + std::to_string(outcome.particlesLeftOut) +
+                         " particles without a finite position left out");
+      progress.converted(task.source, task.destination, fileBytes(task.source), outcome.bytesWritten,
+                         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int j = 1; j < jobs; ++j) threads.emplace_back(work);
+  work();
+  for (std::thread& t : threads) t.join();
+  progress.finish(jobs);
+  return progress.failures() ? kExitFramesFailed : kExitOk;
+}
+
+}  // namespace Neb2Vdb

@@ -1,0 +1,218 @@
+#include "tools/neb2vdb/Options.h"
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include <openvdb/version.h>
+
+#include "nebloader.h"
+
+namespace Neb2Vdb {
+
+const char* const kConverterVersion = "1.0.0";
+
+const char* helpText() {
+  return "Usage: neb2vdb [OPTION]... SOURCE DESTINATION\n"
+         "Convert nebu2 cache frames (.neb) to OpenVDB files (.vdb).\n"
+         "\n"
+         "With --frames, SOURCE and DESTINATION are patterns with a frame token ('####' =\n"
+         "four digits, zero padded; also %04d and <frame04>); without it they are single files.\n"
+         "\n"
+         "  -f, --frames=LIST        frames to convert: A-B, A-BxSTEP or N, comma separated\n"
+         "      --skip-existing      leave frames whose output file already exists\n"
+         "      --dense              keep every cell as an active voxel (default: sparse,\n"
+         "                           cells with |value| <= tolerance inactive and pruned)\n"
+         "      --tolerance=T        largest magnitude treated as empty (default 0)\n"
+         "      --preset=NAME        grid names: houdini (default: density temperature flame\n"
+         "                           vel Cd), blender (density temperature flame velocity\n"
+         "                           color), native (volconvert's names, split components)\n"
+         "      --rename=OLD=NEW     write the grid or particle group OLD as NEW (repeatable)\n"
+         "      --channels=LIST      write only these grids (comma separated preset names)\n"
+         "      --half               store float grids as 16-bit halves\n"
+         "      --compression=C      blosc, zip or none (default: OpenVDB's default)\n"
+         "      --no-particles       leave out the particle groups\n"
+         "  -j, --jobs=N             frames converted at once (default: the cores, as far\n"
+         "                           as the physical memory allows)\n"
+         "  -q, --quiet              print errors only\n"
+         "  -h, --help               show this help and exit\n"
+         "  -V, --version            show the version and exit\n"
+         "\n"
+         "Exit status: 0 all frames converted (or skipped), 1 some frames failed (each is\n"
+         "listed), 2 usage error.\n"
+         "\n"
+         "Examples:\n"
+         "  neb2vdb fire_####.neb out/fire_####.vdb --frames 1-240\n"
+         "  neb2vdb fire_0042.neb fire_0042.vdb\n";
+}
+
+std::string versionText() {
+  char sdk[32];
+  std::snprintf(sdk, sizeof sdk, "0x%x", OstraneSDKGetVersionNumber());
+  return std::string("neb2vdb ") + kConverterVersion + "\nnebu2 reader (Ostrane SDK version " + sdk +
+         "), OpenVDB " + OPENVDB_LIBRARY_VERSION_STRING + "\n";
+}
+
+namespace {
+
+// One option of the table: long name, short letter (0: none), takes a value.
+struct Spec {
+  const char* name;
+  char letter;
+  bool value;
+};
+
+const Spec kSpecs[] = {{"frames", 'f', true},        {"skip-existing", 0, false}, {"dense", 0, false},
+                       {"tolerance", 0, true},       {"preset", 0, true},         {"rename", 0, true},
+                       {"channels", 0, true},        {"half", 0, false},          {"compression", 0, true},
+                       {"no-particles", 0, false},   {"jobs", 'j', true},         {"quiet", 'q', false},
+                       {"help", 'h', false},         {"version", 'V', false}};
+
+std::vector<std::string> splitList(const std::string& text) {
+  std::vector<std::string> items;
+  size_t start = 0;
+  while (true) {
+    const size_t comma = text.find(',', start);
+    items.push_back(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+    if (comma == std::string::npos) return items;
+    start = comma + 1;
+  }
+}
+
+// Applies one option; false with `error` set for a bad value.
+bool apply(const std::string& name, const std::string& value, Options& o, std::vector<std::string>& channels,
+           std::string& error) {
+  if (name == "frames") {
+    o.framesGiven = true;
+    return o.frames.parse(value, error);
+  }
+  if (name == "skip-existing") o.skipExisting = true;
+  else if (name == "dense") o.dense = true;
+  else if (name == "half") o.half = true;
+  else if (name == "no-particles") o.particles = false;
+  else if (name == "quiet") o.quiet = true;
+  else if (name == "tolerance") {
+    char* end = nullptr;
+    errno = 0;
+    const float t = std::strtof(value.c_str(), &end);
+    if (value.empty() || *end != '\0' || errno != 0 || !std::isfinite(t) || t < 0) {
+      error = "invalid tolerance '" + value + "' (a number >= 0 expected)";
+      return false;
+    }
+    o.tolerance = t;
+  } else if (name == "preset") {
+    if (!presetFromName(value, o.naming.preset)) {
+      error = "unknown preset '" + value + "' (houdini, blender or native)";
+      return false;
+    }
+  } else if (name == "rename") {
+    const size_t eq = value.find('=');
+    if (eq == std::string::npos || eq == 0 || eq + 1 == value.size()) {
+      error = "invalid rename '" + value + "' (OLD=NEW expected)";
+      return false;
+    }
+    o.naming.renames[value.substr(0, eq)] = value.substr(eq + 1);
+  } else if (name == "channels") {
+    for (const std::string& c : splitList(value)) channels.push_back(c);
+  } else if (name == "compression") {
+    if (value == "blosc") o.compression = Compression::kBlosc;
+    else if (value == "zip") o.compression = Compression::kZip;
+    else if (value == "none") o.compression = Compression::kNone;
+    else {
+      error = "unknown compression '" + value + "' (blosc, zip or none)";
+      return false;
+    }
+  } else if (name == "jobs") {
+    char* end = nullptr;
+    errno = 0;
+    const long n = std::strtol(value.c_str(), &end, 10);
+    if (value.empty() || *end != '\0' || errno != 0 || n < 1 || n > 1024) {
+      error = "invalid job count '" + value + "' (1 to 1024)";
+      return false;
+    }
+    o.jobs = int(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+ParseOutcome parseOptions(int argc, const char* const* argv, Options& o, std::string& error) {
+  std::vector<std::string> names, channels;
+  bool help = false, version = false, optionsEnd = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i] ? argv[i] : "";
+    if (optionsEnd || arg.size() < 2 || arg[0] != '-') {
+      names.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnd = true;
+      continue;
+    }
+    const Spec* spec = nullptr;
+    std::string value;
+    bool inlineValue = false;
+    if (arg[1] == '-') {
+      const size_t eq = arg.find('=');
+      const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
+      for (const Spec& s : kSpecs)
+        if (name == s.name) spec = &s;
+      if (eq != std::string::npos) {
+        inlineValue = true;
+        value = arg.substr(eq + 1);
+      }
+    } else {
+      for (const Spec& s : kSpecs)
+        if (s.letter && arg[1] == s.letter) spec = &s;
+      if (spec && arg.size() > 2) {
+        inlineValue = true;  // -j2
+        value = arg.substr(2);
+      }
+    }
+    if (!spec) {
+      error = "unknown option '" + arg + "'";
+      return ParseOutcome::kUsageError;
+    }
+    if (spec->value && !inlineValue) {
+      if (i + 1 >= argc) {
+        error = "option '--" + std::string(spec->name) + "' needs a value";
+        return ParseOutcome::kUsageError;
+      }
+      value = argv[++i] ? argv[i] : "";
+    } else if (!spec->value && inlineValue) {
+      error = "option '--" + std::string(spec->name) + "' takes no value";
+      return ParseOutcome::kUsageError;
+    }
+    if (std::strcmp(spec->name, "help") == 0) help = true;
+    else if (std::strcmp(spec->name, "version") == 0) version = true;
+    else if (!apply(spec->name, value, o, channels, error)) return ParseOutcome::kUsageError;
+  }
+  if (help) return ParseOutcome::kHelp;
+  if (version) return ParseOutcome::kVersion;
+  for (const std::string& c : channels) {
+    bool known = isPresetGridName(o.naming.preset, c);
+    for (const auto& r : o.naming.renames) known = known || r.second == c;
+    if (!known) {
+      error = "unknown grid name '" + c + "' in --channels for this preset";
+      return ParseOutcome::kUsageError;
+    }
+    o.naming.selection.insert(c);
+  }
+  if (names.size() != 2) {
+    error = names.size() < 2 ? "missing source or destination name" : "too many names: '" + names[2] + "'";
+    return ParseOutcome::kUsageError;
+  }
+  o.source = names[0];
+  o.destination = names[1];
+  if (o.source.empty() || o.destination.empty()) {
+    error = "empty source or destination name";
+    return ParseOutcome::kUsageError;
+  }
+  return ParseOutcome::kRun;
+}
+
+}  // namespace Neb2Vdb

@@ -1,0 +1,42 @@
+// neb2vdb's command line: GNU-style long options ("--opt VALUE" or "--opt=VALUE"), a few
+// short ones (-f -j -q -h -V), "--" ends the options. Exactly two names must remain:
+// the source and the destination (patterns with a frame token when --frames is given,
+// literal file names otherwise).
+#pragma once
+
+#include <string>
+
+#include "tools/neb2vdb/FrameList.h"
+#include "tools/neb2vdb/GridNaming.h"
+
+namespace Neb2Vdb {
+
+// File compression of the written grids.
+enum class Compression { kDefault, kBlosc, kZip, kNone };
+
+struct Options {
+  std::string source, destination;
+  bool framesGiven = false;
+  FrameList frames;
+  bool skipExisting = false;
+  float tolerance = 0.0f;
+  bool dense = false;
+  NamingRules naming;
+  bool half = false;
+  Compression compression = Compression::kDefault;
+  bool particles = true;
+  int jobs = 0;  // 0: as many as the cores and the memory allow
+  bool quiet = false;
+};
+
+enum class ParseOutcome { kRun, kHelp, kVersion, kUsageError };
+
+// `error` holds the message of a usage error (without the program name).
+ParseOutcome parseOptions(int argc, const char* const* argv, Options& options, std::string& error);
+
+const char* helpText();
+// "neb2vdb <version>\n" followed by the versions of what it is built with.
+std::string versionText();
+extern const char* const kConverterVersion;
+
+}  // namespace Neb2Vdb

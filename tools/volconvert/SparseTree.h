@@ -1,0 +1,28 @@
+// Float and Vec3s trees from dense channel arrays, keeping only the cells that carry a
+// value: a cell is an active voxel when some component has |value| > tolerance;
+// every other cell is an inactive voxel holding the background 0 (or (0,0,0)).
+//
+// Built leaf by leaf like DenseFloatTree (one 8^3 leaf per block of the box, source x
+// fastest, leaf offset (x<<6)|(y<<3)|z), in parallel over blocks. Then pruned:
+//   - a block with no active cell gets no leaf (background tile);
+//   - a block whose 512 cells are all active with one bit pattern becomes an active
+//     tile of that value. Bit patterns, not float equality: +0/-0 and NaN payloads
+//     must survive, and OpenVDB's own prune() treats NaNs as equal to anything.
+// Active values are copied unchanged, bit for bit.
+//
+// With keepAll every cell of the box is active, as DenseFloatTree makes them (used for
+// vector grids of dense output; nothing is pruned then).
+#pragma once
+
+#include <openvdb/openvdb.h>
+
+namespace VolConvert {
+
+// `values`: nx*ny*nz floats, x fastest. Throws std::bad_alloc / std::length_error.
+openvdb::FloatTree::Ptr buildSparseFloatTree(const float* values, const int size[3], float tolerance);
+
+// `components`: three nx*ny*nz float arrays (x, y, z components).
+openvdb::Vec3STree::Ptr buildVec3Tree(const float* const components[3], const int size[3], float tolerance,
+                                      bool keepAll);
+
+}  // namespace VolConvert
