@@ -25,6 +25,11 @@ bool BuildCodeTree(const CodeEntry* srt, int n, uint64_t total, CodeNode* tree, 
   if (n <= 0) return false;
   tree[0] = CodeNode{0, 0, 0};
   nextFree = 1;
+  // Running sums of the rates: the split point of a part is found by binary search instead
+  // of a walk over the part, which on a table of thousands of entries was most of the work.
+  std::vector<uint64_t> prefix(static_cast<size_t>(n) + 1);
+  prefix[0] = 0;
+  for (int k = 0; k < n; ++k) prefix[k + 1] = prefix[k] + static_cast<uint32_t>(srt[k].rate);
   // An explicit stack instead of recursion: a hostile table may be thousands of levels deep.
   std::vector<PendingPart> stack;
   stack.push_back(PendingPart{0, 0, n, 0, total, 0});
@@ -33,18 +38,30 @@ bool BuildCodeTree(const CodeEntry* srt, int n, uint64_t total, CodeNode* tree, 
     stack.pop_back();
     while (p.count > 1) {
       const uint64_t half = p.total / 2;
+      // k: the first entry whose inclusion brings the running sum to half; it joins the
+      // left part when that overshoots half by no more than stopping before it falls short.
+      const uint64_t* part = prefix.data() + p.first;
+      const uint64_t target = part[0] + half;
+      // Branch-free lower bound over part[1 .. count]: the halving steps depend on the
+      // length only, so they do not mispredict.
+      const uint64_t* b = part + 1;
+      for (int len = p.count; len > 1;) {
+        const int step = len / 2;
+        b = b[step - 1] < target ? b + step : b;
+        len -= step;
+      }
+      const int k0 = static_cast<int>(b - (part + 1)) + (*b < target ? 1 : 0);
+      int k = k0;
       uint64_t sum = 0;
-      int k = 0;
-      for (; k < p.count; ++k) {
-        const uint64_t rate = static_cast<uint64_t>(static_cast<uint32_t>(srt[p.first + k].rate));
-        if (sum + rate >= half) {
-          if ((sum + rate) - half <= half - sum) {
-            sum += rate;
-            ++k;
-          }
-          break;
+      if (k0 < p.count) {
+        sum = part[k0] - part[0];
+        const uint64_t rate = part[k0 + 1] - part[k0];
+        if ((sum + rate) - half <= half - sum) {
+          sum += rate;
+          ++k;
         }
-        sum += rate;
+      } else {
+        sum = part[p.count] - part[0];
       }
       if (k == 0 || k >= p.count) return false;  // no usable split
       if (words && p.depth >= 64) return false;  // the word would not fit 64 bits
@@ -73,13 +90,12 @@ bool BuildCodeTree(const CodeEntry* srt, int n, uint64_t total, CodeNode* tree, 
 
 namespace {
 
-// Widths tried for the subtables, widest first.
-const int kSubtableWidths[] = {16, 12, 8, 6, 4, 2, 1};
-
-// A table still to be filled: the tree below `node`, `width` bits wide, at `start`.
+// A table still to be filled: the tree below `node`, `width` bits wide, at `start`; `level`
+// 1 is the primary table.
 struct TableRegion {
   int node;
   int width;
+  int level;
   uint64_t start;
 };
 
@@ -91,22 +107,104 @@ struct TableVisit {
 
 }  // namespace
 
-bool PlanDecodeTable(const CodeNode* tree, int nodes, int maxDepth, int primaryLimit, uint64_t entryCap,
-                     int* heights, DecodeTableLayout& layout) {
-  // Children always come after their parent in the node array, so one backward sweep
-  // gives every height.
+namespace {
+
+inline uint32_t leafEntry(int node, int32_t value, int length, int32_t* values) {
+  values[node] = value;
+  if (value >= -(1 << 23) && value < (1 << 23)) {
+    return (static_cast<uint32_t>(value) << kDecodeIndexShift) | static_cast<uint32_t>(length);
+  }
+  return (static_cast<uint32_t>(node) << kDecodeIndexShift) | kDecodeFarValue | static_cast<uint32_t>(length);
+}
+
+inline uint32_t linkEntry(uint64_t start, int width) {
+  return (static_cast<uint32_t>(start) << kDecodeIndexShift) | kDecodeLink | static_cast<uint32_t>(width);
+}
+
+// Any depth: a walk per table, each chaining into the subtables of the nodes at its edge.
+void buildChained(const CodeNode* tree, const DecodeNodeInfo* info, int offset, const DecodeTableLayout& layout,
+                  uint32_t* table, int32_t* values) {
+  std::vector<TableRegion> regions;
+  std::vector<TableVisit> stack;
+  regions.push_back(TableRegion{0, layout.primaryBits, 1, 0});
+  uint64_t nextFree = uint64_t(1) << layout.primaryBits;
+  while (!regions.empty()) {
+    const TableRegion r = regions.back();
+    regions.pop_back();
+    const uint32_t size = uint32_t(1) << r.width;
+    // Leaves of the first two levels count the whole word (the second level's table starts
+    // after the primary bits); deeper ones count from their own table's start.
+    const int lengthBase = r.level == 2 ? layout.primaryBits : 0;
+    uint32_t* t = table + r.start;
+    stack.clear();
+    stack.push_back(TableVisit{r.node, 0, 0});
+    while (!stack.empty()) {
+      const TableVisit v = stack.back();
+      stack.pop_back();
+      const CodeNode& node = tree[v.node];
+      if (node.child0 == 0) {
+        const int32_t value = static_cast<int32_t>(static_cast<uint32_t>(node.symbol) + static_cast<uint32_t>(offset));
+        const uint32_t e = leafEntry(v.node, value, lengthBase + v.depth, values);
+        // Every index whose low `depth` bits equal the word leads here.
+        for (uint32_t i = v.code; i < size; i += uint32_t(1) << v.depth) t[i] = e;
+        continue;
+      }
+      if (v.depth == r.width) {
+        const int h = info[v.node].height;
+        const int width = h < layout.subtableBits ? h : layout.subtableBits;
+        t[v.code] = linkEntry(nextFree, width);
+        regions.push_back(TableRegion{v.node, width, r.level + 1, nextFree});
+        nextFree += uint64_t(1) << width;
+        continue;
+      }
+      stack.push_back(TableVisit{node.child0, v.depth + 1, v.code});
+      stack.push_back(TableVisit{node.child1, v.depth + 1, v.code | (uint32_t(1) << v.depth)});
+    }
+  }
+}
+
+}  // namespace
+
+bool PlanDecodeTable(const CodeNode* tree, int nodes, int maxDepth, int primaryLimit, int subtableLimit,
+                     uint64_t entryCap, DecodeNodeInfo* info, DecodeTableLayout& layout) {
+  if (nodes <= 0 || static_cast<uint64_t>(nodes) > kDecodeMaxIndex) return false;
+  // Children always come after their parent in the node array: one backward sweep gives
+  // every height, one forward sweep every depth.
   for (int k = nodes - 1; k >= 0; --k) {
     const CodeNode& node = tree[k];
     if (node.child0 == 0) {
-      heights[k] = 0;
+      info[k].height = 0;
     } else {
-      const int a = heights[node.child0], b = heights[node.child1];
-      heights[k] = 1 + (a > b ? a : b);
+      const int a = info[node.child0].height, b = info[node.child1].height;
+      info[k].height = 1 + (a > b ? a : b);
     }
   }
+  if (entryCap > kDecodeMaxIndex + 1) entryCap = kDecodeMaxIndex + 1;
   const int primary = maxDepth < primaryLimit ? maxDepth : primaryLimit;
+  layout.primaryBits = primary;
+  if (maxDepth <= primary + subtableLimit) {
+    // Two levels: one subtable per inner node at the primary table's edge, as wide as the
+    // tree below it is deep.
+    uint64_t total = uint64_t(1) << primary;
+    info[0].depth = 0;
+    for (int k = 0; k < nodes; ++k) {
+      const CodeNode& node = tree[k];
+      if (node.child0 == 0) continue;
+      const int d = info[k].depth;
+      info[node.child0].depth = d + 1;
+      info[node.child1].depth = d + 1;
+      if (d == primary) total += uint64_t(1) << info[k].height;
+    }
+    if (total <= entryCap) {
+      layout.subtableBits = subtableLimit;
+      layout.twoLevels = true;
+      layout.entries = total;
+      return true;
+    }
+  }
+  layout.twoLevels = false;
   std::vector<TableVisit> stack;
-  for (const int sub : kSubtableWidths) {
+  for (int sub = subtableLimit; sub >= 1; sub = sub > 8 ? sub - 4 : sub - 2 > 0 ? sub - 2 : sub - 1) {
     uint64_t total = uint64_t(1) << primary;
     stack.clear();
     stack.push_back(TableVisit{0, 0, static_cast<uint32_t>(primary)});  // code holds the width here
@@ -118,7 +216,7 @@ bool PlanDecodeTable(const CodeNode* tree, int nodes, int maxDepth, int primaryL
       int width = static_cast<int>(v.code);
       int depth = v.depth;
       if (depth == width) {
-        width = heights[v.node] < sub ? heights[v.node] : sub;
+        width = info[v.node].height < sub ? info[v.node].height : sub;
         total += uint64_t(1) << width;
         depth = 0;
       }
@@ -126,7 +224,6 @@ bool PlanDecodeTable(const CodeNode* tree, int nodes, int maxDepth, int primaryL
       stack.push_back(TableVisit{node.child1, depth + 1, static_cast<uint32_t>(width)});
     }
     if (total <= entryCap) {
-      layout.primaryBits = primary;
       layout.subtableBits = sub;
       layout.entries = total;
       return true;
@@ -135,41 +232,44 @@ bool PlanDecodeTable(const CodeNode* tree, int nodes, int maxDepth, int primaryL
   return false;
 }
 
-void BuildDecodeTable(const CodeNode* tree, const int* heights, int offset, const DecodeTableLayout& layout,
-                      uint64_t* table) {
-  std::vector<TableRegion> regions;
-  std::vector<TableVisit> stack;
-  regions.push_back(TableRegion{0, layout.primaryBits, 0});
-  uint64_t nextFree = uint64_t(1) << layout.primaryBits;
-  while (!regions.empty()) {
-    const TableRegion r = regions.back();
-    regions.pop_back();
-    const uint32_t size = uint32_t(1) << r.width;
-    uint64_t* t = table + r.start;
-    stack.clear();
-    stack.push_back(TableVisit{r.node, 0, 0});
-    while (!stack.empty()) {
-      const TableVisit v = stack.back();
-      stack.pop_back();
-      const CodeNode& node = tree[v.node];
-      if (node.child0 == 0) {
-        const uint64_t e =
-            decodeLeaf(static_cast<int32_t>(static_cast<uint32_t>(node.symbol) + static_cast<uint32_t>(offset)), v.depth);
-        // Every index whose low `depth` bits equal the word leads here.
-        for (uint32_t i = v.code; i < size; i += uint32_t(1) << v.depth) t[i] = e;
-        continue;
-      }
-      if (v.depth == r.width) {
-        const int width = heights[v.node] < layout.subtableBits ? heights[v.node] : layout.subtableBits;
-        t[v.code] = kDecodeLink | nextFree | (static_cast<uint64_t>(r.width) << 32) |
-                    (static_cast<uint64_t>(width) << 40);
-        regions.push_back(TableRegion{v.node, width, nextFree});
-        nextFree += uint64_t(1) << width;
-        continue;
-      }
-      stack.push_back(TableVisit{node.child0, v.depth + 1, v.code});
-      stack.push_back(TableVisit{node.child1, v.depth + 1, v.code | (uint32_t(1) << v.depth)});
+void BuildDecodeTable(const CodeNode* tree, int nodes, DecodeNodeInfo* info, int offset,
+                      const DecodeTableLayout& layout, uint32_t* table, int32_t* values) {
+  if (!layout.twoLevels) {
+    buildChained(tree, info, offset, layout, table, values);
+    return;
+  }
+  // One forward sweep: every node learns its word so far and the table it lies in; leaves
+  // fill their entries, inner nodes at the primary edge open their subtable.
+  const int primary = layout.primaryBits;
+  uint64_t nextFree = uint64_t(1) << primary;
+  info[0].code = 0;
+  info[0].table = 0;
+  info[0].width = primary;
+  for (int k = 0; k < nodes; ++k) {
+    const CodeNode& node = tree[k];
+    DecodeNodeInfo& me = info[k];
+    const int d = me.depth;
+    if (node.child0 == 0) {
+      const int32_t value = static_cast<int32_t>(static_cast<uint32_t>(node.symbol) + static_cast<uint32_t>(offset));
+      const uint32_t e = leafEntry(k, value, d, values);
+      const int rel = d <= primary ? d : d - primary;
+      const uint32_t size = uint32_t(1) << me.width;
+      uint32_t* t = table + me.table;
+      for (uint32_t i = d <= primary ? me.code : me.code >> primary; i < size; i += uint32_t(1) << rel) t[i] = e;
+      continue;
     }
+    DecodeNodeInfo& c0 = info[node.child0];
+    DecodeNodeInfo& c1 = info[node.child1];
+    c0.table = c1.table = me.table;
+    c0.width = c1.width = me.width;
+    if (d == primary) {
+      table[me.code] = linkEntry(nextFree, me.height);
+      c0.table = c1.table = static_cast<uint32_t>(nextFree);
+      c0.width = c1.width = me.height;
+      nextFree += uint64_t(1) << me.height;
+    }
+    c0.code = me.code;
+    c1.code = me.code | (uint32_t(1) << d);
   }
 }
 

@@ -32,42 +32,45 @@ struct CodeWord {
 };
 
 // Decoding table: a primary table over the next `primaryBits` stream bits, and subtables
-// for the words that are longer. Every entry is 64 bits:
-//   bits  0..31  leaf: the decoded value (symbol + offset, wrapped)
-//                link: index of the subtable in the same array
-//   bits 32..39  bits this lookup consumes (leaf: what is left of the word; link: the
-//                width of the table the entry lies in)
-//   bits 40..47  link only: the subtable's width
-//   bit  63      link
-// A subtable covers the tree below one node at the table's edge and is as wide as that
+// for the words that are longer. Entries are 32 bits, so that the primary table of a
+// dense stream stays in the first-level cache:
+//   bits 0..5   leaf: the word length (see below); link: the subtable's width
+//   bit  6      link
+//   bit  7      leaf: the value is values[bits 8..31] (it does not fit 24 bits)
+//   bits 8..31  leaf: the decoded value (symbol + offset, wrapped), as a signed 24-bit
+//               number, or the index of the tree node holding it (bit 7 set);
+//               link: index of the subtable in the same array
+// A subtable covers the tree below one node at its table's edge and is as wide as that
 // part of the tree is deep, but at most `subtableBits` wide; deeper parts chain into
-// further subtables. With subtableBits 16 and a primary width of at most 12, every word
-// of up to 28 bits decodes with at most two lookups.
-const uint64_t kDecodeLink = uint64_t(1) << 63;
-inline uint64_t decodeLeaf(int32_t value, int length) {
-  return static_cast<uint32_t>(value) | (static_cast<uint64_t>(length) << 32);
+// further subtables. Leaves of the primary table and of the subtables it links to hold
+// the whole word length; leaves further down (third lookup on) hold the bits after their
+// own table's start. With primaryBits + subtableBits <= 28 every word of up to 28 bits
+// decodes with at most two lookups.
+const uint32_t kDecodeLink = 0x40;
+const uint32_t kDecodeFarValue = 0x80;
+const int kDecodeIndexShift = 8;
+const uint64_t kDecodeMaxIndex = (uint64_t(1) << 24) - 1;
+inline int decodeEntryBits(uint32_t e) { return static_cast<int>(e & 63); }
+inline uint32_t decodeEntryIndex(uint32_t e) { return e >> kDecodeIndexShift; }
+inline int32_t decodeEntryValue(uint32_t e, const int32_t* values) {
+  return (e & kDecodeFarValue) ? values[e >> kDecodeIndexShift] : static_cast<int32_t>(e) >> kDecodeIndexShift;
 }
-inline int decodeEntryBits(uint64_t e) { return static_cast<int>((e >> 32) & 0xFF); }
-inline int decodeSubtableBits(uint64_t e) { return static_cast<int>((e >> 40) & 0xFF); }
 
 struct DecodeTableLayout {
   int primaryBits = 0;
   int subtableBits = 0;
-  uint64_t entries = 0;  // primary and all subtables
+  bool twoLevels = false;  // no word is longer than primaryBits + subtableBits
+  uint64_t entries = 0;    // primary and all subtables
 };
 
-// Chooses the table widths for the tree of `nodes` nodes (built by BuildCodeTree, whose
-// deepest leaf is at maxDepth): primary width min(maxDepth, primaryLimit), subtables as
-// wide as allowed while the whole table stays within `entryCap` entries (narrower
-// subtables chain more often but never exceed the cap when it is at least
-// 2^primaryBits + 2 * nodes). `heights` receives every node's height (room for `nodes`).
-// False when even the narrowest layout passes the cap.
-bool PlanDecodeTable(const CodeNode* tree, int nodes, int maxDepth, int primaryLimit, uint64_t entryCap,
-                     int* heights, DecodeTableLayout& layout);
-
-// Fills table[0 .. layout.entries - 1]; `offset` is added to every symbol.
-void BuildDecodeTable(const CodeNode* tree, const int* heights, int offset, const DecodeTableLayout& layout,
-                      uint64_t* table);
+// Per-node scratch of the table builder.
+struct DecodeNodeInfo {
+  int height;
+  int depth;
+  uint32_t code;   // the word's bits so far (two-level tables only)
+  uint32_t table;  // start of the (sub)table the node lies in
+  int width;       // width of that table
+};
 
 // Builds the tree into `tree` (room for 2n nodes) from srt[0 .. n-1] whose rates sum to
 // `total`. When `words` is given, words[symbol] receives each leaf's code word (symbols
@@ -77,5 +80,18 @@ void BuildDecodeTable(const CodeNode* tree, const int* heights, int offset, cons
 bool BuildCodeTree(const CodeEntry* srt, int n, uint64_t total, CodeNode* tree, int& nextFree, CodeWord* words,
                    int& maxDepth);
 
+// Chooses the table widths for the tree of `nodes` nodes (built by BuildCodeTree, whose
+// deepest leaf is at maxDepth): primary width min(maxDepth, primaryLimit), subtables at
+// most subtableLimit wide and narrower when needed to keep the whole table within
+// `entryCap` entries (a cap of at least 2^primaryBits + 2 * nodes always fits).
+// `info` is scratch for `nodes` nodes, kept for BuildDecodeTable. False when even the
+// narrowest layout passes the cap or the node indexes do not fit an entry.
+bool PlanDecodeTable(const CodeNode* tree, int nodes, int maxDepth, int primaryLimit, int subtableLimit,
+                     uint64_t entryCap, DecodeNodeInfo* info, DecodeTableLayout& layout);
+
+// Fills table[0 .. layout.entries - 1] and values[node] of every leaf; `offset` is added
+// to every symbol.
+void BuildDecodeTable(const CodeNode* tree, int nodes, DecodeNodeInfo* info, int offset,
+                      const DecodeTableLayout& layout, uint32_t* table, int32_t* values);
 
 }  // namespace OSTUtils

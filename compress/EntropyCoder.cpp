@@ -14,10 +14,11 @@ namespace {
 
 // Width of the primary decoding table: frequent values have short words, so most values
 // take one lookup; the rest take one more in a subtable (CodeTree.h).
-const int kPrimaryBits = 11;
+const int kPrimaryBits = 13;
 // Longest word the fast loop decodes in two lookups: primary plus the widest subtable. Two
 // such words fit the 56 bits a refill guarantees.
-const int kTwoLookupBits = kPrimaryBits + 16;
+const int kTwoLookupBits = 28;
+const int kSubtableBits = kTwoLookupBits - kPrimaryBits;
 static_assert(2 * kTwoLookupBits <= 56, "two words per refill");
 
 inline uint64_t lowBits(uint64_t v, int bits) { return bits >= 64 ? v : (v & ((uint64_t(1) << bits) - 1)); }
@@ -34,15 +35,25 @@ inline uint64_t readBits(EntropyCoder& st, int bits) {
 // afresh at every level, and advances pos. Bits past the stream read as zero; the caller
 // compares pos with the stream's end.
 inline int32_t decodeAt(const EntropyCoder& st, int64_t fastEnd, int64_t& pos) {
-  const uint64_t* table = st.table;
-  uint64_t e = table[lowBits(peekBits(st.start, st.availableBytes, fastEnd, pos), st.primaryBits)];
-  while (e & kDecodeLink) {
-    pos += decodeEntryBits(e);
-    const uint64_t w = peekBits(st.start, st.availableBytes, fastEnd, pos);
-    e = table[static_cast<uint32_t>(e) + lowBits(w, decodeSubtableBits(e))];
+  const uint32_t* table = st.table;
+  uint32_t e = table[lowBits(peekBits(st.start, st.availableBytes, fastEnd, pos), st.primaryBits)];
+  if (e & kDecodeLink) {
+    int64_t at = pos + st.primaryBits;  // first bit of the subtable's index
+    int width = decodeEntryBits(e);
+    e = table[decodeEntryIndex(e) + lowBits(peekBits(st.start, st.availableBytes, fastEnd, at), width)];
+    // Third level on: leaves count from their own table's start.
+    while (e & kDecodeLink) {
+      at += width;
+      width = decodeEntryBits(e);
+      e = table[decodeEntryIndex(e) + lowBits(peekBits(st.start, st.availableBytes, fastEnd, at), width)];
+      if (!(e & kDecodeLink)) {
+        pos = at + decodeEntryBits(e);
+        return decodeEntryValue(e, st.values);
+      }
+    }
   }
   pos += decodeEntryBits(e);
-  return static_cast<int32_t>(static_cast<uint32_t>(e));
+  return decodeEntryValue(e, st.values);
 }
 
 bool fail(EntropyCoder& st) {
@@ -60,6 +71,7 @@ void EntropyCoder::release() {
   releaseArray(srt);
   releaseArray(tree);
   releaseArray(table);
+  releaseArray(values);
   primaryBits = 0;
   tableEntries = 0;
   nextFree = 0;
@@ -161,20 +173,17 @@ bool InitDecoder(EntropyCoder& st, const unsigned char* data, int64_t availableB
   // wider ones would pass that), so a hostile tree cannot ask for more.
   const int nodes = st.nextFree;
   const uint64_t cap = (uint64_t(1) << kPrimaryBits) + 64 * static_cast<uint64_t>(nodes) + 65536;
-  int* heights = nullptr;
-  if (!newArray(heights, static_cast<uint64_t>(nodes))) {
-    ZUtils::logReport("Encode InitDecoder lookup table failed!\n");
-    return fail(st);
-  }
+  DecodeNodeInfo* info = nullptr;
   DecodeTableLayout layout;
-  const bool planned = cap < (uint64_t(1) << 31) && PlanDecodeTable(st.tree, nodes, maxDepth, kPrimaryBits, cap, heights, layout);
-  if (!planned || !newArray(st.table, layout.entries)) {
-    releaseArray(heights);
+  const bool planned = newArray(info, static_cast<uint64_t>(nodes)) &&
+                       PlanDecodeTable(st.tree, nodes, maxDepth, kPrimaryBits, kSubtableBits, cap, info, layout);
+  if (!planned || !newArray(st.table, layout.entries) || !newArray(st.values, static_cast<uint64_t>(nodes))) {
+    releaseArray(info);
     ZUtils::logReport("Encode InitDecoder lookup table failed!\n");
     return fail(st);
   }
-  BuildDecodeTable(st.tree, heights, st.offset, layout, st.table);
-  releaseArray(heights);
+  BuildDecodeTable(st.tree, nodes, info, st.offset, layout, st.table, st.values);
+  releaseArray(info);
   st.primaryBits = layout.primaryBits;
   st.tableEntries = layout.entries;
   st.ready = true;
@@ -243,7 +252,8 @@ int64_t decodeTable(const EntropyCoder& st, int* out, int64_t& i, int64_t n, uin
   const int64_t bytes = st.availableBytes;
   const int64_t fastEnd = fastPeekEnd(bytes);
   const int64_t lastLoad = bytes - 8;  // last byte index an 8-byte load may start at
-  const uint64_t* table = st.table;
+  const uint32_t* table = st.table;
+  const int32_t* values = st.values;
   const int primary = st.primaryBits;
   const uint64_t primaryMask = (uint64_t(1) << primary) - 1;
   int64_t pos = st.bitPos;
@@ -269,10 +279,10 @@ int64_t decodeTable(const EntropyCoder& st, int* out, int64_t& i, int64_t n, uin
       continue;
     }
     for (int k = 0; k < 2; ++k) {
-      uint64_t e = table[buf & primaryMask];
+      uint32_t e = table[buf & primaryMask];
       if (e & kDecodeLink) {
-        const uint64_t e2 = table[static_cast<uint32_t>(e) + lowBits(buf >> primary, decodeSubtableBits(e))];
-        if (e2 & kDecodeLink) {
+        e = table[decodeEntryIndex(e) + (static_cast<uint32_t>(buf >> primary) & ((uint32_t(1) << (e & 63)) - 1))];
+        if (e & kDecodeLink) {
           // Third lookup or deeper: decode from the position, then start the buffer afresh.
           pos = next * 8 - left;
           const int32_t v = decodeAt(st, fastEnd, pos);
@@ -287,14 +297,12 @@ int64_t decodeTable(const EntropyCoder& st, int* out, int64_t& i, int64_t n, uin
           if (!storeValue(v, out, i, n, base, ok)) return pos;
           break;
         }
-        buf >>= primary;
-        left -= primary;
-        e = e2;
       }
-      const unsigned len = static_cast<unsigned>(decodeEntryBits(e));
+      // Leaves of both levels hold the whole word length.
+      const unsigned len = e & 63;
       buf >>= len;
       left -= len;
-      const int32_t v = static_cast<int32_t>(static_cast<uint32_t>(e));
+      const int32_t v = decodeEntryValue(e, values);
       if (v >= 0) {
         out[i++] = static_cast<int>(base + static_cast<uint32_t>(v));
       } else if (!storeValue(v, out, i, n, base, ok)) {

@@ -57,8 +57,10 @@ struct EntropyCoder {
   bool failed = false;  // stream ran out or was invalid
 
   // Decoding table (CodeTree.h): a primary table over the next `primaryBits` bits and
-  // its subtables, `tableEntries` entries in all.
-  uint64_t* table = nullptr;
+  // its subtables, `tableEntries` entries in all; values[node] is the decoded value of
+  // each leaf node.
+  uint32_t* table = nullptr;
+  int32_t* values = nullptr;
   int primaryBits = 0;
   uint64_t tableEntries = 0;
 

@@ -311,11 +311,11 @@ bool SGCompressor<D>::DecompressZone(Zone& zone, int jobIndex) {
   zone.consumed += (coder.bitPos + 7) / 8;
 
   if (D == 1) {
-    IntegrateLine(q, n, passes);
+    IntegrateDequantizeLine(q, n, passes, scale, offset, zone.values);
   } else {
-    IntegrateBox(q, static_cast<int>(extent[0]), static_cast<int>(extent[1]), static_cast<int>(extent[2]), passes);
+    IntegrateDequantizeBox(q, static_cast<int>(extent[0]), static_cast<int>(extent[1]), static_cast<int>(extent[2]),
+                           passes, scale, offset, zone.values);
   }
-  Dequantize(q, n, scale, offset, zone.values);
   return true;
 }
 

@@ -93,4 +93,56 @@ void Dequantize(const int* q, int64_t n, float scale, float offset, float* value
   for (int64_t i = 0; i < n; ++i) values[i] = static_cast<float>(q[i]) * r + offset;
 }
 
+// The last pass (p = 1) runs together with the dequantization: each integrated value is
+// turned into its float as it is produced, saving a pass over the scratch array. The
+// integer sums and the float steps are the same as IntegrateLine / IntegrateBox followed
+// by Dequantize.
+void IntegrateDequantizeLine(int* q, int64_t n, int passes, float scale, float offset, float* values) {
+  if (passes < 1 || n < 2) {
+    Dequantize(q, n, scale, offset, values);
+    return;
+  }
+  uint32_t* u = asUnsigned(q);
+  for (int p = passes; p >= 2; --p) {
+    if (n > p) integrateRows(u, 1, n, p);
+  }
+  const float r = 1.0f / scale;
+  uint32_t acc = u[0];
+  values[0] = static_cast<float>(static_cast<int32_t>(acc)) * r + offset;
+  for (int64_t j = 1; j < n; ++j) {
+    acc += u[j];
+    values[j] = static_cast<float>(static_cast<int32_t>(acc)) * r + offset;
+  }
+}
+
+void IntegrateDequantizeBox(int* q, int x, int y, int z, int passes, float scale, float offset, float* values) {
+  const int64_t X = x, Y = y, Z = z;
+  if (passes < 1 || Z < 2) {
+    IntegrateBox(q, x, y, z, passes);
+    Dequantize(q, X * Y * Z, scale, offset, values);
+    return;
+  }
+  uint32_t* u = asUnsigned(q);
+  for (int p = passes; p >= 2; --p) {
+    if (X > p) integrateRows(u, Y * Z, X, p);
+    if (Y > p) integratePlanes(u, Z, Y, X, p);
+    if (Z > p) integratePlanes(u, 1, Z, X * Y, p);
+  }
+  if (X > 1) integrateRows(u, Y * Z, X, 1);
+  if (Y > 1) integratePlanes(u, Z, Y, X, 1);
+  // Z planes: plane j += plane j-1, each plane dequantized once it is final.
+  const float r = 1.0f / scale;
+  const int64_t plane = X * Y;
+  for (int64_t i = 0; i < plane; ++i) values[i] = static_cast<float>(q[i]) * r + offset;
+  for (int64_t j = 1; j < Z; ++j) {
+    uint32_t* cur = u + j * plane;
+    const uint32_t* prev = cur - plane;
+    float* out = values + j * plane;
+    for (int64_t i = 0; i < plane; ++i) {
+      cur[i] += prev[i];
+      out[i] = static_cast<float>(static_cast<int32_t>(cur[i])) * r + offset;
+    }
+  }
+}
+
 }  // namespace OSTUtils

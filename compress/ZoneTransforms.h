@@ -24,4 +24,9 @@ void IntegrateBox(int* q, int x, int y, int z, int passes);
 // values[i] = (float)q[i] * r + offset with r = 1.0f / scale, each step in single precision.
 void Dequantize(const int* q, int64_t n, float scale, float offset, float* values);
 
+// IntegrateLine / IntegrateBox followed by Dequantize, the last pass fused with the
+// dequantization (same results; q holds no defined values afterwards).
+void IntegrateDequantizeLine(int* q, int64_t n, int passes, float scale, float offset, float* values);
+void IntegrateDequantizeBox(int* q, int x, int y, int z, int passes, float scale, float offset, float* values);
+
 }  // namespace OSTUtils
