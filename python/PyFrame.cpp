@@ -111,7 +111,7 @@ void raiseCacheError(const std::string& message, const std::string& path, int64_
 
 // ---- Frame ----
 
-const FramePtr& Frame::live() const {
+FramePtr Frame::live() const {
   if (!handle_) throw py::value_error("the frame is closed");
   return handle_;
 }
@@ -213,7 +213,7 @@ py::object Frame::channel(int number) const {
 }
 
 py::object Frame::scalar(int channel, const std::string& name) const {
-  const FramePtr& h = live();
+  const FramePtr h = live();
   if (!h->frame->hasChannel(channel)) throw py::key_error("channel '" + name + "' is not in " + path_);
   if (headerOnly_) throw py::value_error("the frame was opened with header_only=True and holds no channel data");
   const int64_t mark = reportLog().mark();
@@ -231,7 +231,7 @@ py::object Frame::scalar(int channel, const std::string& name) const {
 }
 
 py::object Frame::vector(const ChannelName& named) const {
-  const FramePtr& h = live();
+  const FramePtr h = live();
   for (int k = 0; k < 3; ++k) {
     if (!h->frame->hasChannel(named.first + k))
       throw py::key_error(std::string("channel '") + named.name + "' is not (wholly) in " + path_);
@@ -265,7 +265,7 @@ py::object Frame::vector(const ChannelName& named) const {
 }
 
 py::list Frame::groups() const {
-  const FramePtr& h = live();
+  const FramePtr h = live();
   py::list out;
   const int n = h->frame->getParticleGroupCount();
   for (int i = 0; i < n; ++i) {
@@ -275,7 +275,7 @@ py::list Frame::groups() const {
 }
 
 py::object Frame::group(const std::string& name) const {
-  const FramePtr& h = live();
+  const FramePtr h = live();
   IOstranePrtGroup* g = h->frame->findParticleGroup(name.c_str());
   if (!g) throw py::key_error("no particle group '" + name + "' in " + path_);
   return py::cast(Group(h, g));

@@ -81,7 +81,9 @@ class Frame {
   std::string repr() const;
 
  private:
-  const FramePtr& live() const;
+  // A reference of its own: close() on another thread while the GIL is released must not
+  // pull the frame away from under a read.
+  FramePtr live() const;
   py::object scalar(int channel, const std::string& name) const;
   py::object vector(const ChannelName& named) const;
 
