@@ -8,23 +8,7 @@
 #include <vector>
 
 #include "support/ProcessRun.h"
-
-class ScratchDir {
- public:
-  ScratchDir() {
-    char name[] = "/tmp/neb_volconvert_XXXXXX";
-    const char* made = mkdtemp(name);
-    path_ = made ? made : "";
-  }
-  ~ScratchDir() {
-    if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
-  }
-  std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+#include "support/ScratchDir.h"
 
 using ProgramRun = testsupport::ProcessRun;
 
