@@ -44,9 +44,9 @@ passthrough=()
 while [ $# -gt 0 ]; do
   case $1 in
     --help|-h) usage; exit 0 ;;
-    --frames|--chunk|--tasks)
+    --frames|-f|--chunk|--tasks)
       [ $# -ge 2 ] || die "$1 needs a value"
-      case $1 in --frames) frames=$2 ;; --chunk) chunk=$2 ;; --tasks) tasks=$2 ;; esac
+      case $1 in --frames|-f) frames=$2 ;; --chunk) chunk=$2 ;; --tasks) tasks=$2 ;; esac
       shift 2 ;;
     --frames=*) frames=${1#*=}; shift ;;
     --chunk=*) chunk=${1#*=}; shift ;;
@@ -83,7 +83,7 @@ command -v sbatch >/dev/null || { echo "$prog: sbatch not found: this needs a Sl
 
 add_jobs=1
 for o in "${passthrough[@]}"; do
-  case $o in --jobs|--jobs=*) add_jobs=0 ;; esac
+  case $o in --jobs|--jobs=*|-j|-j[0-9]*) add_jobs=0 ;; esac
 done
 
 # The task script. Everything known now is baked in, quoted; only the task index comes
