@@ -9,7 +9,6 @@
 #include <thread>
 
 #include "cache/ChannelBuffer.h"
-#include "cache/GridBlockExtent.h"
 #include "cache/OstraneFrameData.h"
 #include "compress/SGCompressor.h"
 #include "compress/ZipBlock.h"
@@ -117,16 +116,16 @@ void OstraneFrameData::DecodeStoredChannel(int channel) {
     }
     const int32_t* payload = comprData + i + 2;
     gridDecodeCount.fetch_add(1, std::memory_order_relaxed);
-    // Refuse before allocating: a record claiming more payload than the data holds, or a
-    // block that cannot cover the cells of the (possibly damaged) grid size.
+    // Refuse before allocating a record claiming more payload than the data holds. A block
+    // need not cover every cell (no zones, gaps, a short zone or zip stream): the cells no
+    // zone writes keep the buffer's zeros. The buffer size, taken from the grid size, is
+    // bounded by the process-wide memory limit (OstArray growth checks it).
     bool plausible = length <= n - i - 2;
     int64_t zipBytes = -1;
     const bool oneDimensional = usesOneDimensionalCodec(version);
     if (plausible && channel == kPackedColour) {
       if (length >= 2) std::memcpy(&zipBytes, payload, sizeof zipBytes);
-      plausible = zipBytes >= 0 && zipBytes <= (length - 2) * 4 && cells * 4 <= ZipExpansionBound(zipBytes);
-    } else if (plausible) {
-      plausible = GridBlockExtent(payload, length * 4, oneDimensional ? 1 : 3) >= cells;
+      plausible = zipBytes >= 0 && zipBytes <= (length - 2) * 4;
     }
     if (!plausible) {
       ZUtils::logReport("Invalid cache file!!!\n");

@@ -6,7 +6,6 @@
 // trusted; only unknown chunks (and 1002 in header-only mode) are skipped by it.
 #include <string>
 
-#include "cache/GridBlockExtent.h"
 #include "cache/NebImport.h"
 #include "zutils/Report.h"
 #include "particles/PGroup.h"
@@ -24,25 +23,6 @@ void resizeGroups(OstraneFrameData& frame, int64_t count) {
 
 void setGroupName(PGroup& group, const std::string& text) {
   if (!group.setName(text.data(), static_cast<int64_t>(text.size()))) throw IOErrException();
-}
-
-// The channel is expanded later, to particleCount x words x 4 bytes; refuse counts its
-// stored bytes cannot back, so that a damaged count never sizes that buffer. Method 0 takes
-// the stored length whatever the count; unknown methods never expand.
-bool storedCanHoldChannel(const PGroup::ChannelRecord& record, int64_t particleCount, int words) {
-  if (particleCount < 0) return false;
-  const int64_t values = particleCount * words;
-  const int64_t storedBytes = record.stored.size;
-  switch (record.method) {
-    case 1:
-    case 4:
-      return values * 4 <= ZipExpansionBound(storedBytes) + 128 * static_cast<int64_t>(words);
-    case 2:
-    case 3:
-      return values == 0 || GridBlockExtent(record.stored.data, storedBytes, 1) >= values;
-    default:
-      return true;
-  }
 }
 
 // 1000: G × { string name; int32 particleCount, presentChannels, groupType }, 24-byte box,
@@ -106,12 +86,10 @@ void readGroupData(NebImportContext& ctx) {
       PGroup::ChannelRecord& record = group.channels[slot];
       record.method = method;
       if (!record.stored.SetSize(storedBytes, nullptr, true)) throw IOErrException();
+      // Kept as stored: the channel is expanded on first access (PGroup), where a record
+      // that cannot be expanded makes that channel alone unavailable, and the expanded
+      // size (particleCount x words x 4) is checked against the memory limit.
       in.read(record.stored.data, storedBytes, kParticleDataMessage);
-      if (!storedCanHoldChannel(record, group.particleCount, PGroup::wordsPerParticle(slot))) {
-        ZUtils::logReport("Particle channel %d of group %s cannot hold %d particles\n", slot, name.c_str(),
-                          group.particleCount);
-        throw IOErrException();
-      }
       if (group.hasChannel(slot)) group.presentChannels |= static_cast<int32_t>(1u << slot);
     }
   }

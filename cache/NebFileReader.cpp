@@ -2,6 +2,9 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
+
+#include "ostutils/MemoryLimit.h"
 #include "zutils/Report.h"
 
 void NebFileReader::fail(const char* message) {
@@ -51,8 +54,16 @@ void NebFileReader::readString(std::string& out) {
   static const char* const kBadString = "Bad string length in nebu2 file!\n";
   const int32_t n = readInt32(kBadString);
   requireLeft(n, kBadString);
+  requireAllocation(n, 1);
   out.resize(static_cast<size_t>(n));
   if (n > 0) read(&out[0], n, kBadString);
+}
+
+void NebFileReader::requireAllocation(int64_t count, int64_t unitBytes) {
+  if (count < 0 || unitBytes < 0) throw IOErrException();
+  const uint64_t bytes = unitBytes > 0 && count > INT64_MAX / unitBytes ? UINT64_MAX
+                                                                          : static_cast<uint64_t>(count * unitBytes);
+  if (!OSTUtils::withinMemoryLimit(bytes)) throw IOErrException();
 }
 
 void NebFileReader::requireLeft(int64_t bytes, const char* message) const {

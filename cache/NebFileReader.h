@@ -31,6 +31,10 @@ class NebFileReader {
   void requireLeft(int64_t bytes, const char* message) const;
   // Same for count * unitBytes, without overflow.
   void requireLeft(int64_t count, int64_t unitBytes, const char* message) const;
+  // Throws unless an allocation of count * unitBytes is within the process-wide memory
+  // limit (ostutils/MemoryLimit.h, which reports the refusal). For the reader's std
+  // containers; newArray and OstArray check the limit themselves.
+  static void requireAllocation(int64_t count, int64_t unitBytes);
 
   int64_t position() const { return position_; }
   int64_t length() const { return length_; }

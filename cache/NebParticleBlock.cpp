@@ -15,6 +15,7 @@
 #include "cache/GridBlockExtent.h"
 #include "cache/NebImport.h"
 #include "compress/SGCompressor.h"
+#include "ostutils/Allocation.h"
 #include "particles/MTComputeParticlesBbox.h"
 #include "particles/PGroup.h"
 #include "zutils/Report.h"
@@ -29,26 +30,34 @@ void loadCompressedSlot(PGroup& group, int slot, const std::vector<float>& scrat
     throw IOErrException();
   }
   if (words == 0 || n == 0) return;
-  const int64_t values = n * words;
-  if (n < 0) throw IOErrException();
-  std::vector<float> planar;
-  planar.resize(static_cast<size_t>(values));
-  OSTUtils::SGCompressor<1>* compressor = group.getCompressor(slot);
+  const int64_t values = n * words;  // n < 2^31, words <= 3
   const int64_t available = (static_cast<int64_t>(scratch.size()) - start) * 4;
-  // The block must cover every value: a damaged particle count must not size the buffers.
+  // Checked before anything is sized by the particle count. The block is decoded here, at
+  // load, into a fresh temporary: values no zone writes would have no defined contents, so
+  // a block that does not account for every particle is refused with the file.
   if (GridBlockExtent(scratch.data() + start, available, 1) < values) {
     ZUtils::logReport("Particle channel %d of group %s cannot hold %lld particles\n", slot, group.getName(),
                       static_cast<long long>(n));
     throw IOErrException();
   }
-  if (!compressor || !compressor->DecompressBlock(scratch.data() + start, available, planar.data(), values)) {
+  float* planar = nullptr;
+  // Zeroed: zones may leave gaps below the extent. The allocation is checked against the
+  // process-wide memory limit (a constant zone of 11 bytes may still claim two billion
+  // values).
+  if (!OSTUtils::newZeroedArray(planar, static_cast<uint64_t>(values))) throw IOErrException();
+  struct Release {
+    float*& p;
+    ~Release() { OSTUtils::releaseArray(p); }
+  } release{planar};
+  OSTUtils::SGCompressor<1>* compressor = group.getCompressor(slot);
+  if (!compressor || !compressor->DecompressBlock(scratch.data() + start, available, planar, values)) {
     ZUtils::logReport("Failed decoding particle channel %d of group %s\n", slot, group.getName());
     throw IOErrException();
   }
   float* out = static_cast<float*>(group.allocateChannel(slot));
   if (!out) throw IOErrException();
   for (int c = 0; c < words; ++c) {
-    const float* plane = planar.data() + c * n;
+    const float* plane = planar + c * n;
     for (int64_t p = 0; p < n; ++p) out[c + words * p] = plane[p];
   }
 }
@@ -96,6 +105,7 @@ void ReadNebParticleBlock(NebImportContext& ctx, int tag) {
   in.requireLeft(scratchCount, 4, scratchMessage);
   std::vector<float> scratch;
   if (load) {
+    NebFileReader::requireAllocation(scratchCount, 4);
     scratch.resize(static_cast<size_t>(scratchCount));
     in.read(scratch.data(), static_cast<int64_t>(scratchCount) * 4, scratchMessage);
   } else {

@@ -15,6 +15,7 @@
 
 void ReadNebParticleIds(NebImportContext& ctx, PGroup& group, int64_t bytes) {
   NebFileReader& in = ctx.in;
+  NebFileReader::requireAllocation(bytes, 1);
   std::vector<unsigned char> stream(static_cast<size_t>(bytes));
   in.read(stream.data(), bytes, "x161\n");
 

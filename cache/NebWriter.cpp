@@ -52,6 +52,7 @@ struct NebWriter::State {
     unsigned char extra[8] = {};
     bool present[kSlots] = {};
     int method[kSlots] = {};
+    bool verbatim[kSlots] = {};  // data holds the stored record itself
     std::vector<char> data[kSlots];
   };
   struct RawChunk {
@@ -256,6 +257,19 @@ bool NebWriter::setGroupChannel(int group, int slot, const void* data, int metho
   g.data[slot].assign(c, c + bytes);
   g.method[slot] = method;
   g.present[slot] = true;
+  g.verbatim[slot] = false;
+  return true;
+}
+
+bool NebWriter::setGroupChannelStored(int group, int slot, int method, const void* bytes, int64_t count) {
+  if (group < 0 || group >= static_cast<int>(state->groups.size()) || slot < 0 || slot >= kSlots) return false;
+  if (count < 0 || count > INT32_MAX || (count > 0 && !bytes)) return false;
+  State::Group& g = state->groups[group];
+  const char* c = static_cast<const char*>(bytes);
+  g.data[slot].assign(c, c + count);
+  g.method[slot] = method;
+  g.present[slot] = true;
+  g.verbatim[slot] = true;
   return true;
 }
 
@@ -342,7 +356,7 @@ bool NebWriter::State::buildParticleBlock(Bytes& out) {
     const Group& g = groups[gi];
     for (int slot = 0; slot < kSlots; ++slot) {
       const int words = ParticleSlotLayout::words(slot);
-      if (!g.present[slot] || slot == ParticleSlotLayout::kIdSlot || words == 0) continue;
+      if (!g.present[slot] || g.verbatim[slot] || slot == ParticleSlotLayout::kIdSlot || words == 0) continue;
       starts[gi][slot] = static_cast<int32_t>(scratch.size() / 4);
       if (blockTag == 7) {
         scratch.put(g.data[slot].data(), g.data[slot].size());
@@ -374,7 +388,7 @@ bool NebWriter::State::buildParticleBlock(Bytes& out) {
       out.i32(3);
       out.put(g.extra, 8);
     }
-    if (g.present[ParticleSlotLayout::kIdSlot] && g.particleCount > 0) {
+    if (g.present[ParticleSlotLayout::kIdSlot] && !g.verbatim[ParticleSlotLayout::kIdSlot] && g.particleCount > 0) {
       const int64_t n = g.particleCount;
       std::vector<int> pairs(static_cast<size_t>(2 * n));
       uint64_t previous = 0;
@@ -406,7 +420,7 @@ void NebWriter::State::buildGroupTable(Bytes& out) {
     std::memcpy(hi, boxMax, 12);
   } else {
     for (const Group& g : groups) {
-      if (!g.present[0]) continue;
+      if (!g.present[0] || g.verbatim[0]) continue;
       const float* p = reinterpret_cast<const float*>(g.data[0].data());
       for (int64_t i = 0; i < g.particleCount; ++i) {
         for (int k = 0; k < 3; ++k) {
@@ -445,7 +459,10 @@ bool NebWriter::State::buildGroupData(Bytes& out) {
     for (int slot = 0; slot < kSlots; ++slot) {
       if (!g.present[slot]) continue;
       OSTUtils::OstArray<char, int64_t> stored;
-      if (!OSTUtils::EncodeChannelBytes(g.method[slot], g.data[slot].data(), g.particleCount,
+      if (g.verbatim[slot]) {
+        if (!stored.SetSize(static_cast<int64_t>(g.data[slot].size()), nullptr, true)) return false;
+        if (stored.size > 0) std::memcpy(stored.data, g.data[slot].data(), g.data[slot].size());
+      } else if (!OSTUtils::EncodeChannelBytes(g.method[slot], g.data[slot].data(), g.particleCount,
                                         ParticleSlotLayout::words(slot), stored)) {
         return false;
       }

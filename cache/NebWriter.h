@@ -100,6 +100,9 @@ class NebWriter {
   // word). `method` 0..4 is the chunk-1002 storage method; old-style blocks ignore it.
   // Slot 10 in an old-style block is written as the identifier sub-record instead.
   bool setGroupChannel(int group, int slot, const void* data, int method = 0);
+  // Chunk 1002 only: the slot's stored record exactly as given (method and bytes), for
+  // records no encoder would write.
+  bool setGroupChannelStored(int group, int slot, int method, const void* bytes, int64_t count);
   void setGroupExtra(int group, const unsigned char extra[8]);
   // Where groups go: chunk 1000 table, chunk 1002 data, and an old-style block with tag 7
   // (raw words) or 13 (compressed), or 0 for none. Default: table + data, no block.

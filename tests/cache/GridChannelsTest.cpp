@@ -1,5 +1,6 @@
 // Grid channels: presence rules, derived speed and colour, codec choice by version, the
-// record walk, and frames whose grid size or records cannot be trusted.
+// record walk, blocks that cover part of the grid, and frames whose grid size or records
+// cannot be trusted.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,7 +8,9 @@
 
 #include "NebTestFiles.h"
 #include "cache/ChannelBuffer.h"
+#include "compress/ZipBlock.h"
 #include "ostutils/Allocation.h"
+#include "ostutils/MemoryLimit.h"
 #include "support/ReportCapture.h"
 
 namespace {
@@ -235,23 +238,113 @@ namespace {
 // "NEBU", tag 1 + mask, tag 2 + 48 bytes, tag 3.
 const size_t kGridSizeOffset = 4 + 8 + 52 + 4;
 
-TEST(GridSize, SizeBeyondWhatTheBlockCoversIsRefusedBeforeAllocating) {
-  ReportCapture capture;
+// Hand-made grid-compressor blocks.
+struct Block {
+  std::vector<char> b;
+  Block& u8(uint8_t v) { return put(&v, 1); }
+  Block& u16(uint16_t v) { return put(&v, 2); }
+  Block& i32(int32_t v) { return put(&v, 4); }
+  Block& f32(float v) { return put(&v, 4); }
+  Block& put(const void* p, size_t n) {
+    b.insert(b.end(), static_cast<const char*>(p), static_cast<const char*>(p) + n);
+    return *this;
+  }
+  // A constant zone stream: magic, method 1, count, value.
+  Block& constant(int32_t n, float v) { return u16(0xFC01).u8(1).i32(n).f32(v); }
+};
+
+// Blocks need not cover the grid: no zones, gaps between zones, one zone shorter than the
+// grid, a zone whose coded run stops early, a short zip stream, or a grid grown past its
+// block. The channel decodes, and every cell no zone writes stays zero.
+TEST(GridRecords, BlocksCoveringPartOfTheGridLeaveZeroes) {
+  const float z = 0.0f;
+  const std::vector<float> field = testField(8, 1.0f);
+  struct Case {
+    const char* name;
+    Block block;
+    std::vector<float> expect;  // first cells; the rest of the 16 are zero
+    int unchecked = 0;          // cells from 16 - unchecked on have no defined value
+  };
+  std::vector<Case> cases;
+  cases.push_back({"no zones", Block().u16(0xFC02).u16(0), {}});
+  cases.push_back({"gaps", Block().u16(0xFC02).u16(2).i32(0).i32(6).i32(0).i32(11).constant(2, 1.5f).constant(1, 2.5f),
+                   {1.5f, 1.5f, z, z, z, z, 2.5f}});
+  cases.push_back({"short single zone", Block().constant(3, 2.5f), {2.5f, 2.5f, 2.5f}});
+  // Zone 1 (cells 12..15): quantized, 4 values, no coded bytes at all.
+  Block cut;
+  cut.u16(0xFC02).u16(2).i32(0).i32(12).i32(0).i32(11).constant(2, 1.5f);
+  cut.u16(0xFC01).u8(2).i32(4).f32(1.0f).f32(0.0f).i32(0).u8(0);
+  cases.push_back({"coded run cut short", cut, {1.5f, 1.5f}, 4});
+  for (Case& c : cases) {
+    NebWriter w;
+    w.setGridSize(4, 2, 2);
+    ASSERT_TRUE(w.addRawGridRecord(2, c.block.b.data(), static_cast<int64_t>(c.block.b.size())));
+    OstraneFrameData frame;
+    ASSERT_EQ(0, loadBytes(frame, writerBytes(w))) << c.name;
+    const float* got = frame.getChannel(2);
+    ASSERT_NE(nullptr, got) << c.name;
+    c.expect.resize(16 - c.unchecked, 0.0f);
+    for (size_t i = 0; i < c.expect.size(); ++i) EXPECT_EQ(c.expect[i], got[i]) << c.name << " cell " << i;
+  }
+
+  // A writer block for 2 x 2 x 2 cells in a file whose grid says 2 x 2 x 4.
   NebWriter w;
   w.setGridSize(2, 2, 2);
-  const std::vector<float> v = testField(8, 1.0f);
-  ASSERT_TRUE(w.addChannel(2, v.data()));
-  const uint32_t rgb[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-  ASSERT_TRUE(w.addPackedColour(rgb));
+  w.setGridBlockOptions(losslessOptions());
+  ASSERT_TRUE(w.addChannel(2, field.data()));
+  const uint32_t rgb[2] = {0x00FF0000u, 0x000000FFu};
+  OSTUtils::OstArray<char, int64_t> zip;
+  ASSERT_TRUE(OSTUtils::DeflateBlock(rgb, sizeof rgb, zip));  // a stream for 2 of the cells
+  std::vector<char> colour(8);
+  const int64_t zipBytes = zip.size;
+  std::memcpy(colour.data(), &zipBytes, 8);
+  colour.insert(colour.end(), zip.data, zip.data + zip.size);
+  ASSERT_TRUE(w.addRawGridRecord(18, colour.data(), static_cast<int64_t>(colour.size())));
+  w.setChannelMask((1 << 2) | (1 << 18));
   std::vector<char> bytes = writerBytes(w);
-  ASSERT_EQ(2, readInt32At(bytes, kGridSizeOffset + 8));
-  writeInt32At(bytes, kGridSizeOffset + 8, 200000000);  // 800 million cells
+  writeInt32At(bytes, kGridSizeOffset + 8, 4);
   OstraneFrameData frame;
   ASSERT_EQ(0, loadBytes(frame, bytes));
-  EXPECT_EQ(nullptr, frame.getChannel(2));
-  EXPECT_EQ(nullptr, frame.getChannel(7));
-  EXPECT_EQ(nullptr, frame.channelSlots[2].holder);
-  EXPECT_NE(std::string::npos, capture.text().find("Invalid cache file!!!\n"));
+  const float* got = frame.getChannel(2);
+  ASSERT_NE(nullptr, got);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(i < 8 ? field[i] : 0.0f, got[i]) << "cell " << i;
+  const float* red = frame.getChannel(7);
+  const float* blue = frame.getChannel(9);
+  ASSERT_NE(nullptr, red);
+  ASSERT_NE(nullptr, blue);
+  EXPECT_FLOAT_EQ(1.0f, red[0]);
+  EXPECT_FLOAT_EQ(1.0f, blue[1]);
+  for (int i = 2; i < 16; ++i) EXPECT_EQ(0.0f, red[i] + blue[i]) << "cell " << i;
+}
+
+// A channel buffer over the process-wide memory limit fails like an exhausted heap: a null
+// channel and a report naming the request and the limit. Under the default it decodes.
+TEST(GridChannels, BufferOverTheMemoryLimitIsRefusedCleanly) {
+  struct LimitReset {
+    ~LimitReset() { OSTUtils::setMemoryLimitBytes(0); }
+  } reset;
+  const int32_t cells = 64 * 64 * 64;
+  NebWriter w;
+  w.setGridSize(64, 64, 64);
+  const Block block = Block().constant(cells, 0.5f);
+  ASSERT_TRUE(w.addRawGridRecord(2, block.b.data(), static_cast<int64_t>(block.b.size())));
+  OstraneFrameData frame;
+  ASSERT_EQ(0, loadBytes(frame, writerBytes(w)));
+  {
+    ReportCapture capture;
+    OSTUtils::setMemoryLimitBytes(512 << 10);
+    EXPECT_EQ(nullptr, frame.getChannel(2));
+    EXPECT_FALSE(frame.channelSlots[2].loaded);
+    // (cells + 4 floats of slack) x 4 bytes.
+    EXPECT_NE(std::string::npos,
+              capture.text().find("[ERROR] allocation of 1048592 bytes exceeds the memory limit of 524288 bytes\n"))
+        << capture.text();
+  }
+  OSTUtils::setMemoryLimitBytes(0);
+  const float* got = frame.getChannel(2);
+  ASSERT_NE(nullptr, got);
+  EXPECT_EQ(0.5f, got[0]);
+  EXPECT_EQ(0.5f, got[cells - 1]);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "NebTestFiles.h"
+#include "ostutils/MemoryLimit.h"
 #include "particles/PGroup.h"
 #include "support/ReportCapture.h"
 
@@ -58,7 +59,14 @@ void readAll(OstraneFrameData& frame) {
   frame.findParticleGroup("Spray");
 }
 
-class NebDamage : public ::testing::TestWithParam<int> {};
+// A flipped grid size or particle count may legitimately ask for gigabytes (the format lets
+// a few bytes claim any number of cells); the memory limit, lowered here to what a small
+// test may take, is what bounds them.
+class NebDamage : public ::testing::TestWithParam<int> {
+ protected:
+  void SetUp() override { OSTUtils::setMemoryLimitBytes(64 << 20); }
+  void TearDown() override { OSTUtils::setMemoryLimitBytes(0); }
+};
 
 TEST_P(NebDamage, EveryTruncationFailsCleanly) {
   ReportCapture quiet;

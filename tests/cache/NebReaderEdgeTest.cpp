@@ -7,6 +7,7 @@
 #include <string>
 
 #include "NebTestFiles.h"
+#include "ostutils/MemoryLimit.h"
 #include "particles/PGroup.h"
 #include "support/ReportCapture.h"
 
@@ -284,25 +285,65 @@ TEST(NebReaderSoundness, BlockSlotsOutsideTheirScratchOrUndecodable) {
   EXPECT_EQ(4, loadBytes(frame, assemble(block(7, 0, -1, fourFloats), Raw(), 5)));  // negative count
   // Tag 13 whose slot is not a grid block (zero magic).
   EXPECT_EQ(4, loadBytes(frame, assemble(block(13, 0, 4, fourFloats), Raw(), 5)));
+  // Tag 13 counts are checked before the planar temporary is sized by them: a constant
+  // zone of 4 values cannot hold two billion particles, and one that claims them all is
+  // bounded by the memory limit.
+  struct LimitReset {
+    ~LimitReset() { OSTUtils::setMemoryLimitBytes(0); }
+  } reset;
+  OSTUtils::setMemoryLimitBytes(1 << 20);
+  for (int32_t zoneValues : {4, 0x7FFFFFFF}) {
+    Raw constant;
+    constant.text("\x01\xFC\x01", 3).i32(zoneValues).text("\x00\x00\xC0\x3F", 4).zeros(1);
+    ReportCapture capture;
+    EXPECT_EQ(4, loadBytes(frame, assemble(block(13, 0, 0x7FFFFFFF, constant), Raw(), 5)));
+    const bool claimsAll = zoneValues == 0x7FFFFFFF;
+    EXPECT_EQ(!claimsAll, capture.text().find("cannot hold 2147483647 particles") != std::string::npos) << capture.text();
+    EXPECT_EQ(claimsAll, capture.text().find("[ERROR] allocation of 8589934588 bytes exceeds the memory limit of "
+                                             "1048576 bytes\n") != std::string::npos)
+        << capture.text();
+  }
 }
 
-TEST(NebReaderSoundness, ParticleCountBeyondStoredChannelIsBroken) {
+// A chunk-1002 record holding fewer particles than the count is stored as it is: the frame
+// loads and the channel expands to the count, zero where the record wrote nothing. A count
+// whose channel would exceed the memory limit leaves that channel alone unavailable.
+TEST(NebReaderSoundness, ParticleCountBeyondStoredChannelLoads) {
+  struct LimitReset {
+    ~LimitReset() { OSTUtils::setMemoryLimitBytes(0); }
+  } reset;
   const float pos[6] = {1, 2, 3, 4, 5, 6};
   for (int method : {1, 2, 3, 4}) {
     NebWriter w;
     int g = w.addGroup("g", 2);
     ASSERT_TRUE(w.setGroupChannel(g, 0, pos, method));
     std::vector<char> bytes = writerBytes(w);
-    OstraneFrameData frame;
-    ASSERT_EQ(0, loadBytes(frame, bytes)) << method;
     // The count sits after the data chunk's group count, name and type.
     const size_t chunk = static_cast<size_t>(readInt32At(bytes, bytes.size() - 20)) + 4;
     size_t at = chunk;
     while (readInt32At(bytes, at) != 1002) at += 12 + static_cast<size_t>(readInt32At(bytes, at + 4));
     const size_t countAt = at + 12 + 4 + 4 + 1 + 4;
     ASSERT_EQ(2, readInt32At(bytes, countAt));
-    writeInt32At(bytes, countAt, 0x10000000);
-    EXPECT_EQ(4, loadBytes(frame, bytes)) << method;
+    writeInt32At(bytes, countAt, 1000);
+    OstraneFrameData frame;
+    ASSERT_EQ(0, loadBytes(frame, bytes)) << method;
+    float got[3] = {-1, -1, -1};
+    ASSERT_TRUE(frame.groups[0].getParticleValue(999, 0, got)) << method;
+    if (method == 1 || method == 2) {  // particle after particle: the first two as written
+      EXPECT_EQ(0.0f, got[0] + got[1] + got[2]) << method;
+      ASSERT_TRUE(frame.groups[0].getParticleValue(1, 0, got));
+      EXPECT_NEAR(5.0f, got[1], 1e-3f) << method;  // method 2 is lossy
+    }
+
+    writeInt32At(bytes, countAt, 0x10000000);  // 3 GiB of positions
+    OSTUtils::setMemoryLimitBytes(64 << 20);
+    ReportCapture capture;
+    ASSERT_EQ(0, loadBytes(frame, bytes)) << method;
+    EXPECT_FALSE(frame.groups[0].getParticleValue(0, 0, got)) << method;
+    EXPECT_NE(std::string::npos,
+              capture.text().find("[ERROR] allocation of 3221225472 bytes exceeds the memory limit of 67108864 bytes\n"))
+        << method << capture.text();
+    OSTUtils::setMemoryLimitBytes(0);
   }
 }
 
