@@ -31,11 +31,14 @@ bool BuildCodeTree(const CodeEntry* srt, int n, uint64_t total, CodeNode* tree, 
   prefix[0] = 0;
   for (int k = 0; k < n; ++k) prefix[k + 1] = prefix[k] + static_cast<uint32_t>(srt[k].rate);
   // An explicit stack instead of recursion: a hostile table may be thousands of levels deep.
-  std::vector<PendingPart> stack;
-  stack.push_back(PendingPart{0, 0, n, 0, total, 0});
-  while (!stack.empty()) {
-    PendingPart p = stack.back();
-    stack.pop_back();
+  // Every pending part is a left part waiting for its own split, so at most n are pending.
+  // Fields are stored one by one into place: building the record on the side and copying
+  // it stalled on store forwarding.
+  std::vector<PendingPart> stack(static_cast<size_t>(n));
+  size_t top = 0;
+  stack[top++] = PendingPart{0, 0, n, 0, total, 0};
+  while (top > 0) {
+    PendingPart p = stack[--top];
     while (p.count > 1) {
       const uint64_t half = p.total / 2;
       // k: the first entry whose inclusion brings the running sum to half; it joins the
@@ -72,7 +75,13 @@ bool BuildCodeTree(const CodeEntry* srt, int n, uint64_t total, CodeNode* tree, 
       tree[p.node].child1 = c1;
       tree[c0] = CodeNode{0, 0, 0};
       tree[c1] = CodeNode{0, 0, 0};
-      stack.push_back(PendingPart{c0, p.first, k, p.depth + 1, sum, p.code});
+      PendingPart& left = stack[top++];
+      left.node = c0;
+      left.first = p.first;
+      left.count = k;
+      left.depth = p.depth + 1;
+      left.total = sum;
+      left.code = p.code;
       if (p.depth < 64) p.code |= uint64_t(1) << p.depth;
       p.node = c1;
       p.first += k;

@@ -247,6 +247,9 @@ inline bool storeValue(int32_t v, int* out, int64_t& i, int64_t n, uint32_t base
 // Bits loaded but not yet counted are the stream's own next bits, so OR-ing the next load
 // over them changes nothing. Words that need a third lookup (only trees deeper than
 // kTwoLookupBits) and the last 8 bytes of the stream go through decodeAt, which is bounded.
+// Primary is the table's primary width when known at compile time (the common full-width
+// table), 0 to read it from the state.
+template <int Primary>
 int64_t decodeTable(const EntropyCoder& st, int* out, int64_t& i, int64_t n, uint32_t base, bool& ok) {
   const unsigned char* data = st.start;
   const int64_t bytes = st.availableBytes;
@@ -254,7 +257,7 @@ int64_t decodeTable(const EntropyCoder& st, int* out, int64_t& i, int64_t n, uin
   const int64_t lastLoad = bytes - 8;  // last byte index an 8-byte load may start at
   const uint32_t* table = st.table;
   const int32_t* values = st.values;
-  const int primary = st.primaryBits;
+  const int primary = Primary > 0 ? Primary : st.primaryBits;
   const uint64_t primaryMask = (uint64_t(1) << primary) - 1;
   int64_t pos = st.bitPos;
 
@@ -355,7 +358,8 @@ bool DecodeAndExpand(EntropyCoder& st, int* out, int64_t n, int base) {
       if (!storeValue(v, out, i, n, ubase, ok)) break;
     }
   } else {
-    pos = decodeTable(st, out, i, n, ubase, ok);
+    pos = st.primaryBits == kPrimaryBits ? decodeTable<kPrimaryBits>(st, out, i, n, ubase, ok)
+                                         : decodeTable<0>(st, out, i, n, ubase, ok);
   }
   if (!ok) {
     st.failed = true;

@@ -330,32 +330,55 @@ TEST(EntropyRoundTrip, FoldedRunsExpandBackWithTheBase) {
 
 // Random tables (falling rates, some equal, some deep trees) over random payload bits: the
 // table decoder agrees with the bit-by-bit reference wherever the reference succeeds, and
-// fails where it fails.
+// fails where it fails. The shapes cover words within the primary table, words needing a
+// subtable, trees deeper than two lookups (rates halving from 2^31),
+// values beyond 24 bits (a random 32-bit offset) and streams long enough for the buffered
+// fast loop as well as its bounded tail.
 TEST(EntropyReference, TableDecoderMatchesTheBitByBitDecoderOnRandomStreams) {
   std::mt19937 rng(777);
   int decoded = 0;
   for (int trial = 0; trial < 400; ++trial) {
-    const int n = 1 + static_cast<int>(rng() % 200);
+    const int shape = trial % 4;  // 0 geometric, 1 halving from 2^31, 2 and 3 random steps
+    const int n = 1 + static_cast<int>(rng() % (shape == 1 ? 70 : 200));
     std::vector<std::pair<int, uint64_t>> entries;
-    uint64_t rate = 1 + rng() % 100000;
-    const bool geometric = trial % 3 == 0;  // deep trees, words past the lookup width
+    uint64_t rate = shape == 1 ? 0x7FFFFFFF - rng() % 1000 : 1 + rng() % 100000;
     for (int i = 0; i < n; ++i) {
       int sym = static_cast<int>(rng() % 4096);
       if (rng() % 8 == 0) sym = 4095 - (i % 7);  // run values after the offset
       entries.push_back({sym, rate});
-      if (geometric) {
+      if (shape == 0) {
         rate = rate > 1 ? rate / 2 + (rng() % 2) * (rate / 8) : 1;
-        if (rate < 1) rate = 1;
+      } else if (shape == 1) {
+        rate = rate / 2 + (rng() % 4 == 0 ? rate / 16 : 0);
       } else if (rng() % 3) {
         rate = rate > 1 ? rate - rng() % rate : 1;
-        if (rate < 1) rate = 1;
+      }
+      if (rate < 1) rate = 1;
+    }
+    const uint32_t offset = trial % 8 == 3 ? static_cast<uint32_t>(rng()) : static_cast<uint32_t>(rng() % 3 == 0 ? -4000 : 0);
+    BitWriter b = tableStream(entries, 31, 12, offset);
+    if (shape == 1) {
+      // Deep words are improbable in random bits: write the words of random entries first.
+      std::vector<CodeEntry> srt;
+      uint64_t total = 0;
+      for (size_t k = 0; k < entries.size(); ++k) {
+        srt.push_back(CodeEntry{static_cast<int>(k), static_cast<int>(entries[k].second)});
+        total += entries[k].second;
+      }
+      std::vector<CodeNode> tree(2 * srt.size());
+      std::vector<CodeWord> words(srt.size());
+      int nextFree = 0, maxDepth = 0;
+      if (BuildCodeTree(srt.data(), static_cast<int>(srt.size()), total, tree.data(), nextFree, words.data(), maxDepth)) {
+        for (int k = 0; k < 300; ++k) {
+          const CodeWord& w = words[rng() % words.size()];
+          b.put(w.code, w.length);
+        }
       }
     }
-    const uint32_t offset = static_cast<uint32_t>(rng() % 3 == 0 ? -4000 : 0);
-    BitWriter b = tableStream(entries, 17, 12, offset);
-    const int payload = static_cast<int>(rng() % 400);
+    const bool longStream = trial % 5 == 0;
+    const int payload = static_cast<int>(rng() % (longStream ? 6000 : 400));
     for (int i = 0; i < payload; ++i) b.put(rng() & 0xFF, 8);
-    const int64_t count = static_cast<int64_t>(rng() % 600);
+    const int64_t count = static_cast<int64_t>(rng() % (longStream ? 4000 : 600));
     const int base = static_cast<int>(rng() % 50);
 
     std::vector<int> expect;
