@@ -2,8 +2,8 @@
 # Converts a cache sequence on a Slurm farm: submits ONE array job whose task I converts
 # the I-th run of K consecutive frames with neb2vdb.
 #
-#   neb2vdb-slurm.sh SRC_PATTERN DST_PATTERN --frames A-B[xSTEP] [--chunk K] [--tasks LIST]
-#                    [neb2vdb options]
+#   neb2vdb-slurm.sh SRC_PATTERN DST_PATTERN --frames A-B[xSTEP] [--chunk K]
+#                    [--cpus-per-task N] [--tasks LIST] [neb2vdb options]
 #
 # Every task passes --skip-existing, and neb2vdb renames a frame into place only once it
 # is complete, so a failed or cancelled task can be re-run alone (--tasks I), and
@@ -20,17 +20,20 @@ set -euo pipefail
 prog=neb2vdb-slurm.sh
 usage() {
   cat <<EOF
-Usage: $prog SRC_PATTERN DST_PATTERN --frames A-B[xSTEP] [--chunk K] [--tasks LIST] [neb2vdb options]
+Usage: $prog SRC_PATTERN DST_PATTERN --frames A-B[xSTEP] [--chunk K] [--cpus-per-task N]
+       [--tasks LIST] [neb2vdb options]
 Submits one Slurm array job converting frames A..B with neb2vdb, K frames per task
 (default 10). '#' runs in the patterns stand for the frame number.
   --frames A-B[xSTEP]  inclusive frame range, every STEP-th frame (default 1)
   --chunk K            frames per array task
+  --cpus-per-task N    CPUs Slurm gives each task, and frames it converts at once
+                       (neb2vdb --jobs; default 1)
   --tasks LIST         submit only these task indices (sbatch --array syntax, e.g. 3 or
                        1,5-7), to re-run failed tasks of an earlier submission alone
   --help               this text
-Other options are passed to every neb2vdb run; --skip-existing is always added, and
---jobs defaults to the CPUs Slurm gives each task (sbatch --cpus-per-task, or
-SBATCH_CPUS_PER_TASK). neb2vdb is \$NEB2VDB, or else found on PATH.
+Other options are passed to every neb2vdb run, and --skip-existing is always added.
+neb2vdb is \$NEB2VDB, or else found on PATH. Other sbatch settings go through sbatch's
+environment variables (SBATCH_PARTITION, SBATCH_TIMELIMIT, SBATCH_MEM_PER_NODE ...).
 EOF
 }
 die() { echo "$prog: $*" >&2; echo "Try '$prog --help'." >&2; exit 2; }
@@ -39,18 +42,21 @@ case ${1:-} in --help|-h) usage; exit 0 ;; esac
 [ $# -ge 2 ] || die "needs a source and a destination pattern"
 src=$1 dst=$2
 shift 2
-frames="" chunk=10 tasks=""
+frames="" chunk=10 tasks="" cpus=1
 passthrough=()
 while [ $# -gt 0 ]; do
   case $1 in
     --help|-h) usage; exit 0 ;;
-    --frames|-f|--chunk|--tasks)
+    --frames|-f|--chunk|--tasks|--cpus-per-task)
       [ $# -ge 2 ] || die "$1 needs a value"
-      case $1 in --frames|-f) frames=$2 ;; --chunk) chunk=$2 ;; --tasks) tasks=$2 ;; esac
+      case $1 in
+        --frames|-f) frames=$2 ;; --chunk) chunk=$2 ;; --tasks) tasks=$2 ;; --cpus-per-task) cpus=$2 ;;
+      esac
       shift 2 ;;
     --frames=*) frames=${1#*=}; shift ;;
     --chunk=*) chunk=${1#*=}; shift ;;
     --tasks=*) tasks=${1#*=}; shift ;;
+    --cpus-per-task=*) cpus=${1#*=}; shift ;;
     *) passthrough+=("$1"); shift ;;  # neb2vdb's options and their values
   esac
 done
@@ -66,6 +72,8 @@ step=$((10#${BASH_REMATCH[4]:-1}))
 [ "$last" -ge "$first" ] || die "--frames $frames: the last frame is before the first"
 [[ $chunk =~ ^[0-9]+$ ]] && [ "$((10#$chunk))" -ge 1 ] || die "--chunk needs a whole number of frames >= 1"
 chunk=$((10#$chunk))
+[[ $cpus =~ ^[0-9]+$ ]] && [ "$((10#$cpus))" -ge 1 ] || die "--cpus-per-task needs a whole number >= 1"
+cpus=$((10#$cpus))
 [[ -z $tasks || $tasks =~ ^[0-9,-]+$ ]] || die "--tasks takes task indices such as 3 or 1,5-7"
 
 count=$(( (last - first) / step + 1 ))
@@ -101,13 +109,13 @@ script=$(
     "$([ "$step" -gt 1 ] && echo "x$step")"
   printf 'exec %q %q %q --frames "$first-${last}%s" --skip-existing' \
     "$neb2vdb" "$src" "$dst" "$([ "$step" -gt 1 ] && echo "x$step")"
-  [ "$add_jobs" = 1 ] && printf ' --jobs "${SLURM_CPUS_PER_TASK:-1}"'
+  [ "$add_jobs" = 1 ] && printf ' --jobs %d' "$cpus"
   for o in "${passthrough[@]}"; do printf ' %q' "$o"; done
   printf '\n'
 )
 
 array=${tasks:-0-$((ntasks - 1))}
-out=$(sbatch --parsable --array="$array" <<<"$script") || {
+out=$(sbatch --parsable --array="$array" --cpus-per-task="$cpus" <<<"$script") || {
   echo "$prog: sbatch refused the job" >&2; exit 1; }
 jobid=${out%%;*}
 
@@ -117,5 +125,6 @@ echo "When it has ended: sacct -j $jobid --format=JobID,State,ExitCode,Elapsed"
 echo "Task logs:         neb2vdb-${jobid}_<task>.log (in $(pwd))"
 echo "Re-run task I alone, or the whole job for the frames still missing:"
 printf '  %s %q %q --frames %s --chunk %d' "$0" "$src" "$dst" "$frames" "$chunk"
+[ "$cpus" -gt 1 ] && printf ' --cpus-per-task %d' "$cpus"
 for o in "${passthrough[@]}"; do printf ' %q' "$o"; done
 printf ' [--tasks I]\n'
