@@ -1,6 +1,9 @@
 #include "compress/ZipBlock.h"
 
 #include <zlib.h>
+#ifdef NEB_HAVE_LIBDEFLATE
+#include <libdeflate.h>
+#endif
 
 #include <cstring>
 #include <limits>
@@ -23,6 +26,22 @@ bool InflateBlock(const void* compressed, int64_t compressedLength, void* output
     ZUtils::logReport("[ERROR] Decompressing Zip (%d)\n", Z_BUF_ERROR);
     return false;
   }
+#ifdef NEB_HAVE_LIBDEFLATE
+  // libdeflate inflates a whole buffer in one call, several times faster than zlib. It
+  // accepts exactly the complete, valid streams that zlib ends with Z_STREAM_END (same
+  // bytes, same trailing-input tolerance); anything it refuses is handed to zlib below,
+  // which then decides and reports with its own code.
+  if (compressedLength > 0 && outputCapacity > 0) {
+    libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+    if (d) {
+      size_t produced = 0;
+      const libdeflate_result r = libdeflate_zlib_decompress(d, compressed, static_cast<size_t>(compressedLength), output,
+                                                             static_cast<size_t>(outputCapacity), &produced);
+      libdeflate_free_decompressor(d);
+      if (r == LIBDEFLATE_SUCCESS) return true;
+    }
+  }
+#endif
   // zlib refuses a null next_out even when nothing is to be written; a stream that expands
   // to nothing must still be able to end.
   unsigned char unused = 0;
