@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds volconvert and the sample writer
-# (Release), writes a short smoke-plume cache sequence and converts it to OpenVDB files,
-# showing the converter's progress.
+# The main job: installs what is missing, builds neb2vdb, volconvert and the sample writer
+# (Release), writes a short smoke-plume cache sequence, converts it to OpenVDB files with
+# neb2vdb (progress on the terminal), converts it once more with volconvert and prints the
+# sizes of both side by side.
 #
 #   bash scripts/run-sample.sh            # 10 frames of 64^3 into build/sample/
 #   FRAMES=24 RES=128 bash scripts/run-sample.sh
@@ -16,24 +17,41 @@ JOBS=${JOBS:-$(nproc)}
 
 bash scripts/install-deps.sh
 
-echo "== Building volconvert and nebsample (Release) in $BUILD"
+echo "== Building neb2vdb, volconvert and nebsample (Release) in $BUILD"
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$BUILD" -j "$JOBS" --target volconvert nebsample
+cmake --build "$BUILD" -j "$JOBS" --target neb2vdb volconvert nebsample
 
-mkdir -p "$OUT"
-rm -f "$OUT"/plume_*.neb "$OUT"/plume_*.vdb
+mkdir -p "$OUT/volconvert"
+rm -f "$OUT"/plume_*.neb "$OUT"/plume_*.vdb "$OUT"/volconvert/plume_*.vdb
 
 echo "== Writing $FRAMES frames of ${RES}^3 into $OUT"
 "$BUILD/tools/nebsample/nebsample" -out "$OUT/plume_####.neb" -frames "$FRAMES" -res "$RES"
 
-echo "== Converting to OpenVDB"
 last=$((FRAMES - 1))
-"$BUILD/tools/volconvert/volconvert" -srcfile "$OUT/plume_####.neb" -dstfile "$OUT/plume_####.vdb" \
-  -start 0 -end "$last"
+echo "== Converting to OpenVDB with neb2vdb"
+status=0
+"$BUILD/tools/neb2vdb/neb2vdb" "$OUT/plume_####.neb" "$OUT/plume_####.vdb" --frames "0-$last" || status=$?
 
-converted=$(ls "$OUT"/plume_*.vdb 2>/dev/null | wc -l)
-echo "== $converted of $FRAMES frames converted into $OUT"
+echo "== The same frames with volconvert, for comparison (into $OUT/volconvert)"
+"$BUILD/tools/volconvert/volconvert" -silent -srcfile "$OUT/plume_####.neb" \
+  -dstfile "$OUT/volconvert/plume_####.vdb" -start 0 -end "$last"
+
+echo "== Bytes per frame"
+printf '%-16s %12s %12s %12s %7s\n' frame cache neb2vdb volconvert ratio
+size() { if [ -f "$1" ]; then stat -c %s "$1"; else echo 0; fi; }
+for ((f = 0; f < FRAMES; f++)); do
+  name=$(printf 'plume_%04d' "$f")
+  neb=$(size "$OUT/$name.neb")
+  n2v=$(size "$OUT/$name.vdb")
+  vc=$(size "$OUT/volconvert/$name.vdb")
+  ratio=$(awk -v a="$vc" -v b="$n2v" 'BEGIN { if (b > 0) printf "%.1fx", a / b; else print "-" }')
+  printf '%-16s %12s %12s %12s %7s\n' "$name" "$neb" "$n2v" "$vc" "$ratio"
+done
+
 if command -v vdb_print >/dev/null; then
+  echo "== vdb_print $OUT/plume_0000.vdb"
   vdb_print "$OUT/plume_0000.vdb" || true
 fi
-[ "$converted" -eq "$FRAMES" ]
+converted=$(ls "$OUT"/plume_*.vdb 2>/dev/null | wc -l)
+echo "== $converted of $FRAMES frames converted by neb2vdb into $OUT"
+[ "$status" -eq 0 ] && [ "$converted" -eq "$FRAMES" ]
