@@ -1,5 +1,9 @@
 #include "compress/ZoneTransforms.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace OSTUtils {
 
 namespace {
@@ -109,7 +113,27 @@ void IntegrateDequantizeLine(int* q, int64_t n, int passes, float scale, float o
   const float r = 1.0f / scale;
   uint32_t acc = u[0];
   values[0] = static_cast<float>(static_cast<int32_t>(acc)) * r + offset;
-  for (int64_t j = 1; j < n; ++j) {
+  int64_t j = 1;
+#if defined(__SSE2__)
+  // Four running sums at a time: an in-register scan of four values plus the carry from
+  // the group before. Integer adds wrap as the scalar ones do; int-to-float conversion
+  // rounds to nearest like the cast, and the product and the sum stay separate steps.
+  {
+    __m128i carry = _mm_set1_epi32(static_cast<int32_t>(acc));
+    const __m128 vr = _mm_set1_ps(r);
+    const __m128 vo = _mm_set1_ps(offset);
+    for (; j + 4 <= n; j += 4) {
+      __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u + j));
+      x = _mm_add_epi32(x, _mm_slli_si128(x, 4));
+      x = _mm_add_epi32(x, _mm_slli_si128(x, 8));
+      x = _mm_add_epi32(x, carry);
+      carry = _mm_shuffle_epi32(x, 0xFF);
+      _mm_storeu_ps(values + j, _mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(x), vr), vo));
+    }
+    acc = static_cast<uint32_t>(_mm_cvtsi128_si32(carry));
+  }
+#endif
+  for (; j < n; ++j) {
     acc += u[j];
     values[j] = static_cast<float>(static_cast<int32_t>(acc)) * r + offset;
   }
