@@ -34,15 +34,15 @@ say() { echo "test-farm: $*"; }
 fail() { echo "test-farm: FAIL: $*" >&2; exit 1; }
 
 [ "$(id -u)" -eq 0 ] || fail "must run as root: slurmd runs as root to start job processes"
-for tool in munged slurmctld slurmd sbatch squeue scancel scontrol sinfo vdb_print ss; do
+for tool in munged slurmctld slurmd sbatch squeue scancel scontrol sinfo vdb_print; do
   command -v "$tool" >/dev/null || fail "$tool is missing (run scripts/install-deps.sh)"
 done
 for bin in "$NEB2VDB_BIN" "$NEBSAMPLE"; do
   [ -x "$bin" ] || fail "$bin is missing: build it first (or set NEB_BUILD_DIR)"
 done
 for port in "$CTLD_PORT" "$SLURMD_PORT"; do
-  if ss -Htln "sport = :$port" | grep -q .; then
-    fail "port $port is taken by: $(ss -Htlnp "sport = :$port")  (set FARM_PORT to another)"
+  if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+    fail "something listens on port $port already (a cluster of an earlier run? see ss -ltnp); set FARM_PORT to another"
   fi
 done
 
@@ -51,9 +51,16 @@ chmod 711 "$S"  # munged wants its socket folder searchable
 export SLURM_CONF=$S/slurm.conf
 daemon_pids=()
 
-dump_logs() {
-  local f
-  for f in "$S"/log/*.log "$S"/work/*.log; do
+dump_logs() {  # a daemon's own log, or its standard error when it died before opening that
+  local f d
+  for d in munged slurmctld slurmd; do
+    f=$S/log/$d.log
+    [ -s "$f" ] || f=$S/log/$d.stderr
+    [ -s "$f" ] || continue
+    echo "----- $f (last 30 lines)" >&2
+    tail -n 30 "$f" >&2
+  done
+  for f in "$S"/work/*.log; do
     [ -s "$f" ] || continue
     echo "----- $f (last 30 lines)" >&2
     tail -n 30 "$f" >&2
@@ -150,25 +157,27 @@ EOF
 # (Ctrl-C, timeout) reaches only this script, whose EXIT trap stops them in order.
 setsid munged --foreground --force --socket="$S/munge.socket" --key-file="$S/munge.key" \
   --pid-file="$S/run/munged.pid" --log-file="$S/log/munged.log" --seed-file="$S/munge.seed" \
-  >>"$S/log/munged.log" 2>&1 &
+  >"$S/log/munged.stderr" 2>&1 &
 daemon_pids+=($!)
 for _ in $(seq 50); do [ -S "$S/munge.socket" ] && break; sleep 0.1; done
 [ -S "$S/munge.socket" ] || fail "munged did not start"
 
-setsid slurmctld -D -i >>"$S/log/slurmctld.log" 2>&1 &
+setsid slurmctld -D -i >"$S/log/slurmctld.stderr" 2>&1 &
 daemon_pids+=($!)
-setsid slurmd -D -N localhost >>"$S/log/slurmd.log" 2>&1 &
+setsid slurmd -D -N localhost >"$S/log/slurmd.stderr" 2>&1 &
 daemon_pids+=($!)
 
 state=""
 end=$((SECONDS + 30))
 while [ "$SECONDS" -lt "$end" ]; do
-  for pid in "${daemon_pids[@]}"; do kill -0 "$pid" 2>/dev/null || fail "a daemon exited during start-up"; done
+  for i in 0 1 2; do
+    kill -0 "${daemon_pids[i]}" 2>/dev/null || fail "$(echo munged slurmctld slurmd | cut -d' ' -f$((i + 1))) exited during start-up"
+  done
   state=$(sinfo -h -n localhost -o %T 2>/dev/null || true)
-  [ "$state" = idle ] && break
+  case $state in idle|inval*) break ;; esac  # inval: slurmctld refused the node's registration
   sleep 0.2
 done
-[ "$state" = idle ] || fail "the node did not become idle in 30 s (state '${state}')"
+[ "$state" = idle ] || fail "the node did not come up within 30 s (its state: '${state}')"
 say "single-node cluster up in $((SECONDS - T0)) s: $node"
 
 # ---------------------------------------------------------------- the test
