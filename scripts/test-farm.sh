@@ -5,21 +5,23 @@
 # Everything the cluster needs (munge key and socket, slurm.conf, state, spool, pid and
 # log files) lives in a scratch folder, on private ports, so nothing in /etc/slurm or
 # /etc/munge is read and no system daemon is touched. The daemons run in the foreground as
-# children of this script, and the EXIT trap cancels every job and stops them whatever
-# happens. Runs as root (slurmd starts job processes as their owner).
+# children of this script, each in a session of its own, and the EXIT trap cancels every
+# job and stops them whatever happens. Runs as root (slurmd starts job processes as their
+# owner).
 #
 #   NEB_BUILD_DIR   build folder holding tools/neb2vdb/neb2vdb and tools/nebsample/nebsample
 #                   (default build/release)
 #   FARM_PORT       slurmctld's port; slurmd takes the next one (default 16817)
 #   FARM_KEEP=1     keep the scratch folder (its path is printed)
-#   FARM_TIMEOUT    seconds the whole run may take (default 170)
+#   FARM_TIMEOUT    seconds the test may take before it is stopped and cleaned up (default
+#                   150; a normal run takes under a minute)
 #   FARM_BIG_RES    grid size of the two frames a task is cancelled in (default 192)
 #   NEB2VDB_BIN     the converter (default $NEB_BUILD_DIR/tools/neb2vdb/neb2vdb)
 set -euo pipefail
 # The whole run is bounded: past the limit the script gets SIGTERM and cleans up as on
 # any failure.
 if [ -z "${FARM_TIMED:-}" ]; then
-  FARM_TIMED=1 exec timeout --kill-after=30 "${FARM_TIMEOUT:-170}" bash "$0" "$@"
+  FARM_TIMED=1 exec timeout --kill-after=45 "${FARM_TIMEOUT:-150}" bash "$0" "$@"
 fi
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -105,7 +107,7 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT
-trap 'echo "test-farm: stopped by SIGTERM (over ${FARM_TIMEOUT:-170} s?)" >&2; exit 143' TERM
+trap 'echo "test-farm: stopped by SIGTERM (over ${FARM_TIMEOUT:-150} s?)" >&2; exit 143' TERM
 
 # ---------------------------------------------------------------- the cluster
 mkdir -p "$S"/{state,spool,log,run,work}
@@ -247,11 +249,11 @@ $(diff out.grids ref.grids)"
 done
 say "all 12 outputs read back as expected"
 
-# 2. A task cancelled mid-way, then the whole job submitted again. Frames 4 and 5 are big,
-#    and task 1 (frames 3-5, one at a time) is cancelled while its neb2vdb holds its
-#    output for frame 4 open: a file in the output folder, named or not (an O_TMPFILE
-#    shows in /proc as "folder/#inode (deleted)").
-say "a task cancelled while writing a frame, then the job submitted again"
+# 2. A task cancelled mid-way. Frames 4 and 5 are big, and task 1 (frames 3-5, one at a
+#    time) is cancelled while its neb2vdb holds its output for frame 4 open: a file in the
+#    output folder, named or not (an O_TMPFILE shows in /proc as "folder/#inode (deleted)").
+#    The folder then holds the finished frames and nothing else.
+say "a task cancelled while writing a frame, then submitted again"
 mkdir src2
 cp src/plume_*.neb src2/
 "$NEBSAMPLE" -res "${FARM_BIG_RES:-192}" -start 4 -frames 1 -out src2/plume_####.neb >/dev/null
