@@ -31,14 +31,20 @@ Submits one Slurm array job converting frames A..B with neb2vdb, K frames per ta
   --tasks LIST         submit only these task indices (sbatch --array syntax, e.g. 3 or
                        1,5-7), to re-run failed tasks of an earlier submission alone
   --help               this text
+  --version            the script's version
 Other options are passed to every neb2vdb run, and --skip-existing is always added.
 neb2vdb is \$NEB2VDB, or else found on PATH. Other sbatch settings go through sbatch's
 environment variables (SBATCH_PARTITION, SBATCH_TIMELIMIT, SBATCH_MEM_PER_NODE ...).
+Exit status: 0 submitted, 1 not submitted (no neb2vdb or sbatch, or sbatch refused the
+job), 2 usage error.
 EOF
 }
 die() { echo "$prog: $*" >&2; echo "Try '$prog --help'." >&2; exit 2; }
 
-case ${1:-} in --help|-h) usage; exit 0 ;; esac
+case ${1:-} in
+  --help|-h) usage; exit 0 ;;
+  --version|-V) echo "$prog 1.0.0"; exit 0 ;;
+esac
 [ $# -ge 2 ] || die "needs a source and a destination pattern"
 src=$1 dst=$2
 shift 2
@@ -84,10 +90,10 @@ for t in ${tasks//[,-]/ }; do
 done
 
 neb2vdb=${NEB2VDB:-$(command -v neb2vdb || true)}
-[ -n "$neb2vdb" ] || { echo "$prog: neb2vdb is not on PATH; set NEB2VDB to the program" >&2; exit 2; }
-[ -x "$neb2vdb" ] || { echo "$prog: $neb2vdb is not an executable program" >&2; exit 2; }
+[ -n "$neb2vdb" ] || { echo "$prog: neb2vdb is not on PATH; set NEB2VDB to the program" >&2; exit 1; }
+[ -x "$neb2vdb" ] || { echo "$prog: $neb2vdb is not an executable program" >&2; exit 1; }
 neb2vdb=$(cd "$(dirname "$neb2vdb")" && pwd)/$(basename "$neb2vdb")
-command -v sbatch >/dev/null || { echo "$prog: sbatch not found: this needs a Slurm client" >&2; exit 2; }
+command -v sbatch >/dev/null || { echo "$prog: sbatch not found: this needs a Slurm client" >&2; exit 1; }
 
 add_jobs=1
 for o in "${passthrough[@]}"; do
