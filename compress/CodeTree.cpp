@@ -1,5 +1,7 @@
 #include "compress/CodeTree.h"
 
+#include "ostutils/Allocation.h"
+
 #include <cstddef>
 #include <vector>
 
@@ -27,14 +29,26 @@ bool BuildCodeTree(const CodeEntry* srt, int n, uint64_t total, CodeNode* tree, 
   nextFree = 1;
   // Running sums of the rates: the split point of a part is found by binary search instead
   // of a walk over the part, which on a table of thousands of entries was most of the work.
-  std::vector<uint64_t> prefix(static_cast<size_t>(n) + 1);
+  // Every pending part is a left part waiting for its own split, so at most n are pending.
+  // Both arrays go through the checked allocator like the table itself.
+  uint64_t* prefix = nullptr;
+  PendingPart* stack = nullptr;
+  if (!newArray(prefix, static_cast<uint64_t>(n) + 1) || !newArray(stack, static_cast<uint64_t>(n))) {
+    releaseArray(prefix);
+    return false;
+  }
+  struct Release {
+    uint64_t*& prefix;
+    PendingPart*& stack;
+    ~Release() {
+      releaseArray(prefix);
+      releaseArray(stack);
+    }
+  } release{prefix, stack};
   prefix[0] = 0;
   for (int k = 0; k < n; ++k) prefix[k + 1] = prefix[k] + static_cast<uint32_t>(srt[k].rate);
-  // An explicit stack instead of recursion: a hostile table may be thousands of levels deep.
-  // Every pending part is a left part waiting for its own split, so at most n are pending.
   // Fields are stored one by one into place: building the record on the side and copying
   // it stalled on store forwarding.
-  std::vector<PendingPart> stack(static_cast<size_t>(n));
   size_t top = 0;
   stack[top++] = PendingPart{0, 0, n, 0, total, 0};
   while (top > 0) {
@@ -43,7 +57,7 @@ bool BuildCodeTree(const CodeEntry* srt, int n, uint64_t total, CodeNode* tree, 
       const uint64_t half = p.total / 2;
       // k: the first entry whose inclusion brings the running sum to half; it joins the
       // left part when that overshoots half by no more than stopping before it falls short.
-      const uint64_t* part = prefix.data() + p.first;
+      const uint64_t* part = prefix + p.first;
       const uint64_t target = part[0] + half;
       // Branch-free lower bound over part[1 .. count]: the halving steps depend on the
       // length only, so they do not mispredict.
