@@ -1,0 +1,28 @@
+// The entropy decoder: header and table, then a run-expanding decode of a count taken from
+// the input, and single values until the stream fails.
+#include <vector>
+
+#include "FuzzTarget.h"
+#include "compress/EntropyCoder.h"
+
+NEB_FUZZ_TARGET(entropy) {
+  nebfuzz::Input in{data, size};
+  const int64_t n = in.take(2);
+  const int base = static_cast<int>(in.take(1)) - 128;
+  std::vector<int> out(static_cast<size_t>(n) + 1, 0);
+  {
+    OSTUtils::EntropyCoder st;
+    if (OSTUtils::InitDecoder(st, in.data, static_cast<int64_t>(in.size))) {
+      OSTUtils::DecodeAndExpand(st, out.data(), n, base);
+    }
+  }
+  {
+    OSTUtils::EntropyCoder st;
+    if (OSTUtils::InitDecoder(st, in.data, static_cast<int64_t>(in.size))) {
+      // A failed stream gives 0 from then on; a stream of size bytes holds at most 8*size values.
+      for (size_t i = 0; i <= 8 * in.size + 8 && !OSTUtils::DecoderFailed(st); ++i) OSTUtils::DecodeValue(st);
+      if (!OSTUtils::DecoderFailed(st) && st.bitPos > st.bitLimit) __builtin_trap();
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,75 @@
+// A whole nebu2 frame from bytes through the public interface: the full load and the
+// header-only load, touching every grid channel (both ends of its buffer), the transform, every group,
+// slot and particle value at the ends of each channel, and the identifier and name lookups.
+#include <vector>
+
+#include "FuzzTarget.h"
+#include "nebloader.h"
+
+namespace {
+
+volatile float gSink;
+
+void touchGroup(INeb* frame, IOstranePrtGroup* g) {
+  if (!g) return;
+  const char* name = g->getName();
+  frame->findParticleGroup(name);
+  const int count = g->getParticleCount();
+  std::vector<char> value;
+  for (int slot = -1; slot <= 32; ++slot) {
+    g->hasChannel(slot);
+    g->getChannelDataType(slot);
+    g->getChannelComponents(slot);
+    const int bytes = g->getBytesPerParticle(slot);
+    if (bytes <= 0 || bytes > (1 << 16)) continue;
+    value.assign(static_cast<size_t>(bytes), 0);
+    const int probes[] = {-1, 0, count / 2, count - 1, count};
+    for (int p : probes) g->getParticleValue(p, slot, value.data());
+  }
+  // Identifiers: the ids of a few particles, and ids that are probably absent.
+  const int idBytes = g->getBytesPerParticle(10);
+  if (idBytes == 8 && count > 0) {
+    long long id = 0;
+    const int probes[] = {0, count / 2, count - 1};
+    for (int p : probes) {
+      if (g->getParticleValue(p, 10, &id)) g->findParticleById(id);
+    }
+  }
+  g->findParticleById(-1);
+  g->findParticleById(0x7fffffffffffffffLL);
+}
+
+void touchFrame(INeb* frame) {
+  int n[3] = {0, 0, 0};
+  frame->getGridSize(n);
+  float transform[12];
+  frame->getTransform(transform);
+  const long long cells = static_cast<long long>(n[0]) * n[1] * n[2];
+  for (int c = -1; c <= 32; ++c) {
+    frame->hasChannel(c);
+    const float* values = frame->getChannel(c);
+    if (!values || n[0] <= 0 || n[1] <= 0 || n[2] <= 0) continue;
+    gSink = values[0] + values[cells - 1];  // the buffer holds every cell
+  }
+  const int groups = frame->getParticleGroupCount();
+  for (int i = -1; i <= groups; ++i) touchGroup(frame, frame->getParticleGroup(i));
+  frame->findParticleGroup("");
+  frame->findParticleGroup("no such group");
+  frame->findParticleGroup(nullptr);
+}
+
+}  // namespace
+
+NEB_FUZZ_TARGET(frame) {
+  const char* path = nebfuzz::writeTempFile("frame.neb", data, size);
+  if (!path) return 0;
+  if (INeb* frame = newINeb(path)) {
+    touchFrame(frame);
+    deleteINeb(frame);
+  }
+  if (INeb* header = newINebMaxVox(path, -1, true)) {
+    touchFrame(header);
+    deleteINeb(header);
+  }
+  return 0;
+}

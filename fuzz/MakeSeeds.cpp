@@ -1,0 +1,342 @@
+// Writes the seed corpora of the fuzz targets with the project's own writers, one folder
+// per target under the given directory:
+//   frame             small frames reaching every tag, chunk, particle method, container
+//                     version, grid codec dimension and zone layout
+//   grid_block        blocks of both dimensions: raw, constant and quantized zones, one
+//                     zone and many, several differencing passes
+//   entropy           table-mode and fixed-width streams, with and without runs
+//   zip_block         zlib streams
+//   particle_methods  every storage method for 1, 2 and 3 words per particle
+//   channel_mappings  mapping texts
+//   paths             frame patterns, path lists, UTF-8 names
+// Every seed carries the leading selector bytes its target expects (see fuzz/*Fuzz.cpp).
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cache/NebWriter.h"
+#include "compress/EntropyCoder.h"
+#include "compress/GridBlockWriter.h"
+#include "compress/ParticleChannelMethods.h"
+#include "compress/ZipBlock.h"
+
+namespace {
+
+using OSTUtils::GridBlockOptions;
+using OSTUtils::OstArray;
+typedef std::vector<unsigned char> Bytes;
+
+std::string gRoot;
+bool gOk = true;
+
+void save(const std::string& target, const std::string& name, const Bytes& bytes) {
+  const std::string dir = gRoot + "/" + target;
+  mkdir(dir.c_str(), 0755);
+  const std::string path = dir + "/" + name;
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) gOk = false;
+  if (f) std::fclose(f);
+}
+
+Bytes prefixed(const Bytes& prefix, const OstArray<char, int64_t>& body) {
+  Bytes b = prefix;
+  b.insert(b.end(), body.data, body.data + body.size);
+  return b;
+}
+
+Bytes le(uint32_t v, int bytes) {
+  Bytes b;
+  for (int i = 0; i < bytes; ++i) b.push_back(static_cast<unsigned char>(v >> (8 * i)));
+  return b;
+}
+
+// A smooth field with a hot spot, and a field that is constant.
+std::vector<float> field(int nx, int ny, int nz, float scale) {
+  std::vector<float> v(static_cast<size_t>(nx) * ny * nz);
+  for (int z = 0; z < nz; ++z)
+    for (int y = 0; y < ny; ++y)
+      for (int x = 0; x < nx; ++x)
+        v[x + nx * (y + ny * z)] = scale * std::sin(0.7f * x) * std::cos(0.4f * y) + 0.1f * z;
+  return v;
+}
+
+GridBlockOptions options(int64_t zoneLength, int bits, int passes, bool lossless, int slices = 0) {
+  GridBlockOptions o = OSTUtils::defaultGridBlockOptions();
+  o.zoneLength = zoneLength;
+  o.precisionBits = bits;
+  o.diffPasses = passes;
+  o.lossless = lossless;
+  o.zoneSlices = slices;
+  o.threads = 1;
+  return o;
+}
+
+void saveFrame(const std::string& name, NebWriter& w) {
+  OstArray<char, int64_t> out;
+  if (!w.writeToMemory(out)) {
+    std::fprintf(stderr, "make_fuzz_seeds: cannot write frame %s\n", name.c_str());
+    gOk = false;
+    return;
+  }
+  save("frame", name, prefixed({}, out));
+}
+
+void frames() {
+  const int nx = 6, ny = 5, nz = 4, n = nx * ny * nz;
+  const std::vector<float> smoke = field(nx, ny, nz, 1.0f), temp = field(nx, ny, nz, 300.0f);
+  const std::vector<float> flat(n, 0.25f);
+  const float positions[5 * 3] = {0, 0, 0, 1, 2, 3, 2.5f, 1, 0.5f, 5, 4, 3, 0.1f, 0.2f, 0.3f};
+  const float velocity[5 * 3] = {1, 0, 0, 0, 1, 0, 0, 0, 1, -1, 0.5f, 0, 0, 0, 0};
+  const float scalar[5] = {0.5f, 1.5f, 2.5f, 3.5f, 4.5f};
+  const int64_t ids[5] = {10, 20, 30, 40, 1LL << 40};
+  std::vector<uint32_t> rgb(n);
+  for (int i = 0; i < n; ++i) rgb[i] = static_cast<uint32_t>(i * 0x010203);
+  const float transform[12] = {0.5f, 0, 0, 0, 0.5f, 0, 0, 0, 0.5f, 1, 2, 3};
+
+  // Every version and grid codec dimension, with a particle group in the chunks.
+  const int versions[] = {5, 4, 3, 2};
+  for (int version : versions) {
+    for (int dimension : {0, 1, 3}) {
+      NebWriter w;
+      w.setVersion(version);
+      w.setGridSize(nx, ny, nz);
+      w.setGridCompressor(dimension);
+      w.setTransform(transform);
+      w.setFrameNumber(7);
+      w.addChannel(1, temp.data());
+      w.addChannel(2, smoke.data());
+      const int g = w.addGroup("Sparks", 5);
+      w.setGroupChannel(g, 0, positions);
+      w.setGroupChannel(g, 10, ids);
+      saveFrame("v" + std::to_string(version) + "_d" + std::to_string(dimension) + ".neb", w);
+    }
+  }
+
+  // Every tag and chunk, the packed colour, velocity (speed derived) and the stored speed.
+  {
+    NebWriter w;
+    w.setGridSize(nx, ny, nz);
+    w.setTransform(transform);
+    w.setFrameNumber(12);
+    w.setTag5(0.04f);
+    w.setAuxTransform(transform);
+    w.setPropsValueFloat(1.5f);
+    w.setTag9(3, 2.5f);
+    const unsigned char eight[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    w.setTag10(0.125, eight);
+    float aux[3][12];
+    for (auto& a : aux)
+      for (int i = 0; i < 12; ++i) a[i] = transform[i];
+    w.setTag11(aux, eight);
+    std::vector<unsigned char> props(392);
+    for (size_t i = 0; i < props.size(); ++i) props[i] = static_cast<unsigned char>(i);
+    w.setPropsBlock(props.data(), static_cast<int>(props.size()));
+    w.setChunkText("frame text");
+    w.addChannelRange(2, 0.0f, 1.0f);
+    w.addChannelValue64(2, 123456789);
+    const char raw[8] = {'r', 'a', 'w', 0, 1, 2, 3, 4};
+    w.addRawChunk(4242, raw, sizeof raw);
+    for (int c : {4, 5, 6, 10, 14, 15, 16, 17, 19, 20, 21}) w.addChannel(c, smoke.data());
+    w.addPackedColour(rgb.data());
+    saveFrame("all_tags.neb", w);
+
+    NebWriter s;
+    s.setGridSize(nx, ny, nz);
+    s.addChannel(3, smoke.data());
+    s.addChannel(2, flat.data());  // a constant channel
+    saveFrame("speed_constant.neb", s);
+  }
+
+  // Zone layouts: one zone, many zones, raw, quantized with several passes, 1D and 3D.
+  {
+    struct Layout {
+      const char* name;
+      GridBlockOptions opt;
+      int dimension;
+    } layouts[] = {
+        {"zones_lossless_1d.neb", options(16, 16, 1, true), 1},
+        {"zones_many_1d.neb", options(16, 10, 2, false), 1},
+        {"zones_raw_bits_1d.neb", options(32, 24, 0, false), 1},
+        {"zones_many_3d.neb", options(30, 12, 3, false, 1), 3},
+        {"zones_slabs_3d.neb", options(0, 8, 1, false, 2), 3},
+        {"zones_one_3d.neb", options(1 << 20, 16, 0, false), 3},
+    };
+    for (const Layout& l : layouts) {
+      NebWriter w;
+      w.setGridSize(nx, ny, nz);
+      w.setGridCompressor(l.dimension);
+      w.setGridBlockOptions(l.opt);
+      w.addChannel(2, smoke.data());
+      w.addChannel(1, flat.data());
+      saveFrame(l.name, w);
+    }
+  }
+
+  // Particle groups: every chunk-1002 method, and the old-style blocks 7 and 13.
+  for (int method = 0; method <= 4; ++method) {
+    NebWriter w;
+    w.setGridSize(2, 2, 2);
+    const int g = w.addGroup("Method", 5);
+    w.setGroupChannel(g, 0, positions, method);
+    w.setGroupChannel(g, 1, velocity, method);
+    w.setGroupChannel(g, 2, scalar, method);
+    w.setGroupChannel(g, 10, ids, method);
+    const unsigned char extra[8] = {9, 8, 7, 6, 5, 4, 3, 2};
+    w.setGroupExtra(g, extra);
+    const int e = w.addGroup("NoPositions", 5, 1);
+    w.setGroupChannel(e, 2, scalar, method);
+    saveFrame("particles_method" + std::to_string(method) + ".neb", w);
+  }
+  for (int tag : {7, 13}) {
+    for (int table : {0, 1}) {
+      NebWriter w;
+      w.setGridSize(2, 2, 2);
+      w.setParticleLayout(table != 0, false, tag);
+      const int g = w.addGroup("Old", 5, 2);
+      w.setGroupChannel(g, 0, positions);
+      w.setGroupChannel(g, 1, velocity);
+      w.setGroupChannel(g, 2, scalar);
+      w.setGroupChannel(g, 10, ids);
+      const unsigned char extra[8] = {1, 1, 2, 3, 5, 8, 13, 21};
+      w.setGroupExtra(g, extra);
+      if (table) {
+        const float lo[3] = {0, 0, 0}, hi[3] = {5, 4, 3};
+        w.setGroupTableBox(lo, hi);
+      }
+      saveFrame("block" + std::to_string(tag) + (table ? "_table.neb" : ".neb"), w);
+    }
+  }
+
+  // An empty grid tag and a frame with nothing but the header.
+  {
+    NebWriter w;
+    w.setGridSize(3, 3, 3);
+    w.forceGridTag(true);
+    saveFrame("empty_grid.neb", w);
+  }
+}
+
+void gridBlocks() {
+  const int nx = 7, ny = 5, nz = 4, n = nx * ny * nz;
+  const std::vector<float> v = field(nx, ny, nz, 2.0f);
+  const std::vector<float> flat(n, -3.0f);
+  const GridBlockOptions opts[] = {options(n, 16, 1, false), options(20, 12, 2, false), options(16, 8, 0, true),
+                                   options(n, 24, 1, false), options(35, 4, 5, false, 1)};
+  int k = 0;
+  for (const GridBlockOptions& o : opts) {
+    for (const std::vector<float>* values : {&v, &flat}) {
+      OstArray<char, int64_t> b1, b3;
+      if (OSTUtils::WriteGridBlock1D(values->data(), n, o, b1)) {
+        Bytes p = {0};
+        Bytes c = le(n, 2);
+        p.insert(p.end(), c.begin(), c.end());
+        save("grid_block", "d1_" + std::to_string(k), prefixed(p, b1));
+      }
+      if (OSTUtils::WriteGridBlock3D(values->data(), nx, ny, nz, o, b3)) {
+        Bytes p = {1};
+        Bytes c = le(n, 2);
+        p.insert(p.end(), c.begin(), c.end());
+        save("grid_block", "d3_" + std::to_string(k), prefixed(p, b3));
+      }
+      ++k;
+    }
+  }
+}
+
+void entropy() {
+  std::vector<std::vector<int>> sequences = {
+      {0, 1, 2, 3, 2, 1, 0, 1, 2, 3, 3, 3, 3, 3, 3, 3, 3, 3, 1, 0},
+      {5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5, 5},
+      {1000000, 3, 77777, 12, 0, 65535, 9, 123456789, 4, 4},
+      {7}};
+  std::vector<int> wide(300);
+  for (size_t i = 0; i < wide.size(); ++i) wide[i] = static_cast<int>((i * 7919) % 4096);
+  sequences.push_back(wide);
+  int k = 0;
+  for (std::vector<int> s : sequences) {
+    for (int fold : {0, 1}) {
+      std::vector<int> values = s;
+      int64_t count = static_cast<int64_t>(values.size());
+      if (fold) count = OSTUtils::FoldRuns(values.data(), count, 3);
+      OSTUtils::EntropyCoder st;
+      OstArray<char, int64_t> out;
+      if (OSTUtils::Encode(st, values.data(), count, out) <= 0) continue;
+      Bytes p = le(static_cast<uint32_t>(s.size()), 2);
+      p.push_back(128);  // base 0
+      save("entropy", "seq" + std::to_string(k++), prefixed(p, out));
+    }
+  }
+}
+
+void zip() {
+  std::string text;
+  for (int i = 0; i < 64; ++i) text += "smoke " + std::to_string(i * i) + " ";
+  const std::string samples[] = {text, std::string(1000, 'a'), "x", ""};
+  int k = 0;
+  for (const std::string& s : samples) {
+    for (int level : {0, 1, 9}) {
+      OstArray<char, int64_t> out;
+      if (!OSTUtils::DeflateBlock(s.data(), static_cast<int64_t>(s.size()), out, level)) continue;
+      save("zip_block", "z" + std::to_string(k++), prefixed(le(static_cast<uint32_t>(s.size()), 3), out));
+    }
+  }
+}
+
+void particleMethods() {
+  const int particles = 24;
+  std::vector<float> values(particles * 3);
+  for (size_t i = 0; i < values.size(); ++i) values[i] = 0.25f * static_cast<float>(i % 17) - 1.0f;
+  for (int method = 0; method <= 4; ++method) {
+    for (int words : {1, 2, 3}) {
+      OstArray<char, int64_t> stored;
+      if (!OSTUtils::EncodeChannelBytes(method, values.data(), particles, words, stored)) continue;
+      Bytes p = {static_cast<unsigned char>(method), static_cast<unsigned char>(words)};
+      Bytes c = le(particles, 2);
+      p.insert(p.end(), c.begin(), c.end());
+      save("particle_methods", "m" + std::to_string(method) + "_w" + std::to_string(words), prefixed(p, stored));
+    }
+  }
+}
+
+void texts() {
+  const char* mappings[] = {"2,density;1,temperature;4,vel.x;5,vel.y;6,vel.z;", "1,Temperature_ost;2,Smoke_ost;",
+                            "7,a,b;-3,;x,y;", "2,unterminated"};
+  int k = 0;
+  for (const char* m : mappings) {
+    Bytes b = {static_cast<unsigned char>(8 + 64)};
+    b.insert(b.end(), m, m + std::strlen(m));
+    save("channel_mappings", "m" + std::to_string(k++), b);
+  }
+  const char* paths[] = {"/cache/smoke_####.neb", "dir/a_%04d.vdb", "frame_<frame04>.f3d",
+                         "/a/b;;/c/d;e",        "x%%d_%3i_%u.neb",  "nom\xc3\xa9_\xe2\x82\xac_\xff\xfe-0012.neb",
+                         "\xf4\x80\x80\x81.neb", "seq-5.0042.vdb"};
+  k = 0;
+  for (const char* p : paths) {
+    Bytes b = le(42, 4);
+    b.push_back(8 + 4);
+    b.insert(b.end(), p, p + std::strlen(p));
+    save("paths", "p" + std::to_string(k++), b);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s <corpus root>\n", argv[0]);
+    return 2;
+  }
+  gRoot = argv[1];
+  mkdir(gRoot.c_str(), 0755);
+  frames();
+  gridBlocks();
+  entropy();
+  zip();
+  particleMethods();
+  texts();
+  return gOk ? 0 : 1;
+}

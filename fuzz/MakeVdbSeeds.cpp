@@ -1,0 +1,69 @@
+// Writes small OpenVDB files into <dir>/vdbport: float, double and vector grids, a level
+// set, several grids with their own transforms, and each of OpenVDB's stream compressions.
+#include <sys/stat.h>
+
+#include <openvdb/io/File.h>
+#include <openvdb/openvdb.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+openvdb::FloatGrid::Ptr floatGrid(const std::string& name, int extent, float scale) {
+  openvdb::FloatGrid::Ptr g = openvdb::FloatGrid::create(0.0f);
+  g->setName(name);
+  auto acc = g->getAccessor();
+  for (int z = 0; z < extent; ++z)
+    for (int y = 0; y < extent; ++y)
+      for (int x = 0; x < extent; ++x) acc.setValue(openvdb::Coord(x, y, z), scale * static_cast<float>(x + y * z));
+  return g;
+}
+
+void write(const std::string& path, const openvdb::GridPtrVec& grids, uint32_t compression) {
+  openvdb::io::File file(path);
+  file.setCompression(compression);
+  file.write(grids);
+  file.close();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s <corpus root>\n", argv[0]);
+    return 2;
+  }
+  openvdb::initialize();
+  const std::string dir = std::string(argv[1]) + "/vdbport/";
+  mkdir(argv[1], 0755);
+  mkdir(dir.c_str(), 0755);
+  try {
+    openvdb::FloatGrid::Ptr density = floatGrid("density", 4, 0.1f);
+    write(dir + "density.vdb", {density}, openvdb::io::COMPRESS_ACTIVE_MASK);
+    write(dir + "density_zip.vdb", {density}, openvdb::io::COMPRESS_ZIP | openvdb::io::COMPRESS_ACTIVE_MASK);
+    write(dir + "density_blosc.vdb", {density}, openvdb::io::COMPRESS_BLOSC);
+
+    openvdb::FloatGrid::Ptr temperature = floatGrid("temperature", 3, 100.0f);
+    temperature->setTransform(openvdb::math::Transform::createLinearTransform(0.5));
+    openvdb::FloatGrid::Ptr hot = floatGrid("temperature", 3, 100.0f);
+    openvdb::Vec3SGrid::Ptr vel = openvdb::Vec3SGrid::create();
+    vel->setName("vel");
+    vel->tree().setValue(openvdb::Coord(1, 2, 3), openvdb::Vec3s(1, 2, 3));
+    openvdb::DoubleGrid::Ptr heat = openvdb::DoubleGrid::create(0.0);
+    heat->setName("heat");
+    heat->tree().setValue(openvdb::Coord(0, 0, 1), 2.5);
+    openvdb::FloatGrid::Ptr sdf = openvdb::FloatGrid::create(1.0f);
+    sdf->setName("surface");
+    sdf->setGridClass(openvdb::GRID_LEVEL_SET);
+    sdf->tree().setValue(openvdb::Coord(2, 2, 2), -0.5f);
+    write(dir + "mixed.vdb", {density, hot, vel, heat, sdf}, openvdb::io::COMPRESS_ZIP | openvdb::io::COMPRESS_ACTIVE_MASK);
+    write(dir + "two_transforms.vdb", {density, temperature}, openvdb::io::COMPRESS_ACTIVE_MASK);
+    density->setSaveFloatAsHalf(true);
+    write(dir + "half.vdb", {density}, openvdb::io::COMPRESS_ACTIVE_MASK);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "make_fuzz_vdb_seeds: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,51 @@
+// Frame patterns and path handling: pattern expansion and detection, frame numbers in
+// file names, extensions, ';'-separated path lists and the lossless UTF-8 / UTF-16
+// conversion (any byte string must survive the round trip).
+#include <string>
+#include <vector>
+
+#include "FuzzTarget.h"
+#include "zutils/FramePattern.h"
+#include "zutils/PathList.h"
+#include "zutils/Utf16.h"
+
+NEB_FUZZ_TARGET(paths) {
+  nebfuzz::Input in{data, size};
+  const int frame = static_cast<int>(in.take(4));
+  const int width = static_cast<int>(in.take(1)) - 8;
+  const std::string text(reinterpret_cast<const char*>(in.data), in.size);
+  const char* s = text.c_str();
+
+  ZUtils::expandFramePattern(s, frame, s);
+  ZUtils::expandFramePattern(s, ZUtils::kNoFrameNumber, s);
+  ZUtils::expandFramePattern(s, ZUtils::kEmptyFrameNumber, nullptr);
+  ZUtils::hasFramePattern(s);
+  char number[16];
+  ZUtils::formatFrameNumber(frame, number, width, (frame & 1) != 0);
+  int start = -1, end = -1;
+  if (ZUtils::findFrameNumberDigits(s, &start, &end)) {
+    if (start < 0 || end < start || static_cast<size_t>(end) > text.size()) __builtin_trap();
+  }
+  ZUtils::frameNumberFromFileName(s);
+  ZUtils::fileExtensionLower(s);
+
+  ZUtils::PathTokenizer tokens;
+  for (const char* p = ZUtils::firstPath(tokens, s); p; p = ZUtils::nextPath(tokens)) {
+  }
+
+  const int units = ZUtils::utf8ToWide(s, nullptr, 0);
+  if (units < 0) __builtin_trap();
+  std::vector<char16_t> wide(static_cast<size_t>(units) + 1);
+  ZUtils::utf8ToWide(s, wide.data(), units + 1);
+  const int bytes = ZUtils::wideToUtf8(wide.data(), nullptr, 0);
+  if (bytes < 0) __builtin_trap();
+  std::vector<char> back(static_cast<size_t>(bytes) + 1);
+  ZUtils::wideToUtf8(wide.data(), back.data(), bytes + 1);
+  if (std::string(back.data()) != std::string(s)) __builtin_trap();  // lossless round trip
+  // A target too small: output cut, always terminated.
+  char16_t small[3];
+  ZUtils::utf8ToWide(s, small, 3);
+  char tiny[3];
+  ZUtils::wideToUtf8(wide.data(), tiny, 3);
+  return 0;
+}

@@ -1,0 +1,71 @@
+// The OpenVDB import plug-in on damaged .vdb files, through the library as a host drives
+// it: the offered grids, the default mapping, a full import and a header-only load. The
+// plug-in module (VDBPORT_PATH) is linked into a directory of this process and loaded once.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "FuzzTarget.h"
+#include "nebloader.h"
+
+namespace {
+
+volatile float gSink;
+
+std::string gModuleDir;
+
+// The link stays while the process runs: a crash report names the module by that path.
+void removeModuleLink() {
+  unlink((gModuleDir + "/vdbport_fuzz.so").c_str());
+  rmdir(gModuleDir.c_str());
+}
+
+bool pluginReady() {
+  static const bool ready = [] {
+    char templ[] = "/tmp/nebfuzz-vdbport-XXXXXX";
+    if (!mkdtemp(templ)) return false;
+    gModuleDir = templ;
+    std::atexit(removeModuleLink);
+    if (symlink(VDBPORT_PATH, (gModuleDir + "/vdbport_fuzz.so").c_str()) != 0) return false;
+    return (initalizeNebuLoader(gModuleDir.c_str(), "fuzz", 0) & 2) != 0;
+  }();
+  return ready;
+}
+
+void touch(INeb* frame) {
+  if (!frame) return;
+  int n[3];
+  frame->getGridSize(n);
+  float t[12];
+  frame->getTransform(t);
+  const long long cells = static_cast<long long>(n[0]) * n[1] * n[2];
+  for (int c = 1; c <= 21; ++c) {
+    const float* v = frame->getChannel(c);
+    if (!v || n[0] <= 0 || n[1] <= 0 || n[2] <= 0) continue;
+    gSink = v[0] + v[cells - 1];
+  }
+  deleteINeb(frame);
+}
+
+}  // namespace
+
+NEB_FUZZ_TARGET(vdbport) {
+  if (!pluginReady()) std::abort();  // a broken set-up is not a finding of the input
+  const char* path = nebfuzz::writeTempFile("input.vdb", data, size);
+  if (!path) return 0;
+  for (int i = 0; i < 64; ++i) {
+    char name[256];
+    int flag = 0;
+    if (nebGet3rdPartyChannelName(name, sizeof name, &flag, path, i) != 1) break;
+  }
+  char mapping[1024];
+  nebGenerateDefaultChannelMappings(mapping, sizeof mapping, path);
+  const std::string fixed = "2,density;1,temperature;4,vel.x;5,vel.y;6,vel.z;";
+  const std::string used = std::string(mapping) + fixed;
+  touch(newINebWithChannelsMapping(path, used.c_str()));
+  // Not the voxel-limited import: it averages the whole source box row by row, so a damaged
+  // active box of 2^31 voxels a side keeps it busy for hours (left to the plug-in).
+  touch(newINebWithChannelsMappingMaxVox(path, used.c_str(), -1, true));
+  return 0;
+}
