@@ -10,6 +10,7 @@
 
 #include "cache/ChannelBuffer.h"
 #include "cache/OstraneFrameData.h"
+#include "compress/PackedColour.h"
 #include "compress/SGCompressor.h"
 #include "compress/ZipBlock.h"
 #include "ostutils/ParallelFill.h"
@@ -157,7 +158,6 @@ void OstraneFrameData::DecodeStoredChannel(int channel) {
 void OstraneFrameData::UnpackPackedColour() {
   const int64_t cells = CellCount();
   const int colourSlots[3] = {7, 8, 9};
-  const int shifts[3] = {16, 8, 0};
   bool fresh[3] = {false, false, false};
   for (int k = 0; k < 3; ++k) {
     if (channelSlots[colourSlots[k]].loaded) continue;
@@ -170,16 +170,13 @@ void OstraneFrameData::UnpackPackedColour() {
     }
     fresh[k] = true;
   }
-  const float scale = inverse255();
   const uint32_t* packed = reinterpret_cast<const uint32_t*>(channelSlots[kPackedColour].holder->values.data);
+  float* out[3] = {nullptr, nullptr, nullptr};
   for (int k = 0; k < 3; ++k) {
-    if (!fresh[k]) continue;
-    float* out = channelSlots[colourSlots[k]].holder->values.data;
-    const int shift = shifts[k];
-    for (int64_t i = 0; i < cells; ++i) {
-      out[i] = static_cast<float>((packed[i] >> shift) & 0xFFu) * scale;
-    }
+    if (fresh[k]) out[k] = channelSlots[colourSlots[k]].holder->values.data;
   }
+  // One pass over the packed words for all three channels, on the job threads.
+  OSTUtils::UnpackColourWords(packed, cells, inverse255(), out[0], out[1], out[2]);
   ReleaseChannelSlot(kPackedColour);
 }
 
