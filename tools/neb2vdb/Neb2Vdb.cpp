@@ -57,7 +57,7 @@ int usageError(VolConvert::ConsoleOutput& err, const std::string& message) {
 
 // Jobs when --jobs is not given: the first frame that loads tells the peak of one frame.
 int chooseJobs(const Options& o, int64_t count, std::mutex& loader) {
-  const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
+  const int cores = availableCores();
   if (cores == 1 || count <= 1) return 1;
   int64_t peak = 0;
   for (int64_t k = 0; k < count && k < 8 && peak == 0; ++k) {
