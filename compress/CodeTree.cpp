@@ -2,6 +2,7 @@
 
 #include "ostutils/Allocation.h"
 
+#include <climits>
 #include <cstddef>
 #include <vector>
 
@@ -19,14 +20,14 @@ struct PendingPart {
   uint64_t code;
 };
 
-}  // namespace
+enum SplitResult { kSplitDone, kSplitInvalid, kSplitTooDeep, kSplitNoMemory };
 
-bool BuildCodeTree(const CodeEntry* srt, int n, uint64_t total, CodeNode* tree, int& nextFree, CodeWord* words,
-                   int& maxDepth) {
-  maxDepth = 0;
-  if (n <= 0) return false;
-  tree[0] = CodeNode{0, 0, 0};
-  nextFree = 1;
+// Splits srt[0 .. n-1] (rates summing to `total`) as the code tree does, calling
+// inner(node, depth) for every part that splits, which returns the node of its child 0
+// (child 1 is that plus one), and leaf(node, entry, depth, code) for every single entry.
+// No part at depth depthLimit or deeper is split.
+template <class Inner, class Leaf>
+SplitResult splitTable(const CodeEntry* srt, int n, uint64_t total, int depthLimit, Inner&& inner, Leaf&& leaf) {
   // Running sums of the rates: the split point of a part is found by binary search instead
   // of a walk over the part, which on a table of thousands of entries was most of the work.
   // Every pending part is a left part waiting for its own split, so at most n are pending.
@@ -35,7 +36,7 @@ bool BuildCodeTree(const CodeEntry* srt, int n, uint64_t total, CodeNode* tree, 
   PendingPart* stack = nullptr;
   if (!newArray(prefix, static_cast<uint64_t>(n) + 1) || !newArray(stack, static_cast<uint64_t>(n))) {
     releaseArray(prefix);
-    return false;
+    return kSplitNoMemory;
   }
   struct Release {
     uint64_t*& prefix;
@@ -80,15 +81,9 @@ bool BuildCodeTree(const CodeEntry* srt, int n, uint64_t total, CodeNode* tree, 
       } else {
         sum = part[p.count] - part[0];
       }
-      if (k == 0 || k >= p.count) return false;  // no usable split
-      if (words && p.depth >= 64) return false;  // the word would not fit 64 bits
-      const int c0 = nextFree;
-      const int c1 = nextFree + 1;
-      nextFree += 2;
-      tree[p.node].child0 = c0;
-      tree[p.node].child1 = c1;
-      tree[c0] = CodeNode{0, 0, 0};
-      tree[c1] = CodeNode{0, 0, 0};
+      if (k == 0 || k >= p.count) return kSplitInvalid;  // no usable split
+      if (p.depth >= depthLimit) return kSplitTooDeep;
+      const int c0 = inner(p.node, p.depth);
       PendingPart& left = stack[top++];
       left.node = c0;
       left.first = p.first;
@@ -97,18 +92,43 @@ bool BuildCodeTree(const CodeEntry* srt, int n, uint64_t total, CodeNode* tree, 
       left.total = sum;
       left.code = p.code;
       if (p.depth < 64) p.code |= uint64_t(1) << p.depth;
-      p.node = c1;
+      p.node = c0 + 1;
       p.first += k;
       p.count -= k;
       p.total -= sum;
       p.depth += 1;
     }
-    const CodeEntry& e = srt[p.first];
-    tree[p.node].symbol = e.symbol;
-    if (p.depth > maxDepth) maxDepth = p.depth;
-    if (words) words[e.symbol] = CodeWord{p.code, p.depth};
+    leaf(p.node, p.first, p.depth, p.code);
   }
-  return true;
+  return kSplitDone;
+}
+
+}  // namespace
+
+bool BuildCodeTree(const CodeEntry* srt, int n, uint64_t total, CodeNode* tree, int& nextFree, CodeWord* words,
+                   int& maxDepth) {
+  maxDepth = 0;
+  if (n <= 0) return false;
+  tree[0] = CodeNode{0, 0, 0};
+  nextFree = 1;
+  const SplitResult r = splitTable(
+      srt, n, total, words ? 64 : INT_MAX,
+      [&](int node, int) {
+        const int c0 = nextFree;
+        nextFree += 2;
+        tree[node].child0 = c0;
+        tree[node].child1 = c0 + 1;
+        tree[c0] = CodeNode{0, 0, 0};
+        tree[c0 + 1] = CodeNode{0, 0, 0};
+        return c0;
+      },
+      [&](int node, int entry, int depth, uint64_t code) {
+        const CodeEntry& e = srt[entry];
+        tree[node].symbol = e.symbol;
+        if (depth > maxDepth) maxDepth = depth;
+        if (words) words[e.symbol] = CodeWord{code, depth};
+      });
+  return r == kSplitDone;
 }
 
 namespace {
@@ -294,6 +314,80 @@ void BuildDecodeTable(const CodeNode* tree, int nodes, DecodeNodeInfo* info, int
     c0.code = me.code;
     c1.code = me.code | (uint32_t(1) << d);
   }
+}
+
+int BuildTwoLevelDecodeTable(const CodeEntry* srt, int n, uint64_t total, int offset, int primaryLimit,
+                             int subtableLimit, uint64_t entryCap, uint32_t*& table, int32_t*& values,
+                             DecodeTableLayout& layout) {
+  if (n <= 0 || static_cast<uint64_t>(n) > kDecodeMaxIndex) return -1;
+  uint32_t* codes = nullptr;  // word of each entry's leaf
+  uint8_t* depths = nullptr;  // its length
+  uint8_t* slotWidth = nullptr;
+  struct Release {
+    uint32_t*& codes;
+    uint8_t*& depths;
+    uint8_t*& slotWidth;
+    ~Release() {
+      releaseArray(codes);
+      releaseArray(depths);
+      releaseArray(slotWidth);
+    }
+  } release{codes, depths, slotWidth};
+  if (!newArray(codes, static_cast<uint64_t>(n)) || !newArray(depths, static_cast<uint64_t>(n))) return -1;
+  int maxDepth = 0;
+  const SplitResult r = splitTable(
+      srt, n, total, primaryLimit + subtableLimit, [](int, int) { return 0; },
+      [&](int, int entry, int depth, uint64_t code) {
+        codes[entry] = static_cast<uint32_t>(code);
+        depths[entry] = static_cast<uint8_t>(depth);
+        if (depth > maxDepth) maxDepth = depth;
+      });
+  if (r == kSplitTooDeep) return 0;
+  if (r != kSplitDone) return -1;
+
+  // One subtable per primary slot that longer words pass through, as wide as the longest
+  // of them needs.
+  const int primary = maxDepth < primaryLimit ? maxDepth : primaryLimit;
+  const uint32_t slots = uint32_t(1) << primary;
+  const uint32_t slotMask = slots - 1;
+  if (!newZeroedArray(slotWidth, slots)) return -1;
+  for (int k = 0; k < n; ++k) {
+    const int extra = depths[k] - primary;
+    uint8_t& w = slotWidth[codes[k] & slotMask];
+    if (extra > w) w = static_cast<uint8_t>(extra);
+  }
+  uint64_t entries = slots;
+  for (uint32_t s = 0; s < slots; ++s) {
+    if (slotWidth[s]) entries += uint64_t(1) << slotWidth[s];
+  }
+  if (entries > entryCap || entries > kDecodeMaxIndex + 1) return 0;
+  if (!newArray(table, entries) || !newArray(values, static_cast<uint64_t>(n))) return -1;
+  uint64_t next = slots;
+  for (uint32_t s = 0; s < slots; ++s) {
+    if (!slotWidth[s]) continue;
+    table[s] = linkEntry(next, slotWidth[s]);
+    next += uint64_t(1) << slotWidth[s];
+  }
+  for (int k = 0; k < n; ++k) {
+    const int d = depths[k];
+    const int32_t value = static_cast<int32_t>(static_cast<uint32_t>(srt[k].symbol) + static_cast<uint32_t>(offset));
+    const uint32_t e = leafEntry(k, value, d, values);
+    if (d <= primary) {
+      // Every primary index whose low d bits equal the word leads here.
+      for (uint32_t i = codes[k]; i < slots; i += uint32_t(1) << d) table[i] = e;
+    } else {
+      // Leaves of a subtable hold the whole word length as well.
+      const uint32_t link = table[codes[k] & slotMask];
+      uint32_t* sub = table + decodeEntryIndex(link);
+      const uint32_t size = uint32_t(1) << decodeEntryBits(link);
+      for (uint32_t i = codes[k] >> primary; i < size; i += uint32_t(1) << (d - primary)) sub[i] = e;
+    }
+  }
+  layout.primaryBits = primary;
+  layout.subtableBits = subtableLimit;
+  layout.twoLevels = true;
+  layout.entries = entries;
+  return 1;
 }
 
 }  // namespace OSTUtils

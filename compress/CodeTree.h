@@ -89,6 +89,15 @@ bool BuildCodeTree(const CodeEntry* srt, int n, uint64_t total, CodeNode* tree, 
 bool PlanDecodeTable(const CodeNode* tree, int nodes, int maxDepth, int primaryLimit, int subtableLimit,
                      uint64_t entryCap, DecodeNodeInfo* info, DecodeTableLayout& layout);
 
+// The decoder's usual route: builds a two-level table straight from the split, without a
+// tree, allocating `table` and `values` (indexed by entry). 1 on success; 0 when some word
+// is longer than primaryLimit + subtableLimit or the table would pass entryCap (build the
+// tree and chain instead); -1 for a table without a usable split or a failed allocation.
+// Whatever it returns, the caller owns (and frees) `table` and `values`.
+int BuildTwoLevelDecodeTable(const CodeEntry* srt, int n, uint64_t total, int offset, int primaryLimit,
+                             int subtableLimit, uint64_t entryCap, uint32_t*& table, int32_t*& values,
+                             DecodeTableLayout& layout);
+
 // Fills table[0 .. layout.entries - 1] and values[node] of every leaf; `offset` is added
 // to every symbol.
 void BuildDecodeTable(const CodeNode* tree, int nodes, DecodeNodeInfo* info, int offset,

@@ -159,6 +159,20 @@ bool InitDecoder(EntropyCoder& st, const unsigned char* data, int64_t availableB
     }
   }
 
+  {
+    // Usually no word is longer than two lookups: the table comes straight from the split.
+    const uint64_t cap = (uint64_t(1) << kPrimaryBits) + 128 * static_cast<uint64_t>(n) + 65536;
+    DecodeTableLayout layout;
+    if (BuildTwoLevelDecodeTable(st.srt, n, total, st.offset, kPrimaryBits, kSubtableBits, cap, st.table, st.values,
+                                 layout) == 1) {
+      st.primaryBits = layout.primaryBits;
+      st.tableEntries = layout.entries;
+      st.ready = true;
+      return true;
+    }
+    releaseArray(st.table);
+    releaseArray(st.values);
+  }
   if (!newArray(st.tree, 2 * static_cast<uint64_t>(n))) {
     ZUtils::logReport("Encode InitDecoder tree failed!\n");
     return fail(st);

@@ -42,7 +42,7 @@ struct EntropyCoder {
   int offset = 0;  // table mode: added to every symbol; fixed-width mode: X
   CodeWord* val2code = nullptr;  // encoder: per symbol index, its word and length
   CodeEntry* srt = nullptr;      // the table: n entries of {symbol, rate}
-  CodeNode* tree = nullptr;      // 2n nodes; node 0 is the root
+  CodeNode* tree = nullptr;      // 2n nodes, node 0 the root (decoder: only for trees too deep for two lookups)
   int nextFree = 0;              // next free tree node
   void* file = nullptr;          // always null: streams live in memory
 
