@@ -11,7 +11,9 @@ namespace OSTUtils {
 
 // Inflates one zlib stream into `output` with a single inflate call. Succeeds only when the
 // stream ends within `outputCapacity` bytes; bytes past the end of the stream are left as
-// they were. Any failure reports "[ERROR] Decompressing Zip (%d)\n" with the zlib code:
+// they were. The whole-buffer inflate of libdeflate runs first when the build has it; a
+// stream it refuses goes to zlib, whose verdict and code stand (on such a failure the
+// output may hold bytes from both attempts). Any failure reports "[ERROR] Decompressing Zip (%d)\n" with the zlib code:
 // Z_DATA_ERROR (-3) for a damaged stream, Z_BUF_ERROR (-5) or Z_OK (0) when the output is
 // too small. zlib counts in 32 bits, so a length that is negative or above 2^31-1 is refused
 // with Z_BUF_ERROR before zlib is called. `output` may be null only with capacity 0.
