@@ -1,9 +1,10 @@
-// How many values a stored grid channel claims to cover, read from its block headers only.
+// How many values a grid-compressor block claims to cover, read from its block headers only.
 //
-// A grid record is decoded into a buffer of nx*ny*nz cells. The cell count comes from the
-// tag-3 header, the block from the record: a damaged size must not make a small record
-// allocate gigabytes. A complete block accounts for every cell, so a frame whose cell count
-// exceeds what its block covers is refused before the buffer is made.
+// Grid channels and chunk-1002 particle channels may cover less than their buffer (the
+// rest stays zero); their sizes are bounded by the memory limit alone. The old-style
+// compressed particle blocks (tag 13) are decoded at load into a fresh temporary, and a
+// block there that does not reach particleCount x words values is refused before anything
+// is sized by the count.
 #pragma once
 
 #include <cstdint>
