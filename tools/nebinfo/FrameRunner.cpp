@@ -51,7 +51,8 @@ void summarizeFrames(const std::vector<std::string>& paths, const SummaryOptions
                      const std::function<void(const FrameSummary&)>& done) {
   FrameBatch batch(paths, options, done);
   if (threads > static_cast<int>(paths.size())) threads = static_cast<int>(paths.size());
-  ZUtils::ThreadManager* pool = threads > 1 ? ZUtils::createPoolThreadManager() : nullptr;
+  if (threads < 1) threads = 1;
+  ZUtils::ThreadManager* pool = ZUtils::createPoolThreadManager();
   if (!pool || pool->runOnThreads(threads, &batch, nullptr, false) != 0) {
     // No pool, or a batch that could not be set up completely: whatever is left runs
     // here (frames a started thread took are finished by it before runOnThreads returns).
