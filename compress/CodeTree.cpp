@@ -164,9 +164,56 @@ inline uint32_t linkEntry(uint64_t start, int width) {
   return (static_cast<uint32_t>(start) << kDecodeIndexShift) | kDecodeLink | static_cast<uint32_t>(width);
 }
 
-// Any depth: a walk per table, each chaining into the subtables of the nodes at its edge.
-void buildChained(const CodeNode* tree, const DecodeNodeInfo* info, int offset, const DecodeTableLayout& layout,
-                  uint32_t* table, int32_t* values) {
+}  // namespace
+
+bool PlanDecodeTable(const CodeNode* tree, int nodes, int maxDepth, int primaryLimit, int subtableLimit,
+                     uint64_t entryCap, int* heights, DecodeTableLayout& layout) {
+  if (nodes <= 0 || static_cast<uint64_t>(nodes) > kDecodeMaxIndex) return false;
+  // Children always come after their parent in the node array: one backward sweep gives
+  // every height.
+  for (int k = nodes - 1; k >= 0; --k) {
+    const CodeNode& node = tree[k];
+    if (node.child0 == 0) {
+      heights[k] = 0;
+    } else {
+      const int a = heights[node.child0], b = heights[node.child1];
+      heights[k] = 1 + (a > b ? a : b);
+    }
+  }
+  if (entryCap > kDecodeMaxIndex + 1) entryCap = kDecodeMaxIndex + 1;
+  const int primary = maxDepth < primaryLimit ? maxDepth : primaryLimit;
+  layout.primaryBits = primary;
+  std::vector<TableVisit> stack;
+  for (int sub = subtableLimit; sub >= 1; sub = sub > 8 ? sub - 4 : sub - 2 > 0 ? sub - 2 : sub - 1) {
+    uint64_t total = uint64_t(1) << primary;
+    stack.clear();
+    stack.push_back(TableVisit{0, 0, static_cast<uint32_t>(primary)});  // code holds the width here
+    while (!stack.empty() && total <= entryCap) {
+      const TableVisit v = stack.back();
+      stack.pop_back();
+      const CodeNode& node = tree[v.node];
+      if (node.child0 == 0) continue;
+      int width = static_cast<int>(v.code);
+      int depth = v.depth;
+      if (depth == width) {
+        width = heights[v.node] < sub ? heights[v.node] : sub;
+        total += uint64_t(1) << width;
+        depth = 0;
+      }
+      stack.push_back(TableVisit{node.child0, depth + 1, static_cast<uint32_t>(width)});
+      stack.push_back(TableVisit{node.child1, depth + 1, static_cast<uint32_t>(width)});
+    }
+    if (total <= entryCap) {
+      layout.subtableBits = sub;
+      layout.entries = total;
+      return true;
+    }
+  }
+  return false;
+}
+
+void BuildDecodeTable(const CodeNode* tree, const int* heights, int offset, const DecodeTableLayout& layout,
+                      uint32_t* table, int32_t* values) {
   std::vector<TableRegion> regions;
   std::vector<TableVisit> stack;
   regions.push_back(TableRegion{0, layout.primaryBits, 1, 0});
@@ -193,7 +240,7 @@ void buildChained(const CodeNode* tree, const DecodeNodeInfo* info, int offset, 
         continue;
       }
       if (v.depth == r.width) {
-        const int h = info[v.node].height;
+        const int h = heights[v.node];
         const int width = h < layout.subtableBits ? h : layout.subtableBits;
         t[v.code] = linkEntry(nextFree, width);
         regions.push_back(TableRegion{v.node, width, r.level + 1, nextFree});
@@ -203,116 +250,6 @@ void buildChained(const CodeNode* tree, const DecodeNodeInfo* info, int offset, 
       stack.push_back(TableVisit{node.child0, v.depth + 1, v.code});
       stack.push_back(TableVisit{node.child1, v.depth + 1, v.code | (uint32_t(1) << v.depth)});
     }
-  }
-}
-
-}  // namespace
-
-bool PlanDecodeTable(const CodeNode* tree, int nodes, int maxDepth, int primaryLimit, int subtableLimit,
-                     uint64_t entryCap, DecodeNodeInfo* info, DecodeTableLayout& layout) {
-  if (nodes <= 0 || static_cast<uint64_t>(nodes) > kDecodeMaxIndex) return false;
-  // Children always come after their parent in the node array: one backward sweep gives
-  // every height, one forward sweep every depth.
-  for (int k = nodes - 1; k >= 0; --k) {
-    const CodeNode& node = tree[k];
-    if (node.child0 == 0) {
-      info[k].height = 0;
-    } else {
-      const int a = info[node.child0].height, b = info[node.child1].height;
-      info[k].height = 1 + (a > b ? a : b);
-    }
-  }
-  if (entryCap > kDecodeMaxIndex + 1) entryCap = kDecodeMaxIndex + 1;
-  const int primary = maxDepth < primaryLimit ? maxDepth : primaryLimit;
-  layout.primaryBits = primary;
-  if (maxDepth <= primary + subtableLimit) {
-    // Two levels: one subtable per inner node at the primary table's edge, as wide as the
-    // tree below it is deep.
-    uint64_t total = uint64_t(1) << primary;
-    info[0].depth = 0;
-    for (int k = 0; k < nodes; ++k) {
-      const CodeNode& node = tree[k];
-      if (node.child0 == 0) continue;
-      const int d = info[k].depth;
-      info[node.child0].depth = d + 1;
-      info[node.child1].depth = d + 1;
-      if (d == primary) total += uint64_t(1) << info[k].height;
-    }
-    if (total <= entryCap) {
-      layout.subtableBits = subtableLimit;
-      layout.twoLevels = true;
-      layout.entries = total;
-      return true;
-    }
-  }
-  layout.twoLevels = false;
-  std::vector<TableVisit> stack;
-  for (int sub = subtableLimit; sub >= 1; sub = sub > 8 ? sub - 4 : sub - 2 > 0 ? sub - 2 : sub - 1) {
-    uint64_t total = uint64_t(1) << primary;
-    stack.clear();
-    stack.push_back(TableVisit{0, 0, static_cast<uint32_t>(primary)});  // code holds the width here
-    while (!stack.empty() && total <= entryCap) {
-      const TableVisit v = stack.back();
-      stack.pop_back();
-      const CodeNode& node = tree[v.node];
-      if (node.child0 == 0) continue;
-      int width = static_cast<int>(v.code);
-      int depth = v.depth;
-      if (depth == width) {
-        width = info[v.node].height < sub ? info[v.node].height : sub;
-        total += uint64_t(1) << width;
-        depth = 0;
-      }
-      stack.push_back(TableVisit{node.child0, depth + 1, static_cast<uint32_t>(width)});
-      stack.push_back(TableVisit{node.child1, depth + 1, static_cast<uint32_t>(width)});
-    }
-    if (total <= entryCap) {
-      layout.subtableBits = sub;
-      layout.entries = total;
-      return true;
-    }
-  }
-  return false;
-}
-
-void BuildDecodeTable(const CodeNode* tree, int nodes, DecodeNodeInfo* info, int offset,
-                      const DecodeTableLayout& layout, uint32_t* table, int32_t* values) {
-  if (!layout.twoLevels) {
-    buildChained(tree, info, offset, layout, table, values);
-    return;
-  }
-  // One forward sweep: every node learns its word so far and the table it lies in; leaves
-  // fill their entries, inner nodes at the primary edge open their subtable.
-  const int primary = layout.primaryBits;
-  uint64_t nextFree = uint64_t(1) << primary;
-  info[0].code = 0;
-  info[0].table = 0;
-  info[0].width = primary;
-  for (int k = 0; k < nodes; ++k) {
-    const CodeNode& node = tree[k];
-    DecodeNodeInfo& me = info[k];
-    const int d = me.depth;
-    if (node.child0 == 0) {
-      const int32_t value = static_cast<int32_t>(static_cast<uint32_t>(node.symbol) + static_cast<uint32_t>(offset));
-      const uint32_t e = leafEntry(k, value, d, values);
-      const int rel = d <= primary ? d : d - primary;
-      const uint32_t size = uint32_t(1) << me.width;
-      uint32_t* t = table + me.table;
-      for (uint32_t i = d <= primary ? me.code : me.code >> primary; i < size; i += uint32_t(1) << rel) t[i] = e;
-      continue;
-    }
-    DecodeNodeInfo& c0 = info[node.child0];
-    DecodeNodeInfo& c1 = info[node.child1];
-    c0.table = c1.table = me.table;
-    c0.width = c1.width = me.width;
-    if (d == primary) {
-      table[me.code] = linkEntry(nextFree, me.height);
-      c0.table = c1.table = static_cast<uint32_t>(nextFree);
-      c0.width = c1.width = me.height;
-      nextFree += uint64_t(1) << me.height;
-    }
-    c0.code = me.code;
-    c1.code = me.code | (uint32_t(1) << d);
   }
 }
 
@@ -385,7 +322,6 @@ int BuildTwoLevelDecodeTable(const CodeEntry* srt, int n, uint64_t total, int of
   }
   layout.primaryBits = primary;
   layout.subtableBits = subtableLimit;
-  layout.twoLevels = true;
   layout.entries = entries;
   return 1;
 }

@@ -38,7 +38,7 @@ struct CodeWord {
 //   bit  6      link
 //   bit  7      leaf: the value is values[bits 8..31] (it does not fit 24 bits)
 //   bits 8..31  leaf: the decoded value (symbol + offset, wrapped), as a signed 24-bit
-//               number, or the index of the tree node holding it (bit 7 set);
+//               number, or (bit 7 set) the index of the value in a side array;
 //               link: index of the subtable in the same array
 // A subtable covers the tree below one node at its table's edge and is as wide as that
 // part of the tree is deep, but at most `subtableBits` wide; deeper parts chain into
@@ -59,17 +59,7 @@ inline int32_t decodeEntryValue(uint32_t e, const int32_t* values) {
 struct DecodeTableLayout {
   int primaryBits = 0;
   int subtableBits = 0;
-  bool twoLevels = false;  // no word is longer than primaryBits + subtableBits
-  uint64_t entries = 0;    // primary and all subtables
-};
-
-// Per-node scratch of the table builder.
-struct DecodeNodeInfo {
-  int height;
-  int depth;
-  uint32_t code;   // the word's bits so far (two-level tables only)
-  uint32_t table;  // start of the (sub)table the node lies in
-  int width;       // width of that table
+  uint64_t entries = 0;  // primary and all subtables
 };
 
 // Builds the tree into `tree` (room for 2n nodes) from srt[0 .. n-1] whose rates sum to
@@ -80,14 +70,20 @@ struct DecodeNodeInfo {
 bool BuildCodeTree(const CodeEntry* srt, int n, uint64_t total, CodeNode* tree, int& nextFree, CodeWord* words,
                    int& maxDepth);
 
-// Chooses the table widths for the tree of `nodes` nodes (built by BuildCodeTree, whose
-// deepest leaf is at maxDepth): primary width min(maxDepth, primaryLimit), subtables at
-// most subtableLimit wide and narrower when needed to keep the whole table within
-// `entryCap` entries (a cap of at least 2^primaryBits + 2 * nodes always fits).
-// `info` is scratch for `nodes` nodes, kept for BuildDecodeTable. False when even the
-// narrowest layout passes the cap or the node indexes do not fit an entry.
+// For trees too deep for two lookups. Chooses the table widths for the tree of `nodes`
+// nodes (built by BuildCodeTree, whose deepest leaf is at maxDepth): primary width
+// min(maxDepth, primaryLimit), subtables at most subtableLimit wide and narrower when
+// needed to keep the whole table within `entryCap` entries (a cap of at least
+// 2^primaryBits + 2 * nodes always fits). `heights` receives every node's height (room
+// for `nodes`). False when even the narrowest layout passes the cap or the node indexes
+// do not fit an entry.
 bool PlanDecodeTable(const CodeNode* tree, int nodes, int maxDepth, int primaryLimit, int subtableLimit,
-                     uint64_t entryCap, DecodeNodeInfo* info, DecodeTableLayout& layout);
+                     uint64_t entryCap, int* heights, DecodeTableLayout& layout);
+
+// Fills table[0 .. layout.entries - 1] and values[node] of every leaf by walking the tree,
+// chaining subtables as deep as needed; `offset` is added to every symbol.
+void BuildDecodeTable(const CodeNode* tree, const int* heights, int offset, const DecodeTableLayout& layout,
+                      uint32_t* table, int32_t* values);
 
 // The decoder's usual route: builds a two-level table straight from the split, without a
 // tree, allocating `table` and `values` (indexed by entry). 1 on success; 0 when some word
@@ -98,9 +94,5 @@ int BuildTwoLevelDecodeTable(const CodeEntry* srt, int n, uint64_t total, int of
                              int subtableLimit, uint64_t entryCap, uint32_t*& table, int32_t*& values,
                              DecodeTableLayout& layout);
 
-// Fills table[0 .. layout.entries - 1] and values[node] of every leaf; `offset` is added
-// to every symbol.
-void BuildDecodeTable(const CodeNode* tree, int nodes, DecodeNodeInfo* info, int offset,
-                      const DecodeTableLayout& layout, uint32_t* table, int32_t* values);
 
 }  // namespace OSTUtils

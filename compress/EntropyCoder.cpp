@@ -187,17 +187,17 @@ bool InitDecoder(EntropyCoder& st, const unsigned char* data, int64_t availableB
   // wider ones would pass that), so a hostile tree cannot ask for more.
   const int nodes = st.nextFree;
   const uint64_t cap = (uint64_t(1) << kPrimaryBits) + 64 * static_cast<uint64_t>(nodes) + 65536;
-  DecodeNodeInfo* info = nullptr;
+  int* heights = nullptr;
   DecodeTableLayout layout;
-  const bool planned = newArray(info, static_cast<uint64_t>(nodes)) &&
-                       PlanDecodeTable(st.tree, nodes, maxDepth, kPrimaryBits, kSubtableBits, cap, info, layout);
+  const bool planned = newArray(heights, static_cast<uint64_t>(nodes)) &&
+                       PlanDecodeTable(st.tree, nodes, maxDepth, kPrimaryBits, kSubtableBits, cap, heights, layout);
   if (!planned || !newArray(st.table, layout.entries) || !newArray(st.values, static_cast<uint64_t>(nodes))) {
-    releaseArray(info);
+    releaseArray(heights);
     ZUtils::logReport("Encode InitDecoder lookup table failed!\n");
     return fail(st);
   }
-  BuildDecodeTable(st.tree, nodes, info, st.offset, layout, st.table, st.values);
-  releaseArray(info);
+  BuildDecodeTable(st.tree, heights, st.offset, layout, st.table, st.values);
+  releaseArray(heights);
   st.primaryBits = layout.primaryBits;
   st.tableEntries = layout.entries;
   st.ready = true;
