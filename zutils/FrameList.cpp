@@ -1,8 +1,7 @@
 #include "zutils/FrameList.h"
 
-#include <cerrno>
 #include <climits>
-#include <cstdlib>
+#include <cstring>
 
 namespace ZUtils {
 
@@ -23,40 +22,78 @@ bool readNumber(const char*& p, long long& out) {
   return out >= INT_MIN && out <= INT_MAX;
 }
 
-bool fail(std::string* error, const std::string& reason) {
-  if (error) *error = reason;
+// `item`: where the refused item starts; `at`: where the reason points.
+bool fail(FrameListError* error, FrameListError::Kind kind, const char* item, const char* at, const char* reason) {
+  if (error) {
+    error->kind = kind;
+    error->item.assign(item, std::strcspn(item, ","));
+    error->message = std::string(reason) + " at \"" + at + "\"";
+  }
   return false;
 }
 
 }  // namespace
 
-bool parseFrameList(const char* text, std::vector<int>& frames, std::string* error) {
-  if (!text || !*text) return fail(error, "empty frame list");
-  std::vector<int> out;
+bool FrameList::parse(const char* text, FrameListError* error) {
+  if (!text || !*text) {
+    if (error) *error = FrameListError{FrameListError::kSyntax, "", "empty frame list"};
+    return false;
+  }
+  std::vector<Range> ranges;
+  int64_t total = 0;
   const char* p = text;
   for (;;) {
     const char* item = p;
     long long first = 0, last = 0, step = 1;
-    if (!readNumber(p, first)) return fail(error, "frame number expected at \"" + std::string(item) + "\"");
+    if (!readNumber(p, first)) return fail(error, FrameListError::kSyntax, item, item, "frame number expected");
     last = first;
     if (*p == '-') {
       ++p;
-      if (!readNumber(p, last)) return fail(error, "range end expected at \"" + std::string(item) + "\"");
+      if (!readNumber(p, last)) return fail(error, FrameListError::kSyntax, item, item, "range end expected");
       if (*p == 'x') {
         ++p;
-        if (!readNumber(p, step) || step < 1) return fail(error, "step of 1 or more expected at \"" + std::string(item) + "\"");
+        const char* reason = "step of 1 or more expected";
+        if (!readNumber(p, step)) return fail(error, FrameListError::kSyntax, item, item, reason);
+        if (step < 1) return fail(error, FrameListError::kStep, item, item, reason);
       }
     }
-    if (last < first) return fail(error, "range runs backwards at \"" + std::string(item) + "\"");
-    const long long count = (last - first) / step + 1;
-    if (count > kMaxFrameListLength - static_cast<long long>(out.size()))
-      return fail(error, "more than " + std::to_string(kMaxFrameListLength) + " frames");
-    for (long long f = first; f <= last; f += step) out.push_back(static_cast<int>(f));
+    if (last < first) return fail(error, FrameListError::kBackwards, item, item, "range runs backwards");
+    if (*p != '\0' && *p != ',') return fail(error, FrameListError::kSyntax, item, p, "unexpected character");
+    const int64_t n = (last - first) / step + 1;
+    ranges.push_back({first, step, n, total});
+    total += n;  // at most 2^32 per item: no overflow for any list that fits in memory
     if (*p == '\0') break;
-    if (*p != ',') return fail(error, "unexpected character at \"" + std::string(p) + "\"");
     ++p;
   }
-  frames.insert(frames.end(), out.begin(), out.end());
+  ranges_.swap(ranges);
+  count_ = total;
+  return true;
+}
+
+int FrameList::frameAt(int64_t k) const {
+  size_t lo = 0, hi = ranges_.size();
+  while (hi - lo > 1) {  // the last range with before <= k
+    const size_t mid = (lo + hi) / 2;
+    if (ranges_[mid].before <= k) lo = mid;
+    else hi = mid;
+  }
+  const Range& r = ranges_[lo];
+  return static_cast<int>(r.first + (k - r.before) * r.step);
+}
+
+bool parseFrameList(const char* text, std::vector<int>& frames, std::string* error) {
+  FrameList list;
+  FrameListError why;
+  if (!list.parse(text, &why)) {
+    if (error) *error = why.message;
+    return false;
+  }
+  if (list.count() > kMaxFrameListLength) {
+    if (error) *error = "more than " + std::to_string(kMaxFrameListLength) + " frames";
+    return false;
+  }
+  frames.reserve(frames.size() + static_cast<size_t>(list.count()));
+  for (int64_t k = 0; k < list.count(); ++k) frames.push_back(list.frameAt(k));
   return true;
 }
 

@@ -3,6 +3,7 @@
 
 #include <climits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "zutils/FrameList.h"
@@ -41,4 +42,33 @@ TEST(FrameList, RefusesMalformedListsAndLeavesTheOutputAlone) {
   }
   std::vector<int> frames;
   EXPECT_FALSE(ZUtils::parseFrameList(nullptr, frames));
+}
+
+TEST(FrameList, KeepsRangesUnexpandedAndSaysWhichItemIsRefused) {
+  ZUtils::FrameList list;
+  ASSERT_TRUE(list.parse("0-2000000000,-7,10-13x4"));
+  ASSERT_EQ(list.count(), 2000000001LL + 1 + 1);
+  const std::pair<int64_t, int> at[] = {{0, 0}, {1999999999, 1999999999}, {2000000000, 2000000000},
+                                        {2000000001, -7}, {2000000002, 10}};
+  for (const auto& a : at) EXPECT_EQ(list.frameAt(a.first), a.second) << a.first;
+
+  const struct {
+    const char* text;
+    ZUtils::FrameListError::Kind kind;
+    const char* item;
+  } refused[] = {
+      {"1,5-3,9", ZUtils::FrameListError::kBackwards, "5-3"},
+      {"2-9x0", ZUtils::FrameListError::kStep, "2-9x0"},
+      {"1-5x,2", ZUtils::FrameListError::kSyntax, "1-5x"},
+      {"4,1-3y", ZUtils::FrameListError::kSyntax, "1-3y"},
+      {"1,,2", ZUtils::FrameListError::kSyntax, ""},
+  };
+  for (const auto& r : refused) {
+    ZUtils::FrameListError error;
+    EXPECT_FALSE(list.parse(r.text, &error)) << r.text;
+    EXPECT_EQ(error.kind, r.kind) << r.text;
+    EXPECT_EQ(error.item, r.item) << r.text;
+    EXPECT_FALSE(error.message.empty()) << r.text;
+  }
+  EXPECT_EQ(list.count(), 2000000003LL);  // a refused list leaves the last one
 }

@@ -87,7 +87,12 @@ bool apply(const std::string& name, const std::string& value, Options& o, std::v
            std::string& error) {
   if (name == "frames") {
     o.framesGiven = true;
-    return o.frames.parse(value, error);
+    ZUtils::FrameListError why;
+    if (o.frames.parse(value.c_str(), &why)) return true;
+    error = "invalid frame range '" + why.item + "' " +
+            (why.kind == ZUtils::FrameListError::kSyntax ? "(expected A-B, A-BxSTEP or N)"
+                                                         : "(the end precedes the start or the step is below 1)");
+    return false;
   }
   if (name == "skip-existing") o.skipExisting = true;
   else if (name == "dense") o.dense = true;

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "tools/neb2vdb/FrameList.h"
+#include "zutils/FrameList.h"
 #include "tools/neb2vdb/GridNaming.h"
 
 namespace Neb2Vdb {
@@ -17,7 +17,7 @@ enum class Compression { kDefault, kBlosc, kZip, kNone };
 struct Options {
   std::string source, destination;
   bool framesGiven = false;
-  FrameList frames;
+  ZUtils::FrameList frames;
   bool skipExisting = false;
   float tolerance = 0.0f;
   bool dense = false;
