@@ -1,5 +1,5 @@
-// neb2vdb as a process over sequences: parallel jobs, failing frames, killed runs,
-// usage errors and exit codes, --skip-existing.
+// neb2vdb as a process over sequences: parallel jobs, failing frames, output folders,
+// killed runs, usage errors and exit codes, --skip-existing.
 #include <dirent.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -67,6 +67,18 @@ TEST(Neb2VdbSequence, UnreadableAndMissingFramesAreListedAndLeaveNoOutput) {
   EXPECT_NE(run.err.find("frame 2 (" + numbered(dir, "s", 2, "neb") + "): cannot load"), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("failed frames: 2, 4\n"), std::string::npos) << run.err;
   EXPECT_EQ(filesIn(dir), (std::set<std::string>{"s_0001.neb", "s_0002.neb", "s_0003.neb", "o_0001.vdb", "o_0003.vdb"}));
+
+  // Missing output folders are made; one that cannot be made fails the frame before it is
+  // read (frame 4 has no source, yet the folder is what is reported).
+  const ProgramResult made = runNeb2vdb({"-q", "-j", "2", "--frames=1,3", dir / "s_####.neb", dir / "new/sub/o_####.vdb"});
+  EXPECT_EQ(made.exitCode, 0) << made.err;
+  EXPECT_TRUE(readVdbFile(dir / "new/sub/o_0003.vdb").opened);
+  const ProgramResult blocked = runNeb2vdb({"--frames=4", dir / "s_####.neb", dir / "s_0001.neb/sub/o_####.vdb"});
+  EXPECT_EQ(blocked.exitCode, 1);
+  EXPECT_NE(blocked.err.find("frame 4 (" + numbered(dir, "s", 4, "neb") + "): cannot create the folder " + dir / "s_0001.neb/sub" +
+                             ": " + numbered(dir, "s", 1, "neb") + " is not a folder"),
+            std::string::npos)
+      << blocked.err;
 }
 
 TEST(Neb2VdbSequence, KilledRunLeavesOnlyCompleteFiles) {

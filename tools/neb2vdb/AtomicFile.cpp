@@ -84,6 +84,39 @@ mode_t defaultFileMode() {
 
 }  // namespace
 
+bool makeFolderFor(const std::string& destination, std::string& error) {
+  const std::string folder = folderOf(destination);
+  struct stat st;
+  if (stat(folder.c_str(), &st) != 0) {
+    // Top down. A part that exists after a failed mkdir (EEXIST, or EACCES on some
+    // network file systems) is fine when it is a folder, whoever made it.
+    for (size_t end = folder.find('/', 1);; end = folder.find('/', end + 1)) {
+      const std::string part = folder.substr(0, end);
+      if (mkdir(part.c_str(), 0777) != 0) {
+        const int why = errno;
+        if (stat(part.c_str(), &st) != 0) {
+          errno = why;
+          error = systemError("cannot create the folder", part);
+          return false;
+        }
+        if (!S_ISDIR(st.st_mode)) {
+          error = "cannot create the folder " + folder + ": " + part + " is not a folder";
+          return false;
+        }
+      }
+      if (end == std::string::npos) break;
+    }
+  } else if (!S_ISDIR(st.st_mode)) {
+    error = "cannot write into " + folder + ": it is not a folder";
+    return false;
+  }
+  if (access(folder.c_str(), W_OK | X_OK) != 0) {
+    error = systemError("cannot write into the folder", folder);
+    return false;
+  }
+  return true;
+}
+
 void installCleanupOnSignals() {
   defaultFileMode();  // read the umask once, before any thread runs
   for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {

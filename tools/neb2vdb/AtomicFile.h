@@ -40,6 +40,13 @@ class AtomicFile {
   int cleanupSlot_ = -1;  // slot of the named temporary in the signal cleanup table
 };
 
+// Makes the folder `destination` goes into, with every missing parent (as "mkdir -p",
+// mode 0777 less the umask), and checks that files can be created in it. Safe when many
+// processes make the same folders at once: a folder that appears meanwhile is success.
+// False with `error` set (the folder named) when a part cannot be made, is no folder, or
+// the folder is not writable.
+bool makeFolderFor(const std::string& destination, std::string& error);
+
 // Installs handlers that remove the named temporaries of running AtomicFiles and then
 // end the process by the same signal.
 void installCleanupOnSignals();

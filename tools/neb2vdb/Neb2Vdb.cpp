@@ -2,18 +2,23 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <chrono>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "nebloader.h"
+#include "tools/neb2vdb/AtomicFile.h"
 #include "tools/neb2vdb/FrameExporter.h"
 #include "tools/neb2vdb/MemoryBudget.h"
 #include "tools/neb2vdb/Options.h"
 #include "tools/neb2vdb/Progress.h"
+#include "zutils/DefaultThreadCount.h"
 #include "zutils/FramePattern.h"
+#include "zutils/platform/Memory.h"
 
 namespace Neb2Vdb {
 
@@ -57,7 +62,7 @@ int usageError(VolConvert::ConsoleOutput& err, const std::string& message) {
 
 // Jobs when --jobs is not given: the first frame that loads tells the peak of one frame.
 int chooseJobs(const Options& o, int64_t count, std::mutex& loader) {
-  const int cores = availableCores();
+  const int cores = ZUtils::defaultThreadCount();
   if (cores == 1 || count <= 1) return 1;
   int64_t peak = 0;
   for (int64_t k = 0; k < count && k < 8 && peak == 0; ++k) {
@@ -67,7 +72,8 @@ int chooseJobs(const Options& o, int64_t count, std::mutex& loader) {
       deleteINeb(frame);
     }
   }
-  return defaultJobCount(cores, count, peak, physicalMemoryBytes());
+  const uint64_t memory = ZUtils::platform::physicalMemoryBytes();
+  return defaultJobCount(cores, count, peak, int64_t(std::min<uint64_t>(memory, INT64_MAX)));
 }
 
 }  // namespace
@@ -104,6 +110,12 @@ int runNeb2Vdb(int argc, const char* const* argv, VolConvert::ConsoleOutput& out
       const FrameTask task = taskAt(o, k);
       if (o.skipExisting && exists(task.destination)) {
         progress.skipped(task.destination);
+        continue;
+      }
+      // The folder first: a frame that cannot be written is not worth loading.
+      std::string folderError;
+      if (!makeFolderFor(task.destination, folderError)) {
+        progress.failed(labelOf(o, task), task.number, folderError);
         continue;
       }
       const auto started = std::chrono::steady_clock::now();
