@@ -1,8 +1,5 @@
 #include "tools/neb2vdb/MemoryBudget.h"
 
-#include <sched.h>
-#include <unistd.h>
-
 #include <algorithm>
 
 #include "nebloader.h"
@@ -23,19 +20,6 @@ int64_t estimateFramePeak(INeb& frame) {
   // Channel + tree per channel, one more channel's worth for the written file and the
   // leaf bookkeeping; particles at up to 128 bytes each with their index and attributes.
   return cells * 4 * (2 * int64_t(channels) + 1) + particles * 128 + (int64_t(64) << 20);
-}
-
-int64_t physicalMemoryBytes() {
-  const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
-  return pages > 0 && pageSize > 0 ? int64_t(pages) * pageSize : 0;
-}
-
-int availableCores() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return CPU_COUNT(&set);
-  const long online = sysconf(_SC_NPROCESSORS_ONLN);
-  return online > 0 ? int(online) : 1;
 }
 
 int defaultJobCount(int cores, int64_t frames, int64_t framePeak, int64_t physicalBytes) {

@@ -12,14 +12,10 @@ namespace Neb2Vdb {
 // buffer OpenVDB writes through, and the particles with their copies.
 int64_t estimateFramePeak(INeb& frame);
 
-int64_t physicalMemoryBytes();  // 0 when unknown
-
-// CPUs this process may run on (its affinity mask: what a farm's scheduler granted),
-// at least 1.
-int availableCores();
-
 // min(cores, frames, what fits into 3/4 of the physical memory at `framePeak` each),
-// at least 1. Unknown memory (0) bounds nothing.
+// at least 1. Unknown memory (0) bounds nothing. The cores are the process's default
+// thread count (zutils/DefaultThreadCount.h: the CPUs of its affinity mask, what a farm's
+// scheduler granted), the memory zutils' physicalMemoryBytes().
 int defaultJobCount(int cores, int64_t frames, int64_t framePeak, int64_t physicalBytes);
 
 }  // namespace Neb2Vdb

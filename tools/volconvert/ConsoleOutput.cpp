@@ -10,4 +10,9 @@ void StdoutConsole::write(const std::string& text) {
   std::fflush(stdout);
 }
 
+void StderrConsole::write(const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
+
 }  // namespace VolConvert

@@ -1,4 +1,4 @@
-// Where volconvert prints. The program writes to standard output; the tests capture the
+// Where volconvert and neb2vdb print. volconvert writes to standard output; the tests capture the
 // same bytes in memory.
 #pragma once
 
@@ -15,6 +15,12 @@ class ConsoleOutput {
 // Standard output, flushed after every piece so that a progress line ("| 0...") shows
 // while its frame is still being converted.
 class StdoutConsole : public ConsoleOutput {
+ public:
+  void write(const std::string& text) override;
+};
+
+// Standard error, flushed the same way (neb2vdb's messages and progress bar).
+class StderrConsole : public ConsoleOutput {
  public:
   void write(const std::string& text) override;
 };
