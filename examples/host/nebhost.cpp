@@ -1,5 +1,5 @@
-// nebinfo: prints what a cache frame holds, as a host sees it through nebloader.
-//   nebinfo <frame.neb | frame.vdb>
+// nebhost: prints what a cache frame holds, as a host sees it through nebloader.
+//   nebhost <frame.neb | frame.vdb>
 // OpenVDB files load through the vdbport plug-in installed beside the library.
 #include <cstdio>
 
@@ -7,7 +7,7 @@
 
 int main(int argc, char** argv) {
   if (argc != 2) {
-    std::fprintf(stderr, "usage: nebinfo <frame.neb | frame.vdb>\n");
+    std::fprintf(stderr, "usage: nebhost <frame.neb | frame.vdb>\n");
     return 2;
   }
   // Bit 1: Field3D plug-in ready, bit 2: OpenVDB plug-in ready. nebu2 files need neither.
