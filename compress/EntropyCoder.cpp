@@ -343,7 +343,8 @@ int64_t decodeTable(const EntropyCoder& st, int* out, int64_t& i, int64_t n, uin
 
 }  // namespace
 
-bool DecodeAndExpand(EntropyCoder& st, int* out, int64_t n, int base) {
+bool DecodeAndExpand(EntropyCoder& st, int* out, int64_t n, int base, int64_t* produced) {
+  if (produced) *produced = 0;
   if (n <= 0) return n == 0 && !st.failed;
   if (!st.ready || st.failed || !out) {
     st.failed = true;
@@ -375,6 +376,7 @@ bool DecodeAndExpand(EntropyCoder& st, int* out, int64_t n, int base) {
     pos = st.primaryBits == kPrimaryBits ? decodeTable<kPrimaryBits>(st, out, i, n, ubase, ok)
                                          : decodeTable<0>(st, out, i, n, ubase, ok);
   }
+  if (produced) *produced = i;
   if (!ok) {
     st.failed = true;
     st.bitPos = limit + 1;

@@ -87,8 +87,9 @@ inline bool DecoderFailed(const EntropyCoder& st) { return st.failed; }
 // negative value -R repeats the previous output value R times. A run that would pass n is
 // cut at n with the message "DecodeAndExpand - constant sequence longer than expected\n"
 // and decoding stops (all n values are then written). True when all n values were
-// produced; false when the stream failed first (out[] then holds partial data).
-bool DecodeAndExpand(EntropyCoder& st, int* out, int64_t n, int base);
+// produced; false when the stream failed first: out[0 .. *produced-1] then hold the values
+// decoded before the stop and the rest of out[] is untouched.
+bool DecodeAndExpand(EntropyCoder& st, int* out, int64_t n, int base, int64_t* produced = nullptr);
 
 // Folds repetitions in place: a value followed by R >= threshold equal values becomes the
 // value and -R; shorter repetitions stay. Input must be non-negative. Returns the new length.

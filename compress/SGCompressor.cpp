@@ -302,13 +302,20 @@ bool SGCompressor<D>::DecompressZone(Zone& zone, int jobIndex) {
     return false;
   }
   int* q = scratch.data;
+  // A coded sequence that stops early (damaged, cut short, or a table that could not be
+  // read) still gives a zone: the values decoded before the stop are kept and the rest of
+  // the scratch is 0 at the quantized level, so nothing left from an earlier zone in this
+  // job's scratch leaks into the output.
   EntropyCoder coder;
-  if (!InitDecoder(coder, zone.source + zone.consumed, zone.byteBudget - zone.consumed)) return false;
-  if (!DecodeAndExpand(coder, q, n, base)) {
+  int64_t decoded = 0;
+  if (!InitDecoder(coder, zone.source + zone.consumed, zone.byteBudget - zone.consumed) ||
+      !DecodeAndExpand(coder, q, n, base, &decoded)) {
     ZUtils::logReport("SGCompressor: coded sequence of the zone is damaged or cut short\n");
-    return false;
+    std::memset(q + decoded, 0, static_cast<size_t>(n - decoded) * sizeof(int));
+    zone.consumed = zone.byteBudget;
+  } else {
+    zone.consumed += (coder.bitPos + 7) / 8;
   }
-  zone.consumed += (coder.bitPos + 7) / 8;
 
   if (D == 1) {
     IntegrateDequantizeLine(q, n, passes, scale, offset, zone.values);
