@@ -296,16 +296,9 @@ int64_t decodeTable(const EntropyCoder& st, int* out, int64_t& i, int64_t n, uin
       continue;
     }
     for (int k = 0; k < 2; ++k) {
-      // Short and long words are mixed at random in a dense stream, so a branch on the link
-      // bit mispredicts often. Every word takes a second load instead: of the subtable
-      // entry for a link, of the same primary entry again for a leaf (a first-level cache
-      // hit). The select compiles to a conditional move; a leaf's garbage subtable index is
-      // never used. Leaf lengths are below 32, so the mask shift is defined either way.
-      const uint32_t first = static_cast<uint32_t>(buf & primaryMask);
-      uint32_t e = table[first];
-      const uint32_t sub = decodeEntryIndex(e) + (static_cast<uint32_t>(buf >> primary) & ((uint32_t(1) << (e & 31)) - 1));
-      e = table[(e & kDecodeLink) ? sub : first];
-      {
+      uint32_t e = table[buf & primaryMask];
+      if (e & kDecodeLink) {
+        e = table[decodeEntryIndex(e) + (static_cast<uint32_t>(buf >> primary) & ((uint32_t(1) << (e & 63)) - 1))];
         if (e & kDecodeLink) {
           // Third lookup or deeper: decode from the position, then start the buffer afresh.
           pos = next * 8 - left;
