@@ -134,29 +134,52 @@ bool InitDecoder(EntropyCoder& st, const unsigned char* data, int64_t availableB
     ZUtils::logReport("Encode InitDecoder srt failed!\n");
     return fail(st);
   }
+  // The entries are thousands per dense zone: each is read from one peek (two when the
+  // rate and symbol widths together pass what a peek holds) with the position checked once,
+  // after the entry. Bits past the end peek as zero, so a cut entry is judged on the same
+  // values, and in the same order, as when read field by field.
   uint64_t total = 0;
   uint64_t rate = 0;
-  for (int i = 0; i < n; ++i) {
-    const uint64_t flag = readBits(st, 1);
-    if (flag) {
-      const uint64_t next = readBits(st, rateBits);
-      // Rates are positive and falling; anything else cannot split into a usable tree.
-      if (next == 0 || (i > 0 && next > rate) || next > static_cast<uint64_t>(INT_MAX)) {
+  {
+    const unsigned char* bytes = st.start;
+    const int64_t byteCount = st.availableBytes;
+    const int64_t fastEnd = fastPeekEnd(byteCount);
+    const int64_t limit = st.bitLimit;
+    const uint64_t rateMask = (uint64_t(1) << rateBits) - 1;
+    const uint64_t symMask = (uint64_t(1) << symBits) - 1;
+    const bool onePeek = 1 + rateBits + symBits <= 57;
+    int64_t pos = st.bitPos;
+    CodeEntry* srt = st.srt;
+    for (int i = 0; i < n; ++i) {
+      uint64_t w = peekBits(bytes, byteCount, fastEnd, pos);
+      if (w & 1) {
+        const uint64_t next = (w >> 1) & rateMask;
+        // Rates are positive and falling; anything else cannot split into a usable tree.
+        if (next == 0 || (i > 0 && next > rate) || next > static_cast<uint64_t>(INT_MAX)) {
+          ZUtils::logReport("InitDecoder: table rates are not positive and falling\n");
+          return fail(st);
+        }
+        rate = next;
+        pos += 1 + rateBits;
+        w = onePeek ? w >> (1 + rateBits) : peekBits(bytes, byteCount, fastEnd, pos);
+      } else if (i == 0) {
         ZUtils::logReport("InitDecoder: table rates are not positive and falling\n");
         return fail(st);
+      } else {
+        pos += 1;
+        w >>= 1;
       }
-      rate = next;
-    } else if (i == 0) {
-      ZUtils::logReport("InitDecoder: table rates are not positive and falling\n");
-      return fail(st);
+      srt[i].rate = static_cast<int>(rate);
+      srt[i].symbol = static_cast<int>(static_cast<uint32_t>(w & symMask));
+      total += rate;
+      pos += symBits;
+      if (pos > limit) {
+        st.bitPos = pos;
+        ZUtils::logReport("InitDecoder: table runs past the end of the stream\n");
+        return fail(st);
+      }
     }
-    st.srt[i].rate = static_cast<int>(rate);
-    st.srt[i].symbol = static_cast<int>(static_cast<uint32_t>(readBits(st, symBits)));
-    total += rate;
-    if (st.failed) {
-      ZUtils::logReport("InitDecoder: table runs past the end of the stream\n");
-      return fail(st);
-    }
+    st.bitPos = pos;
   }
 
   {
