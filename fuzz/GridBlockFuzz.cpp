@@ -1,6 +1,7 @@
-// The grid block decoder (SGCompressor) in one and three dimensions, and the block-extent
-// pre-check the frame reader runs on the same bytes. Input: one byte selecting the
-// dimension (bit 0) and two bytes of output count, then the block.
+// The grid block decoder (SGCompressor) in one and three dimensions, the block-extent
+// pre-check the frame reader runs and nebinfo's zone description, on the same bytes.
+// Input: one byte selecting the dimension (bit 0) and two bytes of output count, then the
+// block.
 #include <vector>
 
 #include "FuzzTarget.h"
@@ -12,6 +13,9 @@ NEB_FUZZ_TARGET(grid_block) {
   const int dimension = (in.take(1) & 1) ? 3 : 1;
   const int64_t outCount = in.take(2);
   GridBlockExtent(in.data, static_cast<int64_t>(in.size), dimension);
+  const GridBlockZones zones = DescribeGridBlockZones(in.data, static_cast<int64_t>(in.size), dimension);
+  const int counted = zones.rawZones + zones.constantZones + zones.quantizedZones + zones.otherZones;
+  if (counted != (zones.readable ? zones.zoneCount : 0)) __builtin_trap();  // each zone counted once
   std::vector<float> out(static_cast<size_t>(outCount) + 1, 0.0f);
   // One guard cell past the end: a decoder writing past outCount is caught by value even
   // where the sanitizer's redzone would not be.

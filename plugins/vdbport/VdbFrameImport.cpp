@@ -17,6 +17,7 @@
 
 #include "cache/ChannelBuffer.h"
 #include "plugins/vdbport/DenseCopy.h"
+#include "plugins/vdbport/SparseBlockMeans.h"
 #include "plugins/vdbport/VdbSources.h"
 #include "zutils/Report.h"
 
@@ -205,6 +206,36 @@ class FillJob : public ZUtils::ThreadProcedure {
   float maximum_ = -FLT_MAX;
 };
 
+// The row-by-row average visits every voxel of the source box, which costs what the box
+// spans, not what the file holds: a damaged or very sparse file spans 2^32 voxels a side
+// with a few leaves. Such a grid (a box of more voxels than a floor and more than 64 times
+// the voxels its leaves store) is averaged from its tree instead. Grids whose leaves fill
+// a fair share of the box keep the row-by-row sums and their order.
+const int64_t kDenseAverageFloor = int64_t(1) << 24;
+const int64_t kDenseAverageFill = 64;
+
+bool averageFromTree(const Source& source, const DenseLayout& layout) {
+  if (layout.factor == 1) return false;
+  const int64_t volume = layout.cellsAt(1);
+  return volume > kDenseAverageFloor && volume / kDenseAverageFill > storedLeafVoxels(*source.grid);
+}
+
+bool fillFromTree(const Source& source, const DenseLayout& layout, float* out, float& lo, float& hi) {
+  try {
+    if (!sparseBlockMeans(*source.grid, source.component, layout.box, layout.factor, layout.dims, out)) return false;
+  } catch (...) {  // memory for the block sums
+    return false;
+  }
+  lo = FLT_MAX;
+  hi = -FLT_MAX;
+  const int64_t cells = layout.dims[0] * layout.dims[1] * layout.dims[2];
+  for (int64_t i = 0; i < cells; ++i) {
+    lo = std::min(lo, out[i]);
+    hi = std::max(hi, out[i]);
+  }
+  return true;
+}
+
 void runFill(FillJob& job, ZUtils::ThreadManager* manager) {
   if (manager && job.tasks() > 1) manager->runOnThreads(0, &job, nullptr, false);
   // Whatever the pool did not take (all of it without a pool, or when it could not start).
@@ -302,15 +333,24 @@ int importOpenFile(openvdb::io::File& file, const char* path, OstraneFrameData& 
       return 4;
     }
     OstraneFrameData::ChannelSlot& slot = frame.channelSlots[s.channel];
-    FillJob job(s, layout, slot.holder->values.data);
-    runFill(job, manager);
-    if (job.failed()) {
+    float lo = FLT_MAX, hi = -FLT_MAX;
+    bool filled;
+    if (averageFromTree(s, layout)) {
+      filled = fillFromTree(s, layout, slot.holder->values.data, lo, hi);
+    } else {
+      FillJob job(s, layout, slot.holder->values.data);
+      runFill(job, manager);
+      filled = !job.failed();
+      lo = job.minimum();
+      hi = job.maximum();
+    }
+    if (!filled) {
       ZUtils::logReport("vdbport: grid \"%s\" of %s could not be read\n", s.grid->getName().c_str(), path);
       frame.ReleaseChannelSlot(s.channel);
       return 4;
     }
-    slot.minimum = job.minimum();
-    slot.maximum = job.maximum();
+    slot.minimum = lo;
+    slot.maximum = hi;
     frame.channelMask |= int32_t(1u << s.channel);
   }
   return 0;
