@@ -56,30 +56,41 @@ SplitResult splitTable(const CodeEntry* srt, int n, uint64_t total, int depthLim
     PendingPart p = stack[--top];
     while (p.count > 1) {
       const uint64_t half = p.total / 2;
-      // k: the first entry whose inclusion brings the running sum to half; it joins the
-      // left part when that overshoots half by no more than stopping before it falls short.
       const uint64_t* part = prefix + p.first;
-      const uint64_t target = part[0] + half;
-      // Branch-free lower bound over part[1 .. count]: the halving steps depend on the
-      // length only, so they do not mispredict.
-      const uint64_t* b = part + 1;
-      for (int len = p.count; len > 1;) {
-        const int step = len / 2;
-        b = b[step - 1] < target ? b + step : b;
-        len -= step;
-      }
-      const int k0 = static_cast<int>(b - (part + 1)) + (*b < target ? 1 : 0);
-      int k = k0;
-      uint64_t sum = 0;
-      if (k0 < p.count) {
-        sum = part[k0] - part[0];
-        const uint64_t rate = part[k0 + 1] - part[k0];
-        if ((sum + rate) - half <= half - sum) {
-          sum += rate;
-          ++k;
-        }
+      const uint64_t firstRate = part[1] - part[0];
+      int k;
+      uint64_t sum;
+      if (firstRate > 0 && firstRate == part[p.count] - part[p.count - 1] && p.total == part[p.count] - part[0]) {
+        // All rates of the part equal (they fall): with c entries of rate r, half is c*r/2
+        // rounded down and the rule below takes c/2 entries for even c; for odd c it takes
+        // (c+1)/2 when r is even (the overshoot r/2 ties with the shortfall) and (c-1)/2
+        // when r is odd. The long tails of dense tables are such parts all the way down.
+        k = (p.count + static_cast<int>((firstRate & 1) ^ 1)) >> 1;
+        sum = static_cast<uint64_t>(k) * firstRate;
       } else {
-        sum = part[p.count] - part[0];
+        // k: the first entry whose inclusion brings the running sum to half; it joins the
+        // left part when that overshoots half by no more than stopping before it falls short.
+        const uint64_t target = part[0] + half;
+        // Branch-free lower bound over part[1 .. count]: the halving steps depend on the
+        // length only, so they do not mispredict.
+        const uint64_t* b = part + 1;
+        for (int len = p.count; len > 1;) {
+          const int step = len / 2;
+          b = b[step - 1] < target ? b + step : b;
+          len -= step;
+        }
+        const int k0 = static_cast<int>(b - (part + 1)) + (*b < target ? 1 : 0);
+        k = k0;
+        if (k0 < p.count) {
+          sum = part[k0] - part[0];
+          const uint64_t rate = part[k0 + 1] - part[k0];
+          if ((sum + rate) - half <= half - sum) {
+            sum += rate;
+            ++k;
+          }
+        } else {
+          sum = part[p.count] - part[0];
+        }
       }
       if (k == 0 || k >= p.count) return kSplitInvalid;  // no usable split
       if (p.depth >= depthLimit) return kSplitTooDeep;
