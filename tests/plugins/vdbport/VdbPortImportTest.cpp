@@ -198,6 +198,37 @@ TEST_F(PluginTest, VoxelLimitDownsamplesByBlockMeans) {
   deleteINeb(whole);
 }
 
+// Two voxels at opposite corners of a box of 2^36 voxels and one tile: the means come from
+// what the tree stores (visiting every voxel of the box would take minutes), the
+// background fills the rest, and a tile counts with every voxel it covers.
+TEST_F(PluginTest, VoxelLimitOnASparseHugeBoxAveragesWhatTheTreeHolds) {
+  const std::string path = files.file("sparse.vdb");
+  openvdb::FloatGrid::Ptr grid = namedGrid<openvdb::FloatGrid>("density", 0.5f);
+  const float block = 64.0f * 64.0f * 64.0f;
+  grid->tree().setValue(Coord(0), 0.5f + block);
+  grid->tree().setValue(Coord(4095), 0.5f - block);
+  grid->tree().addTile(2, Coord(128, 0, 0), 2.5f, true);  // 128^3 voxels: blocks x 2..3, y, z 0..1
+  writeVdb(path, {grid});
+
+  INeb* f = newINebWithChannelsMappingMaxVox(path.c_str(), "2,density;", 64 * 64 * 64, false);
+  ASSERT_NE(f, nullptr);
+  int n[3];
+  f->getGridSize(n);
+  ASSERT_EQ(n[0] * n[1] * n[2], 64 * 64 * 64);
+  const float* d = f->getChannel(2);
+  ASSERT_NE(d, nullptr);
+  for (int k = 0; k < 64; ++k)
+    for (int j = 0; j < 64; ++j)
+      for (int i = 0; i < 64; ++i) {
+        float expected = 0.5f;
+        if (i == 0 && j == 0 && k == 0) expected = 1.5f;
+        if (i == 63 && j == 63 && k == 63) expected = -0.5f;
+        if (i >= 2 && i <= 3 && j <= 1 && k <= 1) expected = 2.5f;
+        ASSERT_EQ(d[cell(n, i, j, k)], expected) << i << " " << j << " " << k;
+      }
+  deleteINeb(f);
+}
+
 TEST_F(PluginTest, HeaderOnlyGivesSizeTransformAndChannelsWithoutData) {
   const std::string path = files.file("header.vdb");
   openvdb::math::Transform::Ptr xf = halfVoxelsMoved();
