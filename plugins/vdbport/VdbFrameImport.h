@@ -11,7 +11,9 @@
 // brings it within the limit: each dense cell holds the mean of the s x s x s source
 // voxels it covers (fewer at the far edges), and the transform maps world positions to
 // the downsampled cells, cell centres on block centres. Nothing is refused for size; a
-// grid too large for memory fails with status 4.
+// grid too large for memory fails with status 4. The work follows what the file stores,
+// not the box it spans: a grid whose leaves fill little of a large box is averaged from
+// its tree (SparseBlockMeans.h) rather than voxel by voxel.
 //
 // All mapped grids must share one linear transform (the first found grid's); a grid whose
 // transform differs is left out with a report. Status: 0 loaded; 3 file missing or not
