@@ -59,13 +59,13 @@ std::string versionText() {
 namespace {
 
 // One option of the table: long name, short letter (0: none), takes a value.
-struct Spec {
+struct OptionDef {
   const char* name;
   char letter;
   bool value;
 };
 
-const Spec kSpecs[] = {{"frames", 'f', true},        {"skip-existing", 0, false}, {"dense", 0, false},
+const OptionDef kOptionDefs[] = {{"frames", 'f', true},        {"skip-existing", 0, false}, {"dense", 0, false},
                        {"tolerance", 0, true},       {"preset", 0, true},         {"rename", 0, true},
                        {"channels", 0, true},        {"half", 0, false},          {"compression", 0, true},
                        {"no-particles", 0, false},   {"jobs", 'j', true},         {"quiet", 'q', false},
@@ -158,43 +158,43 @@ ParseOutcome parseOptions(int argc, const char* const* argv, Options& o, std::st
       optionsEnd = true;
       continue;
     }
-    const Spec* spec = nullptr;
+    const OptionDef* def = nullptr;
     std::string value;
     bool inlineValue = false;
     if (arg[1] == '-') {
       const size_t eq = arg.find('=');
       const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-      for (const Spec& s : kSpecs)
-        if (name == s.name) spec = &s;
+      for (const OptionDef& s : kOptionDefs)
+        if (name == s.name) def = &s;
       if (eq != std::string::npos) {
         inlineValue = true;
         value = arg.substr(eq + 1);
       }
     } else {
-      for (const Spec& s : kSpecs)
-        if (s.letter && arg[1] == s.letter) spec = &s;
-      if (spec && arg.size() > 2) {
+      for (const OptionDef& s : kOptionDefs)
+        if (s.letter && arg[1] == s.letter) def = &s;
+      if (def && arg.size() > 2) {
         inlineValue = true;  // -j2
         value = arg.substr(2);
       }
     }
-    if (!spec) {
+    if (!def) {
       error = "unknown option '" + arg + "'";
       return ParseOutcome::kUsageError;
     }
-    if (spec->value && !inlineValue) {
+    if (def->value && !inlineValue) {
       if (i + 1 >= argc) {
-        error = "option '--" + std::string(spec->name) + "' needs a value";
+        error = "option '--" + std::string(def->name) + "' needs a value";
         return ParseOutcome::kUsageError;
       }
       value = argv[++i] ? argv[i] : "";
-    } else if (!spec->value && inlineValue) {
-      error = "option '--" + std::string(spec->name) + "' takes no value";
+    } else if (!def->value && inlineValue) {
+      error = "option '--" + std::string(def->name) + "' takes no value";
       return ParseOutcome::kUsageError;
     }
-    if (std::strcmp(spec->name, "help") == 0) help = true;
-    else if (std::strcmp(spec->name, "version") == 0) version = true;
-    else if (!apply(spec->name, value, o, channels, error)) return ParseOutcome::kUsageError;
+    if (std::strcmp(def->name, "help") == 0) help = true;
+    else if (std::strcmp(def->name, "version") == 0) version = true;
+    else if (!apply(def->name, value, o, channels, error)) return ParseOutcome::kUsageError;
   }
   if (help) return ParseOutcome::kHelp;
   if (version) return ParseOutcome::kVersion;
