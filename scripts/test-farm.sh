@@ -62,7 +62,7 @@ dump_logs() {  # a daemon's own log, or its standard error when it died before o
     echo "----- $f (last 30 lines)" >&2
     tail -n 30 "$f" >&2
   done
-  for f in "$S"/work/*.log; do
+  for f in "$S"/jobs/*.log; do
     [ -s "$f" ] || continue
     echo "----- $f (last 30 lines)" >&2
     tail -n 30 "$f" >&2
@@ -110,7 +110,7 @@ trap 'exit 130' INT
 trap 'echo "test-farm: stopped by SIGTERM (over ${FARM_TIMEOUT:-150} s?)" >&2; exit 143' TERM
 
 # ---------------------------------------------------------------- the cluster
-mkdir -p "$S"/{state,spool,log,run,work}
+mkdir -p "$S"/{state,spool,log,run,jobs}
 : >"$S/plugstack.conf"  # empty, so that /etc/slurm/plugstack.conf is not read
 dd if=/dev/urandom of="$S/munge.key" bs=1024 count=1 status=none
 chmod 400 "$S/munge.key"
@@ -183,7 +183,7 @@ done
 say "single-node cluster up in $((SECONDS - T0)) s: $node"
 
 # ---------------------------------------------------------------- the test
-cd "$S/work"
+cd "$S/jobs"
 mkdir -p src ref out kill
 "$NEBSAMPLE" -res 32 -frames 12 -out src/plume_####.neb >/dev/null
 
