@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include <initializer_list>
+
 #include "cache/NebWriter.h"
 #include "compress/EntropyCoder.h"
 #include "compress/GridBlockWriter.h"
@@ -114,6 +116,20 @@ void frames() {
       w.setGroupChannel(g, 10, ids);
       saveFrame("v" + std::to_string(version) + "_d" + std::to_string(dimension) + ".neb", w);
     }
+  }
+
+  // A particle record no method can expand: that channel alone is unavailable.
+  {
+    NebWriter w;
+    w.setGridSize(nx, ny, nz);
+    w.setTransform(transform);
+    w.addChannel(2, smoke.data());
+    const int g = w.addGroup("Embers", 5);
+    w.setGroupChannel(g, 0, positions);
+    const unsigned char junk[6] = {0x78, 0x9c, 0xff, 0x00, 0x13, 0x37};
+    w.setGroupChannelStored(g, 1, 1, junk, sizeof junk);
+    w.setGroupChannelStored(g, 2, 3, junk, 0);
+    saveFrame("unexpandable_record.neb", w);
   }
 
   // Every tag and chunk, the packed colour, velocity (speed derived) and the stored speed.
@@ -244,6 +260,25 @@ void gridBlocks() {
       }
       ++k;
     }
+  }
+
+  // Blocks that write only part of the output: no zones, zones with a gap between them, one
+  // zone shorter than the output, and a quantized zone whose coded run is cut short.
+  auto cat = [](std::initializer_list<Bytes> parts) {
+    Bytes b;
+    for (const Bytes& p : parts) b.insert(b.end(), p.begin(), p.end());
+    return b;
+  };
+  const Bytes prefix = cat({{0}, le(n, 2)});
+  const Bytes constantZone = cat({le(0xFC01, 2), {1}, le(3, 4), le(0x40200000, 4)});  // 3 x 2.5
+  save("grid_block", "partial_no_zones", cat({prefix, le(0xFC02, 2), le(0, 2)}));
+  save("grid_block", "partial_gap",
+       cat({prefix, le(0xFC02, 2), le(2, 2), le(0, 4), le(40, 4), le(0, 4), le(11, 4), constantZone, constantZone}));
+  save("grid_block", "partial_short_zone", cat({prefix, constantZone}));
+  OstArray<char, int64_t> quantized;
+  if (OSTUtils::WriteGridBlock1D(v.data(), n, options(n, 16, 1, false), quantized) && quantized.size > 24) {
+    quantized.SetSize(quantized.size - 8);
+    save("grid_block", "partial_cut_run", prefixed(prefix, quantized));
   }
 }
 
