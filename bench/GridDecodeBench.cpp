@@ -10,6 +10,7 @@
 
 #include "compress/GridBlockWriter.h"
 #include "compress/SGCompressor.h"
+#include "support/DecodeLoops.h"
 #include "support/SmokeBlobs.h"
 
 namespace {
@@ -36,13 +37,7 @@ void decodeWithCodec(benchmark::State& state) {
   }
   std::vector<float> out(static_cast<size_t>(kCount));
   OSTUtils::SGCompressor<D> codec;
-  for (auto _ : state) {
-    const bool ok = codec.DecompressBlock(block.data, block.size, out.data(), kCount);
-    benchmark::DoNotOptimize(ok);
-    benchmark::ClobberMemory();
-  }
-  state.SetItemsProcessed(state.iterations() * kCount);
-  state.counters["compressedBytes"] = static_cast<double>(block.size);
+  timeBlockDecodes(state, codec, block, out.data(), kCount);
 }
 
 void BM_GridCodecDecode(benchmark::State& state) { decodeWithCodec<1>(state); }

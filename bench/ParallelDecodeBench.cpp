@@ -34,6 +34,7 @@
 #include "compress/GridBlockWriter.h"
 #include "compress/SGCompressor.h"
 #include "ostutils/OstParallel.h"
+#include "support/DecodeLoops.h"
 #include "support/SamplePlume.h"
 #include "support/SmokeBlobs.h"
 #include "zutils/DefaultThreadCount.h"
@@ -103,14 +104,8 @@ void zonedDecode(benchmark::State& state, bool dense) {
     state.SkipWithError("decode failed");
     return;
   }
-  for (auto _ : state) {
-    const bool ok = codec.DecompressBlock(block->data, block->size, out.data(), kCount);
-    benchmark::DoNotOptimize(ok);
-    benchmark::ClobberMemory();
-  }
-  state.SetItemsProcessed(state.iterations() * kCount);
+  timeBlockDecodes(state, codec, *block, out.data(), kCount);
   state.counters["jobs"] = codec.getJobCount();
-  state.counters["compressedBytes"] = static_cast<double>(block->size);
 }
 
 void BM_ZonedGridDecode(benchmark::State& state) { zonedDecode(state, false); }
@@ -119,38 +114,12 @@ BENCHMARK(BM_ZonedGridDecode)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmar
 void BM_ZonedGridDecodeDense(benchmark::State& state) { zonedDecode(state, true); }
 BENCHMARK(BM_ZonedGridDecodeDense)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-bool decodeFrame(OstraneFrameData& frame) {
-  bool ok = true;
-  for (int c : kFrameChannels) {
-    const float* values = frame.getChannel(c);
-    benchmark::DoNotOptimize(values);
-    ok = ok && values;
-  }
-  return ok;
-}
-
 void BM_FrameDecode(benchmark::State& state) {
   if (!frameFile()) {
     state.SkipWithError("could not write the frame");
     return;
   }
-  for (auto _ : state) {
-    state.PauseTiming();
-    OstraneFrameData* frame = new OstraneFrameData();
-    const int status = frame->ImportNeb(kFramePath, true, false);
-    state.ResumeTiming();
-    const bool ok = status == 0 && decodeFrame(*frame);
-    state.PauseTiming();
-    // Destruction hands the frame's job threads back to the pool: not decoding work.
-    delete frame;
-    state.ResumeTiming();
-    if (!ok) {
-      state.SkipWithError("load or decode failed");
-      return;
-    }
-  }
-  state.SetItemsProcessed(state.iterations() * kCount * kFrameChannelCount);
-  state.counters["threads"] = ZUtils::defaultThreadCount();
+  timeFrameDecodes(state, kFramePath, kFrameChannels, kFrameChannelCount, kCount);
 }
 BENCHMARK(BM_FrameDecode)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -161,7 +130,13 @@ void BM_FrameLoadAndDecode(benchmark::State& state) {
   }
   for (auto _ : state) {
     OstraneFrameData frame;
-    if (frame.ImportNeb(kFramePath, true, false) != 0 || !decodeFrame(frame)) {
+    bool ok = frame.ImportNeb(kFramePath, true, false) == 0;
+    for (int c : kFrameChannels) {
+      const float* values = frame.getChannel(c);
+      benchmark::DoNotOptimize(values);
+      ok = ok && values;
+    }
+    if (!ok) {
       state.SkipWithError("load or decode failed");
       return;
     }
@@ -185,13 +160,7 @@ void BM_SamplePlumeGridDecode(benchmark::State& state) {
     state.SkipWithError("decode failed");
     return;
   }
-  for (auto _ : state) {
-    const bool ok = codec.DecompressBlock(block.data, block.size, out.data(), kCount);
-    benchmark::DoNotOptimize(ok);
-    benchmark::ClobberMemory();
-  }
-  state.SetItemsProcessed(state.iterations() * kCount);
-  state.counters["compressedBytes"] = static_cast<double>(block.size);
+  timeBlockDecodes(state, codec, block, out.data(), kCount);
 }
 BENCHMARK(BM_SamplePlumeGridDecode)->ArgName("channel")->Arg(6)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -204,27 +173,7 @@ void sampleFrameDecode(benchmark::State& state, const int* channels, int count) 
     state.SkipWithError("could not write the sample frame");
     return;
   }
-  for (auto _ : state) {
-    state.PauseTiming();
-    OstraneFrameData* frame = new OstraneFrameData();
-    const int status = frame->ImportNeb(path.c_str(), true, false);
-    state.ResumeTiming();
-    bool ok = status == 0;
-    for (int k = 0; ok && k < count; ++k) {
-      const float* values = frame->getChannel(channels[k]);
-      benchmark::DoNotOptimize(values);
-      ok = values != nullptr;
-    }
-    state.PauseTiming();
-    delete frame;
-    state.ResumeTiming();
-    if (!ok) {
-      state.SkipWithError("load or decode failed");
-      return;
-    }
-  }
-  state.SetItemsProcessed(state.iterations() * kCount * count);
-  state.counters["threads"] = ZUtils::defaultThreadCount();
+  timeFrameDecodes(state, path.c_str(), channels, count, kCount);
 }
 
 void BM_SamplePlumeChannel(benchmark::State& state) {

@@ -17,7 +17,8 @@
 
 #include "cache/NebWriter.h"
 #include "support/ProcessRun.h"
-#include "support/ScratchDir.h"
+#include "support/TempDir.h"
+#include "support/VdbGrids.h"
 
 struct ProgramResult {
   std::string out, err;
@@ -99,7 +100,7 @@ inline bool writeTestFrame(const std::string& path, const int size[3], const std
   return w.write(path.c_str());
 }
 
-inline std::string numbered(const ScratchDir& dir, const char* stem, int frame, const char* ext) {
+inline std::string numbered(const TempDir& dir, const char* stem, int frame, const char* ext) {
   char name[64];
   std::snprintf(name, sizeof name, "%s_%04d.%s", stem, frame, ext);
   return dir / name;
@@ -122,18 +123,18 @@ struct VdbFile {
 };
 
 inline VdbFile readVdbFile(const std::string& path) {
-  openvdb::initialize();
   VdbFile f;
-  try {
-    openvdb::io::File file(path);
-    file.open();
-    const openvdb::GridPtrVecPtr grids = file.getGrids();
-    f.grids.assign(grids->begin(), grids->end());
-    f.metadata = file.getMetadata();
-    file.close();
-    f.opened = true;
-  } catch (const std::exception& e) {
-    ADD_FAILURE() << "cannot read " << path << ": " << e.what();
-  }
+  f.opened = readVdbGrids(path, f.grids, f.metadata);
   return f;
+}
+
+// Converts `source` into `target` with `options` and reads the result back; a failed
+// conversion is a test failure and gives a file that is not opened.
+inline VdbFile convertAndRead(std::vector<std::string> options, const std::string& source,
+                              const std::string& target) {
+  options.push_back(source);
+  options.push_back(target);
+  const ProgramResult run = runNeb2vdb(options);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  return run.exitCode == 0 ? readVdbFile(target) : VdbFile{};
 }

@@ -92,7 +92,7 @@ void expectSparks(const openvdb::points::PointDataGrid& grid, IOstranePrtGroup& 
 }  // namespace
 
 TEST(Neb2VdbRoundTrip, DefaultOutputIsSparseNamedAndCarriesTheParticles) {
-  ScratchDir dir;
+  TempDir dir;
   ASSERT_TRUE(writeTestFrame(dir / "f_0007.neb", kSize, {2, 1, 10, 4, 5, 6, 7, 8, 9, 14, 22}, true, 7));
   const ProgramResult run = runNeb2vdb({"-q", dir / "f_0007.neb", dir / "f_0007.vdb"});
   ASSERT_EQ(run.exitCode, 0) << run.err;
@@ -137,7 +137,7 @@ TEST(Neb2VdbRoundTrip, DefaultOutputIsSparseNamedAndCarriesTheParticles) {
 }
 
 TEST(Neb2VdbRoundTrip, PresetsRenamesAndSelection) {
-  ScratchDir dir;
+  TempDir dir;
   ASSERT_TRUE(writeTestFrame(dir / "p.neb", kSize, {2, 1, 10, 4, 5, 6, 7, 8, 9, 15, 16}, true));
   struct Case {
     std::vector<std::string> options;
@@ -152,12 +152,8 @@ TEST(Neb2VdbRoundTrip, PresetsRenamesAndSelection) {
       {{"--rename", "vel=v", "--rename=Sparks=sparks", "--channels", "density,v,Cd"}, {"Cd", "Embers", "density", "sparks", "v"}},
   };
   for (const Case& c : cases) {
-    std::vector<std::string> args = c.options;
-    args.push_back(dir / "p.neb");
-    args.push_back(dir / "p.vdb");
-    const ProgramResult run = runNeb2vdb(args);
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    VdbFile file = readVdbFile(dir / "p.vdb");
+    VdbFile file = convertAndRead(c.options, dir / "p.neb", dir / "p.vdb");
+    ASSERT_TRUE(file.opened);
     std::vector<std::string> names = file.names();
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, c.names) << c.options.size();
@@ -173,7 +169,7 @@ TEST(Neb2VdbRoundTrip, PresetsRenamesAndSelection) {
 }
 
 TEST(Neb2VdbRoundTrip, DenseToleranceHalfAndCompression) {
-  ScratchDir dir;
+  TempDir dir;
   ASSERT_TRUE(writeTestFrame(dir / "s.neb", kSize, {2, 4, 5, 6}, false));
   INeb* frame = newINeb((dir / "s.neb").c_str());
   ASSERT_TRUE(frame);
@@ -187,12 +183,8 @@ TEST(Neb2VdbRoundTrip, DenseToleranceHalfAndCompression) {
                         {{"--tolerance", "0.5", "--compression", "zip"}, 0.5f, false, false, "zip + active values"},
                         {{"--half", "--compression=none"}, 0.0f, false, true, "active values"}};
   for (const Case& c : cases) {
-    std::vector<std::string> args = c.options;
-    args.push_back(dir / "s.neb");
-    args.push_back(dir / "s.vdb");
-    const ProgramResult run = runNeb2vdb(args);
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    VdbFile file = readVdbFile(dir / "s.vdb");
+    VdbFile file = convertAndRead(c.options, dir / "s.neb", dir / "s.vdb");
+    ASSERT_TRUE(file.opened);
     auto density = openvdb::gridPtrCast<openvdb::FloatGrid>(file.find("density"));
     auto vel = openvdb::gridPtrCast<openvdb::Vec3SGrid>(file.find("vel"));
     ASSERT_TRUE(density && vel);

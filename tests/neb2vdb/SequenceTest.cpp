@@ -12,7 +12,7 @@
 
 namespace {
 
-std::set<std::string> filesIn(const ScratchDir& dir) {
+std::set<std::string> filesIn(const TempDir& dir) {
   std::set<std::string> names;
   if (DIR* d = opendir(dir.path().c_str())) {
     while (dirent* e = readdir(d))
@@ -34,7 +34,7 @@ constexpr size_t kUuidAt = 21, kUuidLength = 36;
 }  // namespace
 
 TEST(Neb2VdbSequence, TwoJobsWriteTheSameFilesAsOne) {
-  ScratchDir dir;
+  TempDir dir;
   const int size[3] = {24, 17, 9};
   for (int f = 3; f <= 8; ++f) ASSERT_TRUE(writeTestFrame(numbered(dir, "s", f, "neb"), size, {2, 1, 4, 5, 6}, true, f));
   for (const char* jobs : {"1", "2"}) {
@@ -54,7 +54,7 @@ TEST(Neb2VdbSequence, TwoJobsWriteTheSameFilesAsOne) {
 }
 
 TEST(Neb2VdbSequence, UnreadableAndMissingFramesAreListedAndLeaveNoOutput) {
-  ScratchDir dir;
+  TempDir dir;
   const int size[3] = {9, 9, 9};
   ASSERT_TRUE(writeTestFrame(numbered(dir, "s", 1, "neb"), size, {2}, false, 1));
   ASSERT_TRUE(writeTestFrame(numbered(dir, "s", 3, "neb"), size, {2}, false, 3));
@@ -82,7 +82,7 @@ TEST(Neb2VdbSequence, UnreadableAndMissingFramesAreListedAndLeaveNoOutput) {
 }
 
 TEST(Neb2VdbSequence, KilledRunLeavesOnlyCompleteFiles) {
-  ScratchDir dir;
+  TempDir dir;
   const int size[3] = {96, 96, 96};
   for (int f = 0; f < 4; ++f) ASSERT_TRUE(writeTestFrame(numbered(dir, "s", f, "neb"), size, {2, 1, 10, 4, 5, 6}, true, f));
   const std::string source = dir / "s_####.neb", destination = dir / "o_####.vdb";
@@ -142,7 +142,7 @@ TEST(Neb2VdbSequence, UsageErrorsHelpAndVersion) {
 }
 
 TEST(Neb2VdbSequence, SkipExistingResumesASequence) {
-  ScratchDir dir;
+  TempDir dir;
   const int size[3] = {8, 8, 8};
   for (int f = 0; f < 3; ++f) ASSERT_TRUE(writeTestFrame(numbered(dir, "s", f, "neb"), size, {2}, false, f));
   std::FILE* done = std::fopen(numbered(dir, "o", 1, "vdb").c_str(), "wb");

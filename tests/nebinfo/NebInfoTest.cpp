@@ -15,7 +15,7 @@
 #include "compress/GridBlockWriter.h"
 #include "nebloader.h"
 #include "support/ProcessRun.h"
-#include "zutils/TempDir.h"
+#include "support/TempDir.h"
 
 namespace {
 

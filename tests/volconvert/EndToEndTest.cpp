@@ -36,7 +36,7 @@ bool writeFrame(const std::string& path, const int size[3], std::initializer_lis
   return w.write(path.c_str());
 }
 
-std::string frameName(const ScratchDir& dir, const char* stem, int frame, const char* ext) {
+std::string frameName(const TempDir& dir, const char* stem, int frame, const char* ext) {
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "%s_%04d.%s", stem, frame, ext);
   return dir / buffer;
@@ -69,7 +69,7 @@ void expectFileMatchesFrame(const std::string& vdb, const std::string& neb, cons
 }  // namespace
 
 TEST(EndToEnd, SequenceConvertsWithProgressAndExactValues) {
-  ScratchDir dir;
+  TempDir dir;
   const int size[3] = {19, 8, 11};
   for (int f = 1; f <= 3; ++f)
     ASSERT_TRUE(writeFrame(frameName(dir, "sim", f, "neb"), size, {2, 1, 10, 4, 5, 6, 3, 14}, kIdentity, f));
@@ -88,7 +88,7 @@ TEST(EndToEnd, SequenceConvertsWithProgressAndExactValues) {
 }
 
 TEST(EndToEnd, ColourGroupAndIncompleteVelocity) {
-  ScratchDir dir;
+  TempDir dir;
   const int size[3] = {5, 6, 7};
   ASSERT_TRUE(writeFrame(dir / "c.neb", size, {7, 8, 9, 4, 5}));
   ProgramRun r = runVolconvert({"-silent", "-srcfile", dir / "c.neb", "-dstfile", dir / "c.vdb"});
@@ -97,7 +97,7 @@ TEST(EndToEnd, ColourGroupAndIncompleteVelocity) {
 }
 
 TEST(EndToEnd, TransformsOfTheWrittenGrids) {
-  ScratchDir dir;
+  TempDir dir;
   const int size[3] = {4, 4, 4};
   const float shift[12] = {1, 0, 0, 0, 1, 0, 0, 0, 1, -10, 0, 5};
   const float scale[12] = {2, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0};
@@ -117,7 +117,7 @@ TEST(EndToEnd, TransformsOfTheWrittenGrids) {
 }
 
 TEST(EndToEnd, FrameWithoutExportedChannelsGivesFileWithoutGrids) {
-  ScratchDir dir;
+  TempDir dir;
   const int size[3] = {3, 3, 3};
   ASSERT_TRUE(writeFrame(dir / "w.neb", size, {14, 15}));
   ProgramRun r = runVolconvert({"-srcfile", dir / "w.neb", "-dstfile", dir / "w.vdb"});
@@ -129,7 +129,7 @@ TEST(EndToEnd, FrameWithoutExportedChannelsGivesFileWithoutGrids) {
 }
 
 TEST(EndToEnd, FailingFramesAreReportedAndTheLoopGoesOn) {
-  ScratchDir dir;
+  TempDir dir;
   const int size[3] = {4, 3, 2};
   const float singular[12] = {1, 0, 0, 2, 0, 0, 0, 0, 1, 0, 0, 0};
   // 0 good, 1 missing, 2 singular transform, 3 good, 4 good.
@@ -144,7 +144,7 @@ TEST(EndToEnd, FailingFramesAreReportedAndTheLoopGoesOn) {
 }
 
 TEST(EndToEnd, UndecodableChannelInTheFourthFrame) {
-  ScratchDir dir;
+  TempDir dir;
   const int size[3] = {6, 5, 4};
   for (int f = 0; f < 5; ++f) {
     if (f == 3) {
@@ -173,7 +173,7 @@ TEST(EndToEnd, UndecodableChannelInTheFourthFrame) {
 }
 
 TEST(EndToEnd, DestinationInMissingDirectoryIsAWriteError) {
-  ScratchDir dir;
+  TempDir dir;
   const int size[3] = {2, 2, 2};
   ASSERT_TRUE(writeFrame(dir / "m.neb", size, {2}));
   ProgramRun r = runVolconvert({"-silent", "-srcfile", dir / "m.neb", "-dstfile", dir / "no/such/dir/m.vdb"});

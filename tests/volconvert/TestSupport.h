@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "support/ProcessRun.h"
-#include "support/ScratchDir.h"
+#include "support/TempDir.h"
 
 using ProgramRun = testsupport::ProcessRun;
 

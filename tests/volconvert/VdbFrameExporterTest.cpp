@@ -32,7 +32,7 @@ const int kAllChannels[] = {2, 1, 10, 4, 5, 6, 7, 8, 9};
 }  // namespace
 
 TEST(VdbFrameExporter, AllChannelsInTableOrderWithEveryCellActive) {
-  ScratchDir dir;
+  TempDir dir;
   FakeFrame frame(9, 7, 13);
   // Channels added in another order than the file's, plus ones never exported.
   addAll(frame, {9, 8, 7, 6, 5, 4, 10, 1, 2, 3, 14, 15, 16, 17, 19, 20, 21});
@@ -51,7 +51,7 @@ TEST(VdbFrameExporter, AllChannelsInTableOrderWithEveryCellActive) {
 }
 
 TEST(VdbFrameExporter, IncompleteGroupsAreLeftOut) {
-  ScratchDir dir;
+  TempDir dir;
   FakeFrame frame(3, 2, 2);
   addAll(frame, {1, 2, 4, 5, 8, 9});  // velocity without z, colour without red
   VdbFrameExporter exporter;
@@ -60,7 +60,7 @@ TEST(VdbFrameExporter, IncompleteGroupsAreLeftOut) {
 }
 
 TEST(VdbFrameExporter, FrameWithoutExportedChannelsWritesFileWithoutGrids) {
-  ScratchDir dir;
+  TempDir dir;
   FakeFrame frame(4, 4, 4);
   addAll(frame, {3, 14});
   VdbFrameExporter exporter;
@@ -72,7 +72,7 @@ TEST(VdbFrameExporter, FrameWithoutExportedChannelsWritesFileWithoutGrids) {
 }
 
 TEST(VdbFrameExporter, EmptyGridSizeStillWritesNamedEmptyGrids) {
-  ScratchDir dir;
+  TempDir dir;
   FakeFrame frame(0, 5, 5);
   addAll(frame, {2});
   VdbFrameExporter exporter;
@@ -83,7 +83,7 @@ TEST(VdbFrameExporter, EmptyGridSizeStillWritesNamedEmptyGrids) {
 }
 
 TEST(VdbFrameExporter, TransformIsTheInverseOfTheFrameTransform) {
-  ScratchDir dir;
+  TempDir dir;
   VdbFrameExporter exporter;
   {
     FakeFrame frame(2, 2, 2);
@@ -115,7 +115,7 @@ TEST(VdbFrameExporter, TransformIsTheInverseOfTheFrameTransform) {
 }
 
 TEST(VdbFrameExporter, UnavailableChannelFailsWithoutWriting) {
-  ScratchDir dir;
+  TempDir dir;
   FakeFrame frame(2, 2, 2);
   addAll(frame, {2, 4, 5});
   frame.addBrokenChannel(6);
@@ -125,7 +125,7 @@ TEST(VdbFrameExporter, UnavailableChannelFailsWithoutWriting) {
 }
 
 TEST(VdbFrameExporter, UnwritableDestinationIsAWriteFailure) {
-  ScratchDir dir;
+  TempDir dir;
   FakeFrame frame(2, 2, 2);
   addAll(frame, {2});
   VdbFrameExporter exporter;
@@ -133,7 +133,7 @@ TEST(VdbFrameExporter, UnwritableDestinationIsAWriteFailure) {
 }
 
 TEST(VdbFrameExporter, SingularTransformIsReportedAndTheNextFrameConverts) {
-  ScratchDir dir;
+  TempDir dir;
   VdbFrameExporter exporter;
   FakeFrame bad(3, 3, 3);
   addAll(bad, {2});
@@ -156,7 +156,7 @@ TEST(VdbFrameExporter, SingularTransformIsReportedAndTheNextFrameConverts) {
 TEST(VdbFrameExporter, ReusedTreesCarryEachFramesOwnValues) {
   // Consecutive frames of one size refill the kept trees; a frame in between with another
   // size or fewer channels must not leak values into the files that follow.
-  ScratchDir dir;
+  TempDir dir;
   VdbFrameExporter exporter;
   const int sizes[][3] = {{9, 7, 13}, {9, 7, 13}, {5, 5, 5}, {9, 7, 13}};
   for (int f = 0; f < 4; ++f) {

@@ -15,6 +15,7 @@
 #include <openvdb/openvdb.h>
 
 #include "TestSupport.h"
+#include "support/VdbGrids.h"
 
 struct VdbContents {
   bool opened = false;
@@ -24,37 +25,29 @@ struct VdbContents {
 };
 
 inline VdbContents readVdb(const std::string& path) {
-  openvdb::initialize();
   VdbContents c;
-  try {
-    openvdb::io::File file(path);
-    file.open();
-    openvdb::GridPtrVecPtr grids = file.getGrids();
-    c.metadata = file.getMetadata();
-    file.close();
-    // The library lists the grids of a file by name; the order they were written in is
-    // the order of their descriptors, found by each name's first length-prefixed copy.
-    std::ifstream in(path, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<std::pair<size_t, openvdb::GridBase::Ptr>> placed;
-    for (const openvdb::GridBase::Ptr& g : *grids) {
-      const std::string name = g->getName();
-      const uint32_t length = uint32_t(name.size());
-      const std::string key = std::string(reinterpret_cast<const char*>(&length), 4) + name;
-      const size_t at = bytes.find(key);
-      EXPECT_NE(at, std::string::npos) << name;
-      placed.emplace_back(at, g);
-    }
-    std::sort(placed.begin(), placed.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (const auto& p : placed) {
-      c.names.push_back(p.second->getName());
-      c.grids.push_back(openvdb::gridPtrCast<openvdb::FloatGrid>(p.second));
-    }
-    c.opened = true;
-  } catch (const std::exception& e) {
-    ADD_FAILURE() << "cannot read " << path << ": " << e.what();
+  openvdb::GridPtrVec grids;
+  if (!readVdbGrids(path, grids, c.metadata)) return c;
+  // The library lists the grids of a file by name; the order they were written in is
+  // the order of their descriptors, found by each name's first length-prefixed copy.
+  std::ifstream in(path, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::pair<size_t, openvdb::GridBase::Ptr>> placed;
+  for (const openvdb::GridBase::Ptr& g : grids) {
+    const std::string name = g->getName();
+    const uint32_t length = uint32_t(name.size());
+    const std::string key = std::string(reinterpret_cast<const char*>(&length), 4) + name;
+    const size_t at = bytes.find(key);
+    EXPECT_NE(at, std::string::npos) << name;
+    placed.emplace_back(at, g);
   }
+  std::sort(placed.begin(), placed.end(),
+            [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (const auto& p : placed) {
+    c.names.push_back(p.second->getName());
+    c.grids.push_back(openvdb::gridPtrCast<openvdb::FloatGrid>(p.second));
+  }
+  c.opened = true;
   return c;
 }
 

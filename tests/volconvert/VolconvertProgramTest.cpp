@@ -33,7 +33,7 @@ TEST(VolconvertProgram, NoArgumentsPrintsHelpAndMissingNames) {
 }
 
 TEST(VolconvertProgram, HelpAndCreditsDoNotEndTheProgram) {
-  ScratchDir dir;
+  TempDir dir;
   ProgramRun r = runVolconvert({"-credits", "-help", "-silent", "-srcfile", dir / "none.neb", "-dstfile", dir / "o.vdb"});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.out, std::string(creditsText()) + versionLine(0x31200) + helpText() + loadFailure(1));
@@ -46,7 +46,7 @@ TEST(VolconvertProgram, EmptyRangeRunsNothing) {
 }
 
 TEST(VolconvertProgram, UnreadableNumberExitsWithOneBeforeAnyConversion) {
-  ScratchDir dir;
+  TempDir dir;
   ProgramRun start = runVolconvert({"-start", "x", "-srcfile", dir / "a.neb", "-dstfile", dir / "b.vdb"});
   EXPECT_EQ(start.exitCode, 1);
   EXPECT_EQ(start.out, "A number expected after -start.\n");
@@ -56,7 +56,7 @@ TEST(VolconvertProgram, UnreadableNumberExitsWithOneBeforeAnyConversion) {
 }
 
 TEST(VolconvertProgram, SingleFileModeUsesNamesLiterally) {
-  ScratchDir dir;
+  TempDir dir;
   const std::string src = dir / "a_##.neb", dst = dir / "b_##.vdb";
   ProgramRun r = runVolconvert({"-srcfile", src, "-dstfile", dst});
   EXPECT_EQ(r.exitCode, 0);
@@ -64,7 +64,7 @@ TEST(VolconvertProgram, SingleFileModeUsesNamesLiterally) {
 }
 
 TEST(VolconvertProgram, EndWithoutStartRunsFromFrameZero) {
-  ScratchDir dir;
+  TempDir dir;
   ProgramRun r = runVolconvert({"-srcfile", dir / "a_####.neb", "-dstfile", dir / "b_####.vdb", "-end", "10"});
   EXPECT_EQ(r.exitCode, 0);
   std::string expect;
@@ -78,14 +78,14 @@ TEST(VolconvertProgram, EndWithoutStartRunsFromFrameZero) {
 }
 
 TEST(VolconvertProgram, SilentPrintsOnlyTheErrorLine) {
-  ScratchDir dir;
+  TempDir dir;
   ProgramRun r = runVolconvert({"-silent", "-srcfile", dir / "a#.neb", "-dstfile", dir / "b#.vdb", "-start", "7", "-end", "7"});
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(r.out, loadFailure(1));
 }
 
 TEST(VolconvertProgram, ForeignSourcesCannotBeLoaded) {
-  ScratchDir dir;
+  TempDir dir;
   // A source that exists but is of a format only the (never loaded) import plug-ins read.
   const std::string src = dir / "in.vdb";
   FILE* f = std::fopen(src.c_str(), "wb");

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "TempDir.h"
+#include "support/TempDir.h"
 #include "zutils/EnumFiles.h"
 #include "zutils/FramePattern.h"
 

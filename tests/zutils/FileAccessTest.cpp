@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "TempDir.h"
+#include "support/TempDir.h"
 #include "zutils/FileAccess.h"
 
 TEST(OpenFileUtf8, OpensNonAsciiAndInvalidUtf8Names) {

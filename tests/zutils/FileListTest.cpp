@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "TempDir.h"
+#include "support/TempDir.h"
 #include "zutils/FileList.h"
 
 namespace {

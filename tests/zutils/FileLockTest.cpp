@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "TempDir.h"
+#include "support/TempDir.h"
 #include "zutils/platform/FileLock.h"
 
 using ZUtils::platform::flushFileToDisk;

@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "TempDir.h"
+#include "support/TempDir.h"
 #include "support/ReportCapture.h"
 #include "zutils/platform/Misc.h"
 #include "zutils/platform/Module.h"

@@ -1,4 +1,4 @@
-// A scratch directory under /tmp, removed with its contents at scope exit.
+// A fresh directory under /tmp for one test, removed with everything in it at scope exit.
 #pragma once
 
 #include <cstdio>
@@ -8,13 +8,15 @@
 class TempDir {
  public:
   TempDir() {
-    char name[] = "/tmp/neb_zutils_XXXXXX";
+    char name[] = "/tmp/neb_test_XXXXXX";
     const char* made = mkdtemp(name);
     path_ = made ? made : "";
   }
   ~TempDir() {
     if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
   }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
   const std::string& path() const { return path_; }
   // Full path of `relative` inside the directory.
   std::string operator/(const std::string& relative) const { return path_ + "/" + relative; }
