@@ -57,14 +57,7 @@ void touchFrame(INeb* frame) {
     frame->hasChannel(c);
     const float* values = frame->getChannel(c);
     if (!values) continue;
-    // A channel exists only for a grid whose cells can be counted; its buffer holds them all.
-    long long cells = 0;
-    if (n[0] <= 0 || n[1] <= 0 || n[2] <= 0) continue;
-    if (__builtin_mul_overflow(static_cast<long long>(n[0]), n[1], &cells) ||
-        __builtin_mul_overflow(cells, static_cast<long long>(n[2]), &cells)) {
-      __builtin_trap();
-    }
-    gSink = values[0] + values[cells - 1];
+    gSink = nebfuzz::touchChannel(values, n);
   }
   const int groups = frame->getParticleGroupCount();
   for (int i = -1; i <= groups; ++i) touchGroup(frame, frame->getParticleGroup(i));

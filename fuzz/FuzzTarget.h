@@ -46,4 +46,17 @@ struct Input {
 // the extension the loader dispatches on) and returns its path, or null.
 const char* writeTempFile(const char* name, const uint8_t* data, size_t size);
 
+// Reads the first and last value of a channel the frame handed out, so a buffer shorter
+// than the grid shows as an out-of-bounds read. A frame hands out channels only for grids
+// whose cells can be counted: an overflowing count traps.
+inline float touchChannel(const float* values, const int n[3]) {
+  long long cells = 0;
+  if (n[0] <= 0 || n[1] <= 0 || n[2] <= 0) return 0.0f;
+  if (__builtin_mul_overflow(static_cast<long long>(n[0]), n[1], &cells) ||
+      __builtin_mul_overflow(cells, static_cast<long long>(n[2]), &cells)) {
+    __builtin_trap();
+  }
+  return values[0] + values[cells - 1];
+}
+
 }  // namespace nebfuzz

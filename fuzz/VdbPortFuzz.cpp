@@ -42,13 +42,7 @@ void touch(INeb* frame) {
   for (int c = 1; c <= 21; ++c) {
     const float* v = frame->getChannel(c);
     if (!v) continue;
-    long long cells = 0;
-    if (n[0] <= 0 || n[1] <= 0 || n[2] <= 0) continue;
-    if (__builtin_mul_overflow(static_cast<long long>(n[0]), n[1], &cells) ||
-        __builtin_mul_overflow(cells, static_cast<long long>(n[2]), &cells)) {
-      __builtin_trap();  // a channel of a grid whose cells cannot be counted
-    }
-    gSink = v[0] + v[cells - 1];
+    gSink = nebfuzz::touchChannel(v, n);
   }
   deleteINeb(frame);
 }
