@@ -265,7 +265,7 @@ void BuildDecodeTable(const CodeNode* tree, const int* heights, int offset, cons
 }
 
 int BuildTwoLevelDecodeTable(const CodeEntry* srt, int n, uint64_t total, int offset, int primaryLimit,
-                             int subtableLimit, uint64_t entryCap, uint32_t*& table, int32_t*& values,
+                             int subtableLimit, uint64_t entryCap, uint8_t*& lengths, int32_t*& values,
                              DecodeTableLayout& layout) {
   if (n <= 0 || static_cast<uint64_t>(n) > kDecodeMaxIndex) return -1;
   uint32_t* codes = nullptr;  // word of each entry's leaf
@@ -309,26 +309,33 @@ int BuildTwoLevelDecodeTable(const CodeEntry* srt, int n, uint64_t total, int of
     if (slotWidth[s]) entries += uint64_t(1) << slotWidth[s];
   }
   if (entries > entryCap || entries > kDecodeMaxIndex + 1) return 0;
-  if (!newArray(table, entries) || !newArray(values, static_cast<uint64_t>(n))) return -1;
+  if (!newArray(lengths, entries) || !newArray(values, entries)) return -1;
   uint64_t next = slots;
   for (uint32_t s = 0; s < slots; ++s) {
     if (!slotWidth[s]) continue;
-    table[s] = linkEntry(next, slotWidth[s]);
+    lengths[s] = static_cast<uint8_t>(kSplitLink | slotWidth[s]);
+    values[s] = static_cast<int32_t>(next);
     next += uint64_t(1) << slotWidth[s];
   }
   for (int k = 0; k < n; ++k) {
     const int d = depths[k];
     const int32_t value = static_cast<int32_t>(static_cast<uint32_t>(srt[k].symbol) + static_cast<uint32_t>(offset));
-    const uint32_t e = leafEntry(k, value, d, values);
+    const uint8_t length = static_cast<uint8_t>(d);
     if (d <= primary) {
       // Every primary index whose low d bits equal the word leads here.
-      for (uint32_t i = codes[k]; i < slots; i += uint32_t(1) << d) table[i] = e;
+      for (uint32_t i = codes[k]; i < slots; i += uint32_t(1) << d) {
+        lengths[i] = length;
+        values[i] = value;
+      }
     } else {
       // Leaves of a subtable hold the whole word length as well.
-      const uint32_t link = table[codes[k] & slotMask];
-      uint32_t* sub = table + decodeEntryIndex(link);
-      const uint32_t size = uint32_t(1) << decodeEntryBits(link);
-      for (uint32_t i = codes[k] >> primary; i < size; i += uint32_t(1) << (d - primary)) sub[i] = e;
+      const uint32_t slot = codes[k] & slotMask;
+      const uint32_t start = static_cast<uint32_t>(values[slot]);
+      const uint32_t size = uint32_t(1) << (lengths[slot] & ~kSplitLink);
+      for (uint32_t i = codes[k] >> primary; i < size; i += uint32_t(1) << (d - primary)) {
+        lengths[start + i] = length;
+        values[start + i] = value;
+      }
     }
   }
   layout.primaryBits = primary;

@@ -85,14 +85,23 @@ bool PlanDecodeTable(const CodeNode* tree, int nodes, int maxDepth, int primaryL
 void BuildDecodeTable(const CodeNode* tree, const int* heights, int offset, const DecodeTableLayout& layout,
                       uint32_t* table, int32_t* values);
 
-// The decoder's usual route: builds a two-level table straight from the split, without a
-// tree, allocating `table` and `values` (indexed by entry). 1 on success; 0 when some word
-// is longer than primaryLimit + subtableLimit or the table would pass entryCap (build the
-// tree and chain instead); -1 for a table without a usable split or a failed allocation.
-// Whatever it returns, the caller owns (and frees) `table` and `values`.
+// The decoder's usual route, a two-level table built straight from the split, without a
+// tree. It comes as two arrays over the same entries, so that the serial part of decoding
+// (peek, look up the length, shift) reads only bytes and the length table of a dense
+// stream stays in the first-level cache; the values are read off that chain:
+//   lengths[e]  leaf: the whole word length (0 for the lone leaf of a one-entry table);
+//               link: kSplitLink | the subtable's width
+//   values[e]   leaf: the decoded value (symbol + offset, wrapped); link: the index of the
+//               subtable's first entry
+// Entries 0 .. 2^primaryBits - 1 are the primary table over the next primaryBits bits;
+// each subtable covers the bits after them for one primary slot. Allocates `lengths` and
+// `values` (layout.entries entries each). 1 on success; 0 when some word is longer than
+// primaryLimit + subtableLimit or the table would pass entryCap (build the tree and chain
+// instead); -1 for a table without a usable split or a failed allocation. Whatever it
+// returns, the caller owns (and frees) `lengths` and `values`.
+const uint8_t kSplitLink = 0x80;
 int BuildTwoLevelDecodeTable(const CodeEntry* srt, int n, uint64_t total, int offset, int primaryLimit,
-                             int subtableLimit, uint64_t entryCap, uint32_t*& table, int32_t*& values,
+                             int subtableLimit, uint64_t entryCap, uint8_t*& lengths, int32_t*& values,
                              DecodeTableLayout& layout);
-
 
 }  // namespace OSTUtils

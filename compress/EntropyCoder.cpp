@@ -56,6 +56,20 @@ inline int32_t decodeAt(const EntropyCoder& st, int64_t fastEnd, int64_t& pos) {
   return decodeEntryValue(e, st.values);
 }
 
+// decodeAt for the two-level form (st.lengths set): at most two lookups.
+inline int32_t decodeSplitAt(const EntropyCoder& st, int64_t fastEnd, int64_t& pos) {
+  const uint64_t w = peekBits(st.start, st.availableBytes, fastEnd, pos);
+  uint32_t e = static_cast<uint32_t>(lowBits(w, st.primaryBits));
+  unsigned len = st.lengths[e];
+  if (len & kSplitLink) {
+    len &= ~unsigned(kSplitLink);
+    e = static_cast<uint32_t>(st.values[e]) + static_cast<uint32_t>(lowBits(w >> st.primaryBits, static_cast<int>(len)));
+    len = st.lengths[e];
+  }
+  pos += len;
+  return st.values[e];
+}
+
 bool fail(EntropyCoder& st) {
   st.release();
   st.failed = true;
@@ -70,6 +84,7 @@ void EntropyCoder::release() {
   releaseArray(val2code);
   releaseArray(srt);
   releaseArray(tree);
+  releaseArray(lengths);
   releaseArray(table);
   releaseArray(values);
   primaryBits = 0;
@@ -186,14 +201,14 @@ bool InitDecoder(EntropyCoder& st, const unsigned char* data, int64_t availableB
     // Usually no word is longer than two lookups: the table comes straight from the split.
     const uint64_t cap = (uint64_t(1) << kPrimaryBits) + 128 * static_cast<uint64_t>(n) + 65536;
     DecodeTableLayout layout;
-    if (BuildTwoLevelDecodeTable(st.srt, n, total, st.offset, kPrimaryBits, kSubtableBits, cap, st.table, st.values,
-                                 layout) == 1) {
+    if (BuildTwoLevelDecodeTable(st.srt, n, total, st.offset, kPrimaryBits, kSubtableBits, cap, st.lengths,
+                                 st.values, layout) == 1) {
       st.primaryBits = layout.primaryBits;
       st.tableEntries = layout.entries;
       st.ready = true;
       return true;
     }
-    releaseArray(st.table);
+    releaseArray(st.lengths);
     releaseArray(st.values);
   }
   if (!newArray(st.tree, 2 * static_cast<uint64_t>(n))) {
@@ -238,7 +253,8 @@ int DecodeValue(EntropyCoder& st) {
     return static_cast<int>(field + static_cast<uint32_t>(st.offset));
   }
   int64_t pos = st.bitPos;
-  const int32_t value = decodeAt(st, fastPeekEnd(st.availableBytes), pos);
+  const int64_t fastEnd = fastPeekEnd(st.availableBytes);
+  const int32_t value = st.lengths ? decodeSplitAt(st, fastEnd, pos) : decodeAt(st, fastEnd, pos);
   if (pos > st.bitLimit) {
     st.failed = true;
     st.bitPos = st.bitLimit + 1;
@@ -364,6 +380,71 @@ int64_t decodeTable(const EntropyCoder& st, int* out, int64_t& i, int64_t n, uin
   return pos;
 }
 
+// decodeTable for the two-level form, with the same buffer. Only the length is on the
+// serial chain from one word to the next (a byte table, a shift); the value is loaded off
+// it. Every word takes at most two lookups, so the loop never leaves the buffer early.
+template <int Primary>
+int64_t decodeSplit(const EntropyCoder& st, int* out, int64_t& i, int64_t n, uint32_t base, bool& ok) {
+  const unsigned char* data = st.start;
+  const int64_t bytes = st.availableBytes;
+  const int64_t fastEnd = fastPeekEnd(bytes);
+  const int64_t lastLoad = bytes - 8;  // last byte index an 8-byte load may start at
+  const uint8_t* lengths = st.lengths;
+  const int32_t* values = st.values;
+  const int primary = Primary > 0 ? Primary : st.primaryBits;
+  const uint64_t primaryMask = (uint64_t(1) << primary) - 1;
+  int64_t pos = st.bitPos;
+
+  int64_t next = pos >> 3;  // byte index of the next load
+  uint64_t buf = 0;
+  unsigned left = 0;  // bits held in buf
+  unsigned skip = static_cast<unsigned>(pos & 7);
+  while (i < n && next <= lastLoad) {
+    uint64_t load;
+    std::memcpy(&load, data + next, sizeof load);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    load = __builtin_bswap64(load);
+#endif
+    buf |= load << left;
+    next += (63 - left) >> 3;
+    left |= 56;
+    if (skip) {
+      buf >>= skip;
+      left -= skip;
+      skip = 0;
+      continue;
+    }
+    for (int k = 0; k < 2; ++k) {
+      uint32_t e = static_cast<uint32_t>(buf & primaryMask);
+      unsigned len = lengths[e];
+      if (len & kSplitLink) {
+        e = static_cast<uint32_t>(values[e]) +
+            (static_cast<uint32_t>(buf >> primary) & ((uint32_t(1) << (len & 63)) - 1));
+        len = lengths[e];
+      }
+      const int32_t v = values[e];
+      buf >>= len;
+      left -= len;
+      if (v >= 0) {
+        out[i++] = static_cast<int>(base + static_cast<uint32_t>(v));
+      } else if (!storeValue(v, out, i, n, base, ok)) {
+        return next * 8 - left;
+      }
+      if (i >= n) break;
+    }
+  }
+  pos = next * 8 - left + skip;  // skip is only left over with an empty buffer
+  while (i < n) {
+    const int32_t v = decodeSplitAt(st, fastEnd, pos);
+    if (pos > st.bitLimit) {
+      ok = false;
+      return pos;
+    }
+    if (!storeValue(v, out, i, n, base, ok)) return pos;
+  }
+  return pos;
+}
+
 }  // namespace
 
 bool DecodeAndExpand(EntropyCoder& st, int* out, int64_t n, int base, int64_t* produced) {
@@ -396,8 +477,12 @@ bool DecodeAndExpand(EntropyCoder& st, int* out, int64_t n, int base, int64_t* p
       if (!storeValue(v, out, i, n, ubase, ok)) break;
     }
   } else {
-    pos = st.primaryBits == kPrimaryBits ? decodeTable<kPrimaryBits>(st, out, i, n, ubase, ok)
-                                         : decodeTable<0>(st, out, i, n, ubase, ok);
+    if (st.lengths) {
+      pos = st.primaryBits == kPrimaryBits ? decodeSplit<kPrimaryBits>(st, out, i, n, ubase, ok)
+                                           : decodeSplit<0>(st, out, i, n, ubase, ok);
+    } else {
+      pos = decodeTable<0>(st, out, i, n, ubase, ok);
+    }
   }
   if (produced) *produced = i;
   if (!ok) {

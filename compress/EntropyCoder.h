@@ -56,9 +56,12 @@ struct EntropyCoder {
   bool ready = false;   // InitDecoder succeeded
   bool failed = false;  // stream ran out or was invalid
 
-  // Decoding table (CodeTree.h): a primary table over the next `primaryBits` bits and
-  // its subtables, `tableEntries` entries in all; values[node] is the decoded value of
-  // each leaf node.
+  // Decoding table (CodeTree.h), a primary table over the next `primaryBits` bits and its
+  // subtables, `tableEntries` entries in all, in one of two forms:
+  //   two levels (lengths set): lengths[] and values[] per entry (BuildTwoLevelDecodeTable);
+  //   chained (table set): table[] per entry and values[node] per leaf node, for trees
+  //   too deep for two lookups.
+  uint8_t* lengths = nullptr;
   uint32_t* table = nullptr;
   int32_t* values = nullptr;
   int primaryBits = 0;
