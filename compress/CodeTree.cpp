@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <cstddef>
+#include <cstring>
 #include <vector>
 
 namespace OSTUtils {
@@ -264,79 +265,109 @@ void BuildDecodeTable(const CodeNode* tree, const int* heights, int offset, cons
   }
 }
 
+namespace {
+
+// Completes one table of 2^width entries in which every leaf has been written only at the
+// index equal to its word (its bits past the word zero) and every other entry has length
+// 0. An index j in [2^h, 2^(h+1)) that no word equals belongs to the same leaf as
+// j - 2^h: the leaf's word is shorter than h + 1 bits (a word of h + 1 bits or more that
+// matches j's low bits would equal j), so it matches j - 2^h too. Going up in h, every
+// source is final before it is copied.
+void spreadLeaves(uint8_t* __restrict lengths, int32_t* __restrict values, int width) {
+  for (int h = 0; h < width; ++h) {
+    const uint32_t half = uint32_t(1) << h;
+    // The copied half [0, half) and the completed half [half, 2 half) do not overlap.
+    uint8_t* __restrict dl = lengths + half;
+    int32_t* __restrict dv = values + half;
+    for (uint32_t j = 0; j < half; ++j) {
+      const bool own = dl[j] != 0;
+      dv[j] = own ? dv[j] : values[j];
+      dl[j] = own ? dl[j] : lengths[j];
+    }
+  }
+}
+
+}  // namespace
+
 int BuildTwoLevelDecodeTable(const CodeEntry* srt, int n, uint64_t total, int offset, int primaryLimit,
                              int subtableLimit, uint64_t entryCap, uint8_t*& lengths, int32_t*& values,
                              DecodeTableLayout& layout) {
-  if (n <= 0 || static_cast<uint64_t>(n) > kDecodeMaxIndex) return -1;
+  if (n <= 0 || static_cast<uint64_t>(n) > kDecodeMaxIndex || primaryLimit < 0 || primaryLimit > 24) return -1;
   uint32_t* codes = nullptr;  // word of each entry's leaf
   uint8_t* depths = nullptr;  // its length
-  uint8_t* slotWidth = nullptr;
+  uint8_t* slotWidth = nullptr;  // per slot of a primaryLimit-wide table: its subtable's width
+  uint32_t* linked = nullptr;    // the slots with a subtable, in the order first met
   struct Release {
     uint32_t*& codes;
     uint8_t*& depths;
     uint8_t*& slotWidth;
+    uint32_t*& linked;
     ~Release() {
       releaseArray(codes);
       releaseArray(depths);
       releaseArray(slotWidth);
+      releaseArray(linked);
     }
-  } release{codes, depths, slotWidth};
-  if (!newArray(codes, static_cast<uint64_t>(n)) || !newArray(depths, static_cast<uint64_t>(n))) return -1;
+  } release{codes, depths, slotWidth, linked};
+  const uint32_t limitMask = (uint32_t(1) << primaryLimit) - 1;
+  if (!newArray(codes, static_cast<uint64_t>(n)) || !newArray(depths, static_cast<uint64_t>(n)) ||
+      !newZeroedArray(slotWidth, uint64_t(limitMask) + 1) || !newArray(linked, static_cast<uint64_t>(n))) {
+    return -1;
+  }
+  // Subtables are only needed when some word is longer than primaryLimit, and then the
+  // primary table is primaryLimit wide: the slots are known while splitting.
   int maxDepth = 0;
+  uint32_t linkCount = 0;
   const SplitResult r = splitTable(
       srt, n, total, primaryLimit + subtableLimit, [](int, int) { return 0; },
       [&](int, int entry, int depth, uint64_t code) {
         codes[entry] = static_cast<uint32_t>(code);
         depths[entry] = static_cast<uint8_t>(depth);
         if (depth > maxDepth) maxDepth = depth;
+        if (depth > primaryLimit) {
+          const uint32_t slot = static_cast<uint32_t>(code) & limitMask;
+          const uint8_t extra = static_cast<uint8_t>(depth - primaryLimit);
+          const uint8_t w = slotWidth[slot];
+          if (w == 0) linked[linkCount++] = slot;
+          if (extra > w) slotWidth[slot] = extra;
+        }
       });
   if (r == kSplitTooDeep) return 0;
   if (r != kSplitDone) return -1;
 
-  // One subtable per primary slot that longer words pass through, as wide as the longest
-  // of them needs.
   const int primary = maxDepth < primaryLimit ? maxDepth : primaryLimit;
   const uint32_t slots = uint32_t(1) << primary;
   const uint32_t slotMask = slots - 1;
-  if (!newZeroedArray(slotWidth, slots)) return -1;
-  for (int k = 0; k < n; ++k) {
-    const int extra = depths[k] - primary;
-    uint8_t& w = slotWidth[codes[k] & slotMask];
-    if (extra > w) w = static_cast<uint8_t>(extra);
-  }
   uint64_t entries = slots;
-  for (uint32_t s = 0; s < slots; ++s) {
-    if (slotWidth[s]) entries += uint64_t(1) << slotWidth[s];
-  }
+  for (uint32_t k = 0; k < linkCount; ++k) entries += uint64_t(1) << slotWidth[linked[k]];
   if (entries > entryCap || entries > kDecodeMaxIndex + 1) return 0;
   if (!newArray(lengths, entries) || !newArray(values, entries)) return -1;
+  // Local copies: stores through the byte pointer could otherwise alias the caller's
+  // pointers and force a reload of both on every store.
+  uint8_t* const lens = lengths;
+  int32_t* const vals = values;
+  std::memset(lens, 0, static_cast<size_t>(entries));
   uint64_t next = slots;
-  for (uint32_t s = 0; s < slots; ++s) {
-    if (!slotWidth[s]) continue;
-    lengths[s] = static_cast<uint8_t>(kSplitLink | slotWidth[s]);
-    values[s] = static_cast<int32_t>(next);
+  for (uint32_t k = 0; k < linkCount; ++k) {
+    const uint32_t s = linked[k];
+    lens[s] = static_cast<uint8_t>(kSplitLink | slotWidth[s]);
+    vals[s] = static_cast<int32_t>(next);
     next += uint64_t(1) << slotWidth[s];
   }
+  // Each leaf once, at its word; spreadLeaves fills in the rest. Leaves of a subtable hold
+  // the whole word length as well.
+  const uint32_t uoffset = static_cast<uint32_t>(offset);
   for (int k = 0; k < n; ++k) {
     const int d = depths[k];
-    const int32_t value = static_cast<int32_t>(static_cast<uint32_t>(srt[k].symbol) + static_cast<uint32_t>(offset));
-    const uint8_t length = static_cast<uint8_t>(d);
-    if (d <= primary) {
-      // Every primary index whose low d bits equal the word leads here.
-      for (uint32_t i = codes[k]; i < slots; i += uint32_t(1) << d) {
-        lengths[i] = length;
-        values[i] = value;
-      }
-    } else {
-      // Leaves of a subtable hold the whole word length as well.
-      const uint32_t slot = codes[k] & slotMask;
-      const uint32_t start = static_cast<uint32_t>(values[slot]);
-      const uint32_t size = uint32_t(1) << (lengths[slot] & ~kSplitLink);
-      for (uint32_t i = codes[k] >> primary; i < size; i += uint32_t(1) << (d - primary)) {
-        lengths[start + i] = length;
-        values[start + i] = value;
-      }
-    }
+    const uint32_t code = codes[k];
+    const uint32_t at = d <= primary ? code : static_cast<uint32_t>(vals[code & slotMask]) + (code >> primary);
+    lens[at] = static_cast<uint8_t>(d);
+    vals[at] = static_cast<int32_t>(static_cast<uint32_t>(srt[k].symbol) + uoffset);
+  }
+  spreadLeaves(lens, vals, primary);
+  for (uint32_t k = 0; k < linkCount; ++k) {
+    const uint32_t s = linked[k];
+    spreadLeaves(lens + vals[s], vals + vals[s], slotWidth[s]);
   }
   layout.primaryBits = primary;
   layout.subtableBits = subtableLimit;
