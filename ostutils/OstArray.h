@@ -33,6 +33,7 @@
 #include <new>
 #include <type_traits>
 
+#include "ostutils/LargeBlockCache.h"
 #include "ostutils/MemoryLimit.h"
 #include "zutils/Report.h"
 #include "zutils/platform/Memory.h"
@@ -149,8 +150,9 @@ class OstArrayBase {
 
  protected:
   // Storage of kLargeBlockBytes or more is aligned for large pages and advised as such
-  // (channel buffers: see zutils/platform/Memory.h); which path a block took follows from
-  // its capacity, so allocation and release always agree.
+  // (channel buffers: see zutils/platform/Memory.h), and kept for reuse when freed
+  // (LargeBlockCache.h); which path a block took follows from its capacity, so allocation
+  // and release always agree.
   static bool isLargeBlock(S elements) {
     return static_cast<uint64_t>(elements) * sizeof(T) >= ZUtils::platform::kLargeBlockBytes;
   }
@@ -162,18 +164,14 @@ class OstArrayBase {
     }
     const size_t bytes = static_cast<size_t>(elements) * sizeof(T);
     if (!withinMemoryLimit(bytes)) return nullptr;
-    if (isLargeBlock(elements)) {
-      void* p = ::operator new(bytes, std::align_val_t(ZUtils::platform::kLargeBlockAlignment), std::nothrow);
-      if (p) ZUtils::platform::adviseLargeBlock(p, bytes);
-      return static_cast<T*>(p);
-    }
+    if (isLargeBlock(elements)) return static_cast<T*>(takeLargeBlock(bytes));
     return static_cast<T*>(::operator new(bytes, std::nothrow));
   }
 
   static void freeStorage(T* p, S elements) {
     if (!p) return;
     if (isLargeBlock(elements)) {
-      ::operator delete(static_cast<void*>(p), std::align_val_t(ZUtils::platform::kLargeBlockAlignment));
+      giveLargeBlock(static_cast<void*>(p), static_cast<size_t>(elements) * sizeof(T));
     } else {
       ::operator delete(static_cast<void*>(p));
     }

@@ -3,10 +3,14 @@
 #include <string>
 #include <vector>
 
+#include "ostutils/LargeBlockCache.h"
 #include "ostutils/OstArray.h"
 #include "support/ReportCapture.h"
 
 using OSTUtils::OstArray;
+using OSTUtils::largeBlockCacheBytes;
+using OSTUtils::largeBlockCacheLimit;
+using OSTUtils::setLargeBlockCacheLimit;
 
 namespace {
 
@@ -132,4 +136,31 @@ TEST(OstArray, LargeBlocksAreAlignedForLargePagesAndSurviveGrowth) {
   a.Free();
   EXPECT_EQ(a.data, nullptr);
   ASSERT_TRUE(a.SetSize(10));
+}
+
+TEST(OstArray, FreedLargeBlocksAreReusedWithinTheCacheTotal) {
+  const uint64_t saved = largeBlockCacheLimit();
+  const int64_t n = int64_t(2) << 20;  // 8 MiB of floats
+  const uint64_t block = uint64_t(n) * sizeof(float);
+  setLargeBlockCacheLimit(block + block / 2);  // room for one block
+  void* first;
+  {
+    OstArray<float, int64_t> a;
+    ASSERT_TRUE(a.SetSize(n, nullptr, true));
+    first = a.data;
+  }
+  EXPECT_EQ(largeBlockCacheBytes(), block);
+  {
+    OstArray<float, int64_t> b, c;
+    ASSERT_TRUE(b.SetSize(n, nullptr, true));
+    EXPECT_EQ(static_cast<void*>(b.data), first);  // the kept block, not a fresh one
+    EXPECT_EQ(largeBlockCacheBytes(), 0u);
+    ASSERT_TRUE(c.SetSize(n + 1024, nullptr, true));  // another size: a fresh block
+    EXPECT_NE(static_cast<void*>(c.data), first);
+  }
+  // c, then b, freed against room for one: c is released, b stays.
+  EXPECT_EQ(largeBlockCacheBytes(), block);
+  setLargeBlockCacheLimit(0);
+  EXPECT_EQ(largeBlockCacheBytes(), 0u);
+  setLargeBlockCacheLimit(saved);
 }
