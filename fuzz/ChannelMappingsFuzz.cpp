@@ -24,18 +24,19 @@ NEB_FUZZ_TARGET(channel_mappings) {
 
   std::vector<char> buffer(bufferSize > 0 ? static_cast<size_t>(bufferSize) : 1, 'x');
   char* out = bufferSize > 0 ? buffer.data() : nullptr;
-  std::vector<int> channels;
-  std::vector<std::string> names;
-  // Every decompose call parses the whole text again, so walking all entries of a long
-  // input is quadratic; the first few and one past the end reach every path.
-  const int walked = list.size < 32 ? list.size : 32;
-  for (int i = -1; i <= walked; ++i) {
+  // Every decompose call parses the whole text again (and the parse allocates per entry),
+  // so walking all entries of a long input is quadratic and made this target slow. The
+  // index paths are: before the start, the first entries, the last one and one past the end.
+  const int probes[] = {-1, 0, 1, list.size - 1, list.size};
+  for (int i : probes) {
     int channel = 0;
     nebDecomposeChannelMappingsString(&channel, out, bufferSize, mapping, i);
-    if (i >= 0 && i < list.size) {
-      channels.push_back(list[i].channel);
-      names.emplace_back(list[i].name ? list[i].name : "");
-    }
+  }
+  std::vector<int> channels;
+  std::vector<std::string> names;
+  for (int i = 0; i < list.size; ++i) {
+    channels.push_back(list[i].channel);
+    names.emplace_back(list[i].name ? list[i].name : "");
   }
   std::vector<const char*> namePointers;
   for (const std::string& n : names) namePointers.push_back(n.c_str());

@@ -42,8 +42,8 @@ struct Input {
   }
 };
 
-// Writes the input to a file of this process under /tmp with the given name (which fixes
-// the extension the loader dispatches on) and returns its path, or null.
+// Writes the input to a file of this process (under /dev/shm, or /tmp) with the given name
+// (which fixes the extension the loader dispatches on) and returns its path, or null.
 const char* writeTempFile(const char* name, const uint8_t* data, size_t size);
 
 // Reads the first and last value of a channel the frame handed out, so a buffer shorter

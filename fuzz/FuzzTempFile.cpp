@@ -1,5 +1,6 @@
 // The temporary input files of the file-level targets: one directory per process, removed
-// at exit, so that two fuzzers never share an input.
+// at exit, so that two fuzzers never share an input. The directory is on the memory file
+// system where there is one: every input is written, opened and closed a few times.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,8 +18,13 @@ struct TempDir {
   std::string path;
   std::string last;
   TempDir() {
-    char templ[] = "/tmp/nebfuzz-XXXXXX";
-    if (mkdtemp(templ)) path = templ;
+    char shm[] = "/dev/shm/nebfuzz-XXXXXX";
+    char tmp[] = "/tmp/nebfuzz-XXXXXX";
+    if (mkdtemp(shm)) {
+      path = shm;
+    } else if (mkdtemp(tmp)) {
+      path = tmp;
+    }
   }
   ~TempDir() {
     if (!last.empty()) unlink(last.c_str());
