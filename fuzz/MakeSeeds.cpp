@@ -84,7 +84,10 @@ void saveFrame(const std::string& name, NebWriter& w) {
     gOk = false;
     return;
   }
-  save("frame", name, prefixed({}, out));
+  // Each reading of the frame target (its selector byte) starts from every frame.
+  const char* readings[] = {"load_", "header_", "stored_"};
+  for (unsigned char selector = 0; selector < 3; ++selector)
+    save("frame", readings[selector] + name, prefixed({selector}, out));
 }
 
 void frames() {
