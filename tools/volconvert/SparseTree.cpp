@@ -47,11 +47,23 @@ struct Vec3Source {
 
 enum class BlockKind { kEmpty, kLeaf, kTile };
 
+// The leaf's own layout: value offset (x << 6) | (y << 3) | z, and mask word x holds bit
+// (y << 3) | z. A block is first gathered into such a layout on the stack, without a
+// branch per cell; only blocks with an active cell that are not one constant tile get a
+// leaf. Most blocks of a plume are empty, and allocating (and zero-filling) a leaf for
+// each of them cost more than reading them.
+template <typename Value>
+struct BlockScratch {
+  Value values[kLeafDim * kLeafDim * kLeafDim];
+  uint64_t words[kLeafDim];
+};
+
 template <typename TreeT, typename Source>
 typename TreeT::Ptr buildTree(const Source& source, const int size[3]) {
   using LeafT = typename TreeT::LeafNodeType;
   using Value = typename Source::Value;
   static_assert(LeafT::DIM == kLeafDim, "leaf offsets below assume 8^3 leaves");
+  static_assert(LeafT::NodeMaskType::WORD_COUNT == kLeafDim, "one 64-bit mask word per x slab");
   auto tree = std::make_shared<TreeT>(openvdb::zeroVal<Value>());
   if (DenseFloatTree::cellCount(size) == 0) return tree;
   const int bx = (size[0] + kLeafDim - 1) / kLeafDim;
@@ -61,41 +73,57 @@ typename TreeT::Ptr buildTree(const Source& source, const int size[3]) {
   const int64_t nx = size[0], nxy = nx * size[1];
 
   std::vector<std::unique_ptr<LeafT>> leaves(count);
+  std::vector<Value> tiles(count);
   std::vector<BlockKind> kinds(count, BlockKind::kEmpty);
   tbb::parallel_for(tbb::blocked_range<size_t>(0, count), [&](const tbb::blocked_range<size_t>& r) {
+    BlockScratch<Value> scratch;
+    const Value zero = openvdb::zeroVal<Value>();
     for (size_t i = r.begin(); i != r.end(); ++i) {
       const openvdb::Coord origin(int(i % bx) * kLeafDim, int((i / bx) % by) * kLeafDim,
                                   int(i / (size_t(bx) * by)) * kLeafDim);
       const int ex = std::min(kLeafDim, size[0] - origin.x());
       const int ey = std::min(kLeafDim, size[1] - origin.y());
       const int ez = std::min(kLeafDim, size[2] - origin.z());
-      auto leaf = std::make_unique<LeafT>(origin, openvdb::zeroVal<Value>(), false);
-      Value* buffer = leaf->buffer().data();
-      auto& mask = leaf->getValueMask();
-      int active = 0;
-      bool constant = true;
-      Value first = openvdb::zeroVal<Value>();
+      Value* values = scratch.values;
+      uint64_t* words = scratch.words;
+      // Cells of a block at the grid's far edges that lie outside the grid stay inactive
+      // background.
+      if (ex < kLeafDim || ey < kLeafDim || ez < kLeafDim) std::fill(values, values + LeafT::SIZE, zero);
+      std::fill(words, words + kLeafDim, uint64_t(0));
       for (int z = 0; z < ez; ++z) {
         for (int y = 0; y < ey; ++y) {
           const int64_t row = (origin.z() + z) * nxy + (origin.y() + y) * nx + origin.x();
+          const int bit = (y << 3) | z;
           for (int x = 0; x < ex; ++x) {
             Value v;
-            if (!source.read(row + x, v)) continue;
-            const openvdb::Index offset = openvdb::Index((x << 6) | (y << 3) | z);
-            buffer[offset] = v;
-            mask.setOn(offset);
-            if (active++ == 0) first = v;
-            else if (constant && !Source::sameBits(v, first)) constant = false;
+            const bool active = source.read(row + x, v);
+            // Inactive cells hold the background, as in a leaf made with it.
+            values[(x << 6) | bit] = active ? v : zero;
+            words[x] |= uint64_t(active) << bit;
           }
         }
       }
-      if (active == 0 && !source.keepAll) continue;
-      if (active == int(LeafT::SIZE) && constant && !source.keepAll) {
-        kinds[i] = BlockKind::kTile;
-        buffer[0] = first;  // the tile's value, read back below
-      } else {
-        kinds[i] = BlockKind::kLeaf;
+      uint64_t any = 0, all = ~uint64_t(0);
+      for (int w = 0; w < kLeafDim; ++w) {
+        any |= words[w];
+        all &= words[w];
       }
+      if (!any && !source.keepAll) continue;
+      if (all == ~uint64_t(0) && !source.keepAll) {
+        bool constant = true;
+        for (openvdb::Index k = 1; k < LeafT::SIZE && constant; ++k) constant = Source::sameBits(values[k], values[0]);
+        if (constant) {
+          kinds[i] = BlockKind::kTile;
+          tiles[i] = values[0];
+          continue;
+        }
+      }
+      auto leaf = std::make_unique<LeafT>(openvdb::PartialCreate(), origin, zero, false);
+      leaf->buffer().allocate();
+      std::copy(values, values + LeafT::SIZE, leaf->buffer().data());
+      auto& mask = leaf->getValueMask();
+      for (int w = 0; w < kLeafDim; ++w) mask.template getWord<uint64_t>(w) = words[w];
+      kinds[i] = BlockKind::kLeaf;
       leaves[i] = std::move(leaf);
     }
   });
@@ -105,7 +133,9 @@ typename TreeT::Ptr buildTree(const Source& source, const int size[3]) {
       accessor.addLeaf(leaves[i].release());
     } else if (kinds[i] == BlockKind::kTile) {
       // Level 1 holds tiles the size of one leaf.
-      accessor.addTile(1, leaves[i]->origin(), leaves[i]->buffer().data()[0], true);
+      const openvdb::Coord origin(int(i % bx) * kLeafDim, int((i / bx) % by) * kLeafDim,
+                                  int(i / (size_t(bx) * by)) * kLeafDim);
+      accessor.addTile(1, origin, tiles[i], true);
     }
   }
   return tree;
