@@ -69,7 +69,9 @@ void OstraneFrameData::UnlockDecode() {
   }
 }
 
-bool OstraneFrameData::PrepareChannelSlot(int slot, int slack) {
+bool OstraneFrameData::PrepareChannelSlot(int slot, int slack) { return PrepareChannelSlot(slot, slack, true); }
+
+bool OstraneFrameData::PrepareChannelSlot(int slot, int slack, bool zeroFill) {
   if (slot < 0 || slot >= kChannelCount) return false;
   ReleaseChannelSlot(slot);
   const int64_t cells = CellCount();
@@ -85,7 +87,7 @@ bool OstraneFrameData::PrepareChannelSlot(int slot, int slack) {
     buffer->release();
     return false;
   }
-  OSTUtils::ParallelFill(buffer->values.data, cells + slack, 0.0f);
+  if (zeroFill) OSTUtils::ParallelFill(buffer->values.data, cells + slack, 0.0f);
   ChannelSlot& s = channelSlots[slot];
   s.holder = buffer;
   s.loaded = true;
@@ -161,7 +163,8 @@ void OstraneFrameData::UnpackPackedColour() {
   bool fresh[3] = {false, false, false};
   for (int k = 0; k < 3; ++k) {
     if (channelSlots[colourSlots[k]].loaded) continue;
-    if (!PrepareChannelSlot(colourSlots[k], 0)) {
+    // Unpacking writes every cell of each fresh slot.
+    if (!PrepareChannelSlot(colourSlots[k], 0, false)) {
       for (int j = 0; j < k; ++j) {
         if (fresh[j]) ReleaseChannelSlot(colourSlots[j]);
       }
@@ -188,7 +191,7 @@ void OstraneFrameData::DeriveSpeed() {
   const ChannelSlot& z = GetChannel(6);
   if (!x.loaded || !y.loaded || !z.loaded || !x.holder || !y.holder || !z.holder) return;
   if (x.holder->values.size < cells || y.holder->values.size < cells || z.holder->values.size < cells) return;
-  if (!PrepareChannelSlot(kSpeed, 0)) return;
+  if (!PrepareChannelSlot(kSpeed, 0, false)) return;  // every cell is written below
   MTBuildScalarSpeedFromVelocity::build(x.holder->values.data, y.holder->values.data, z.holder->values.data,
                                         channelSlots[kSpeed].holder->values.data, cells);
 }

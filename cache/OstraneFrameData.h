@@ -139,6 +139,9 @@ class OstraneFrameData : public INeb {
  private:
   void LockDecode();
   void UnlockDecode();
+  // PrepareChannelSlot without the zero-fill, for slots whose every value the caller
+  // writes before the slot is published (colour unpacking, derived speed).
+  bool PrepareChannelSlot(int slot, int slack, bool zeroFill);
   void DecodeStoredChannel(int channel);
   void UnpackPackedColour();
   void DeriveSpeed();
