@@ -4,6 +4,10 @@
 #include <climits>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "compress/BitReader.h"
 #include "ostutils/Allocation.h"
 #include "zutils/Report.h"
@@ -380,11 +384,120 @@ int64_t decodeTable(const EntropyCoder& st, int* out, int64_t& i, int64_t n, uin
   return pos;
 }
 
-// decodeTable for the two-level form, with the same buffer. Only the length is on the
-// serial chain from one word to the next (a byte table, a shift); the value is loaded off
-// it. Every word takes at most two lookups, so the loop never leaves the buffer early.
+// A bit buffer over the stream for the two-level fast loops: the refill of decodeTable.
+// Only used while next <= lastLoad (8 readable bytes at next).
+struct BitLane {
+  uint64_t buf = 0;
+  unsigned left = 0;  // bits held in buf
+  int64_t next = 0;   // byte index of the next load
+
+  inline void refill(const unsigned char* data) {
+    uint64_t load;
+    std::memcpy(&load, data + next, sizeof load);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    load = __builtin_bswap64(load);
+#endif
+    buf |= load << left;
+    next += (63 - left) >> 3;
+    left |= 56;
+  }
+  // Starts at bit pos (its byte must be a valid load start); holds 49 to 56 bits after.
+  inline void start(const unsigned char* data, int64_t pos) {
+    next = pos >> 3;
+    buf = 0;
+    left = 0;
+    refill(data);
+    buf >>= pos & 7;
+    left -= static_cast<unsigned>(pos & 7);
+  }
+  inline int64_t position() const { return next * 8 - left; }
+};
+
+// One word of the two-level form from a lane holding at least kTwoLookupBits bits. Only
+// the length is on the serial chain from one word to the next (a byte table, a shift);
+// the value is loaded off it.
 template <int Primary>
-int64_t decodeSplit(const EntropyCoder& st, int* out, int64_t& i, int64_t n, uint32_t base, bool& ok) {
+inline int32_t splitWord(BitLane& lane, const uint8_t* lengths, const int32_t* values, int primary,
+                         uint64_t primaryMask) {
+  const int shift = Primary > 0 ? Primary : primary;
+  uint32_t e = static_cast<uint32_t>(lane.buf & primaryMask);
+  unsigned len = lengths[e];
+  if (len & kSplitLink) {
+    e = static_cast<uint32_t>(values[e]) + (static_cast<uint32_t>(lane.buf >> shift) & ((uint32_t(1) << (len & 63)) - 1));
+    len = lengths[e];
+  }
+  lane.buf >>= len;
+  lane.left -= len;
+  return values[e];
+}
+
+// Below this many values a zone is decoded as one lane.
+const int64_t kTwoLaneMinValues = 4096;
+// Words per lane and refill.
+const int kLaneWords = 2;
+// Lane B's groups, from the first one lane A has not passed, in which lane A must meet
+// one of B's word boundaries; past them B's words are dropped.
+const int64_t kLaneSyncGroups = 16;
+
+// dst[k] = base + src[k] for the leading non-negative src[k], k < count (src may be dst);
+// returns how many.
+inline int64_t storePlain(const int* src, int* dst, int64_t count, uint32_t base) {
+  int64_t k = 0;
+#if defined(__SSE2__)
+  const __m128i b = _mm_set1_epi32(static_cast<int>(base));
+  for (; k + 4 <= count; k += 4) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + k));
+    if (_mm_movemask_ps(_mm_castsi128_ps(x)) != 0) break;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + k), _mm_add_epi32(x, b));
+  }
+#endif
+  for (; k < count && src[k] >= 0; ++k) dst[k] = static_cast<int>(base + static_cast<uint32_t>(src[k]));
+  return k;
+}
+
+// Stores the raw words words[from .. count-1] (values and runs) as decodeTable would.
+// When decoding stops inside them, returns false with `pos` the bit after the last word
+// used; origin + marks[g * stride] is the bit where word g * kLaneWords starts.
+inline bool storeWords(const EntropyCoder& st, int64_t fastEnd, const int* words, int64_t from, int64_t count,
+                       const int* marks, int stride, int64_t origin, int* out, int64_t& i, int64_t n, uint32_t base,
+                       bool& ok, int64_t& pos) {
+  int64_t k = from;
+  while (k < count) {
+    const int64_t span = count - k < n - i ? count - k : n - i;
+    const int64_t plain = storePlain(words + k, out + i, span, base);
+    k += plain;
+    i += plain;
+    bool stop = i >= n;
+    if (!stop && k < count) {
+      stop = !storeValue(words[k], out, i, n, base, ok) || i >= n;
+      ++k;
+    }
+    if (stop) {
+      // Stopped after word k - 1: find the bit after it from its group's start.
+      const int64_t group = (k - 1) / kLaneWords;
+      pos = origin + marks[group * stride];
+      for (int64_t r = group * kLaneWords; r < k; ++r) decodeSplitAt(st, fastEnd, pos);
+      return false;
+    }
+  }
+  return true;
+}
+
+// decodeTable for the two-level form. Every word takes at most two lookups, so a refill
+// serves kLaneWords words and the loop never leaves the buffer early.
+//
+// The loop is bound by the latency of the lookup chain, so long sequences are first
+// decoded as two chains at once: lane A from the start, lane B from the middle of the
+// remaining bits, which is no word boundary in general. Both keep their raw words (runs
+// unexpanded) and the bit where each group of kLaneWords words starts. A prefix code falls
+// back into step with the true word boundaries after a few words, so once lane A, going
+// on alone, stands on the start of one of B's groups, B's words from that group on are
+// the stream's own. When that does not happen within kLaneSyncGroups groups, B's words
+// are dropped and A goes on alone. Either way every value comes from a word decoded at a
+// true word boundary, so the result is the one-lane result.
+template <int Primary>
+int64_t decodeSplit(const EntropyCoder& st, int* out, int64_t& i, int64_t n, uint32_t base, bool& ok, int* spare,
+                    int64_t spareInts) {
   const unsigned char* data = st.start;
   const int64_t bytes = st.availableBytes;
   const int64_t fastEnd = fastPeekEnd(bytes);
@@ -395,45 +508,93 @@ int64_t decodeSplit(const EntropyCoder& st, int* out, int64_t& i, int64_t n, uin
   const uint64_t primaryMask = (uint64_t(1) << primary) - 1;
   int64_t pos = st.bitPos;
 
-  int64_t next = pos >> 3;  // byte index of the next load
-  uint64_t buf = 0;
-  unsigned left = 0;  // bits held in buf
-  unsigned skip = static_cast<unsigned>(pos & 7);
-  while (i < n && next <= lastLoad) {
-    uint64_t load;
-    std::memcpy(&load, data + next, sizeof load);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    load = __builtin_bswap64(load);
-#endif
-    buf |= load << left;
-    next += (63 - left) >> 3;
-    left |= 56;
-    if (skip) {
-      buf >>= skip;
-      left -= skip;
-      skip = 0;
-      continue;
-    }
-    for (int k = 0; k < 2; ++k) {
-      uint32_t e = static_cast<uint32_t>(buf & primaryMask);
-      unsigned len = lengths[e];
-      if (len & kSplitLink) {
-        e = static_cast<uint32_t>(values[e]) +
-            (static_cast<uint32_t>(buf >> primary) & ((uint32_t(1) << (len & 63)) - 1));
-        len = lengths[e];
+  BitLane a;
+  bool laneA = (pos >> 3) <= lastLoad && i < n;
+  if (laneA) a.start(data, pos);
+
+  // Marks are kept as 31-bit offsets from the start, so the bits left must fit them.
+  if (laneA && spare && n - i >= kTwoLaneMinValues && st.bitLimit - pos < (int64_t(1) << 31)) {
+    const int64_t middle = pos + (st.bitLimit - pos) / 2;
+    // Both lanes run the same number of groups, about half the values each, while both
+    // can load.
+    int64_t groups = (n - i) / (2 * kLaneWords);
+    if ((middle >> 3) <= lastLoad && spareInts / (2 * kLaneWords + 2) >= groups) {
+      const int64_t origin = pos;
+      // A's raw words go straight to out[i ..] (half the room at most) and are turned into
+      // values in place; the spare holds B's words, a copy of A's from its first run on
+      // (a run writes ahead of the words it has not read yet), and per group the bits
+      // where A's and B's words start.
+      int* words = spare;
+      int* marks = spare + 2 * groups * kLaneWords;
+      BitLane b;
+      b.start(data, middle);
+      int* wordsA = out + i;
+      int* wordsB = words + groups * kLaneWords;
+      int64_t ran = 0;
+      for (; ran < groups && a.next <= lastLoad && b.next <= lastLoad; ++ran) {
+        const int64_t g = ran;
+        a.refill(data);
+        b.refill(data);
+        marks[2 * g] = static_cast<int>(a.position() - origin);
+        marks[2 * g + 1] = static_cast<int>(b.position() - origin);
+        for (int k = 0; k < kLaneWords; ++k) {
+          wordsA[g * kLaneWords + k] = splitWord<Primary>(a, lengths, values, primary, primaryMask);
+          wordsB[g * kLaneWords + k] = splitWord<Primary>(b, lengths, values, primary, primaryMask);
+        }
       }
-      const int32_t v = values[e];
-      buf >>= len;
-      left -= len;
-      if (v >= 0) {
-        out[i++] = static_cast<int>(base + static_cast<uint32_t>(v));
-      } else if (!storeValue(v, out, i, n, base, ok)) {
-        return next * 8 - left;
+      groups = ran;
+      const int64_t count = groups * kLaneWords;
+      // count <= (n - i) / 2: A's plain words cannot reach n.
+      const int64_t plain = storePlain(wordsA, wordsA, count, base);
+      i += plain;
+      bool done = false;
+      if (plain < count) {
+        std::memcpy(words + plain, wordsA + plain, static_cast<size_t>(count - plain) * sizeof(int));
+        done = !storeWords(st, fastEnd, words, plain, count, marks, 2, origin, out, i, n, base, ok, pos);
       }
-      if (i >= n) break;
+      // A alone, a word at a time, until it stands on the start of one of B's groups.
+      int64_t g = 0;
+      while (g < groups && origin + marks[2 * g + 1] < a.position()) ++g;
+      const int64_t lastTry = g + kLaneSyncGroups;
+      bool met = false;
+      while (!done && a.next <= lastLoad) {
+        while (g < groups && origin + marks[2 * g + 1] < a.position()) ++g;
+        if (g >= groups || g >= lastTry) break;
+        if (origin + marks[2 * g + 1] == a.position()) {
+          met = true;
+          break;
+        }
+        a.refill(data);
+        const int32_t v = splitWord<Primary>(a, lengths, values, primary, primaryMask);
+        if (!storeValue(v, out, i, n, base, ok) || i >= n) {
+          pos = a.position();
+          done = true;
+        }
+      }
+      if (met) {
+        done = !storeWords(st, fastEnd, wordsB, g * kLaneWords, count, marks + 1, 2, origin, out, i, n, base, ok, pos);
+        a = b;
+      }
+      if (done) return pos;
     }
   }
-  pos = next * 8 - left + skip;  // skip is only left over with an empty buffer
+
+  if (laneA) {
+    while (i < n && a.next <= lastLoad) {
+      a.refill(data);
+      for (int k = 0; k < kLaneWords; ++k) {
+        const int32_t v = splitWord<Primary>(a, lengths, values, primary, primaryMask);
+        if (v >= 0) {
+          out[i++] = static_cast<int>(base + static_cast<uint32_t>(v));
+        } else if (!storeValue(v, out, i, n, base, ok)) {
+          return a.position();
+        }
+        if (i >= n) break;
+      }
+    }
+    pos = a.position();
+  }
+  // The tail: bounded peeks, each word checked against the end of the stream.
   while (i < n) {
     const int32_t v = decodeSplitAt(st, fastEnd, pos);
     if (pos > st.bitLimit) {
@@ -447,7 +608,8 @@ int64_t decodeSplit(const EntropyCoder& st, int* out, int64_t& i, int64_t n, uin
 
 }  // namespace
 
-bool DecodeAndExpand(EntropyCoder& st, int* out, int64_t n, int base, int64_t* produced) {
+bool DecodeAndExpand(EntropyCoder& st, int* out, int64_t n, int base, int64_t* produced, int* spare,
+                     int64_t spareInts) {
   if (produced) *produced = 0;
   if (n <= 0) return n == 0 && !st.failed;
   if (!st.ready || st.failed || !out) {
@@ -478,8 +640,8 @@ bool DecodeAndExpand(EntropyCoder& st, int* out, int64_t n, int base, int64_t* p
     }
   } else {
     if (st.lengths) {
-      pos = st.primaryBits == kPrimaryBits ? decodeSplit<kPrimaryBits>(st, out, i, n, ubase, ok)
-                                           : decodeSplit<0>(st, out, i, n, ubase, ok);
+      pos = st.primaryBits == kPrimaryBits ? decodeSplit<kPrimaryBits>(st, out, i, n, ubase, ok, spare, spareInts)
+                                           : decodeSplit<0>(st, out, i, n, ubase, ok, spare, spareInts);
     } else {
       pos = decodeTable<0>(st, out, i, n, ubase, ok);
     }

@@ -92,7 +92,13 @@ inline bool DecoderFailed(const EntropyCoder& st) { return st.failed; }
 // and decoding stops (all n values are then written). True when all n values were
 // produced; false when the stream failed first: out[0 .. *produced-1] then hold the values
 // decoded before the stop and the rest of out[] is untouched.
-bool DecodeAndExpand(EntropyCoder& st, int* out, int64_t n, int base, int64_t* produced = nullptr);
+//
+// `spare` (spareInts integers, contents undefined afterwards) is scratch the decoder may
+// use: with DecodeSpareInts(n) of them a long sequence is decoded as two interleaved
+// chains, which is faster and gives the same result.
+bool DecodeAndExpand(EntropyCoder& st, int* out, int64_t n, int base, int64_t* produced = nullptr, int* spare = nullptr,
+                     int64_t spareInts = 0);
+constexpr int64_t DecodeSpareInts(int64_t n) { return n + n / 2 + 8; }
 
 // Folds repetitions in place: a value followed by R >= threshold equal values becomes the
 // value and -R; shorter repetitions stay. Input must be non-negative. Returns the new length.

@@ -15,7 +15,9 @@ namespace {
 const uint16_t kZoneMagic = 0xFC01;
 const uint16_t kZonedMagic = 0xFC02;
 const uint16_t kZonedMagicAlt = 0xFC03;
-const int kScratchInts = 100000;  // per-job scratch kept ready for typical zones
+// Per-job scratch kept ready for typical zones: the values of a 65536-value zone and the
+// entropy decoder's spare room for it.
+const int kScratchInts = static_cast<int>(65536 + DecodeSpareInts(65536));
 const int kRunThreshold = 4;
 
 inline uint16_t loadU16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
@@ -297,7 +299,10 @@ bool SGCompressor<D>::DecompressZone(Zone& zone, int jobIndex) {
   }
 
   OstArray<int, int>& scratch = jobBuffers[jobIndex];
-  if (!scratch.SetSize(static_cast<int>(n), nullptr, true)) {
+  // The decoder's spare room follows the values; without it decoding is only slower.
+  const int64_t spareInts = DecodeSpareInts(n);
+  const bool spare = n + spareInts <= INT_MAX && scratch.SetSize(static_cast<int>(n + spareInts), nullptr, true);
+  if (!spare && !scratch.SetSize(static_cast<int>(n), nullptr, true)) {
     ZUtils::logReport("Can't allocate %d MB for decompression\n", static_cast<int>(n / 1048576));
     return false;
   }
@@ -309,7 +314,7 @@ bool SGCompressor<D>::DecompressZone(Zone& zone, int jobIndex) {
   EntropyCoder coder;
   int64_t decoded = 0;
   if (!InitDecoder(coder, zone.source + zone.consumed, zone.byteBudget - zone.consumed) ||
-      !DecodeAndExpand(coder, q, n, base, &decoded)) {
+      !DecodeAndExpand(coder, q, n, base, &decoded, spare ? q + n : nullptr, spare ? spareInts : 0)) {
     ZUtils::logReport("SGCompressor: coded sequence of the zone is damaged or cut short\n");
     std::memset(q + decoded, 0, static_cast<size_t>(n - decoded) * sizeof(int));
     zone.consumed = zone.byteBudget;

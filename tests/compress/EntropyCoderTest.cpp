@@ -420,6 +420,65 @@ TEST(EntropyReference, TableDecoderMatchesTheBitByBitDecoderOnRandomStreams) {
   EXPECT_LT(decoded, 350);
 }
 
+// Long sequences given spare room are decoded as two interleaved chains. Cases: encoded
+// dense-like values with no, few and many folded runs, decoded for exactly their count,
+// for fewer (stopping inside either chain, or cutting a run), and for more (running out);
+// and random bits. The result, the values produced before a failure and the bit position
+// reached equal the one-chain decoder's, and the bit-by-bit reference's values.
+TEST(EntropyReference, TwoChainDecodingMatchesOneChainAndTheReference) {
+  std::mt19937 rng(4242);
+  ReportCapture capture;
+  for (int trial = 0; trial < 36; ++trial) {
+    const int runs = trial % 3;  // 0 none, 1 few, 2 many
+    const size_t n = 5000 + rng() % 30000;
+    std::vector<int> v(n);
+    std::geometric_distribution<int> step(0.002);
+    std::geometric_distribution<int> len(runs == 2 ? 0.2 : 0.05);
+    for (size_t i = 0; i < n;) {
+      const int x = step(rng);
+      const bool run = runs > 0 && rng() % (runs == 1 ? 200 : 6) == 0;
+      for (int k = run ? len(rng) + 4 : 1; k > 0 && i < n; --k) v[i++] = x;
+    }
+    std::vector<unsigned char> s;
+    if (trial % 6 == 5) {
+      s = encode(std::vector<int>(v.begin(), v.begin() + 4000));  // then random bits
+      for (size_t k = 0; k < 4 * n; ++k) s.push_back(static_cast<unsigned char>(rng()));
+    } else {
+      std::vector<int> folded = v;
+      folded.resize(static_cast<size_t>(FoldRuns(folded.data(), static_cast<int64_t>(n), 4)));
+      s = encode(folded);
+    }
+    const int64_t counts[] = {static_cast<int64_t>(n), static_cast<int64_t>(n) / 2 + static_cast<int64_t>(rng() % 500),
+                              static_cast<int64_t>(n) - 1 - static_cast<int64_t>(rng() % 40),
+                              static_cast<int64_t>(n) + 1 + static_cast<int64_t>(rng() % 300)};
+    for (int64_t count : counts) {
+      const int base = static_cast<int>(rng() % 1000) - 500;
+      std::vector<int> expect;
+      const bool refOk =
+          enttest::refDecodeAndExpand(s.data(), static_cast<int64_t>(s.size()), count, base, expect);
+      EntropyCoder one, two;
+      std::vector<int> gotOne(static_cast<size_t>(count), 7), gotTwo(static_cast<size_t>(count), 7);
+      std::vector<int> spare(static_cast<size_t>(DecodeSpareInts(count)));
+      int64_t producedOne = -1, producedTwo = -1;
+      ASSERT_TRUE(InitDecoder(one, s.data(), static_cast<int64_t>(s.size()))) << "trial " << trial;
+      ASSERT_TRUE(InitDecoder(two, s.data(), static_cast<int64_t>(s.size())));
+      const bool okOne = DecodeAndExpand(one, gotOne.data(), count, base, &producedOne);
+      const bool okTwo = DecodeAndExpand(two, gotTwo.data(), count, base, &producedTwo, spare.data(),
+                                         static_cast<int64_t>(spare.size()));
+      ASSERT_EQ(okOne, refOk) << "trial " << trial << " count " << count;
+      ASSERT_EQ(okTwo, okOne) << "trial " << trial << " count " << count;
+      ASSERT_EQ(producedTwo, producedOne) << "trial " << trial << " count " << count;
+      ASSERT_EQ(two.bitPos, one.bitPos) << "trial " << trial << " count " << count;
+      gotOne.resize(static_cast<size_t>(producedOne));
+      gotTwo.resize(static_cast<size_t>(producedTwo));
+      ASSERT_EQ(gotTwo, gotOne) << "trial " << trial << " count " << count;
+      if (refOk) {
+        ASSERT_EQ(gotTwo, expect) << "trial " << trial << " count " << count;
+      }
+    }
+  }
+}
+
 TEST(EntropyDamage, TruncatedEncodedStreamsFailInsteadOfReadingPastTheEnd) {
   ReportCapture capture;
   std::mt19937 rng(5);
