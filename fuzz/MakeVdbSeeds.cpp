@@ -1,12 +1,18 @@
 // Writes small OpenVDB files into <dir>/vdbport: float, double and vector grids, a level
 // set, several grids with their own transforms, and each of OpenVDB's stream compressions.
+// Each file is written once per reading of the target, behind that reading's selector byte
+// (see VdbPortFuzz.cpp).
 #include <sys/stat.h>
 
 #include <openvdb/io/File.h>
 #include <openvdb/openvdb.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -21,10 +27,27 @@ openvdb::FloatGrid::Ptr floatGrid(const std::string& name, int extent, float sca
 }
 
 void write(const std::string& path, const openvdb::GridPtrVec& grids, uint32_t compression) {
-  openvdb::io::File file(path);
-  file.setCompression(compression);
-  file.write(grids);
-  file.close();
+  const std::string plain = path + ".tmp";
+  {
+    openvdb::io::File file(plain);
+    file.setCompression(compression);
+    file.write(grids);
+    file.close();
+  }
+  std::vector<char> bytes;
+  {
+    std::ifstream in(plain, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  std::remove(plain.c_str());
+  const std::string dir = path.substr(0, path.rfind('/') + 1), name = path.substr(dir.size());
+  const char* readings[] = {"list_", "import_", "header_", "voxels_"};
+  for (char selector = 0; selector < 4; ++selector) {
+    std::ofstream out(dir + readings[static_cast<int>(selector)] + name, std::ios::binary);
+    out.put(selector);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + dir + name);
+  }
 }
 
 }  // namespace
