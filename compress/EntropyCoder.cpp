@@ -17,8 +17,12 @@ namespace OSTUtils {
 namespace {
 
 // Width of the primary decoding table: frequent values have short words, so most values
-// take one lookup; the rest take one more in a subtable (CodeTree.h).
-const int kPrimaryBits = 13;
+// take one lookup; the rest take one more in a subtable (CodeTree.h). Which words take
+// the second lookup is unpredictable, so on dense data (words of 11 to 13 bits on
+// average, the longest 16 to 18) a mispredicted branch each time costs more than a wider
+// primary: at 14 bits 3% of the words take it, against 12% at 13 bits, and its byte
+// length table (16 KiB) still stays in the first-level cache.
+const int kPrimaryBits = 14;
 // Longest word the fast loop decodes in two lookups: primary plus the widest subtable. Two
 // such words fit the 56 bits a refill guarantees.
 const int kTwoLookupBits = 28;
@@ -455,9 +459,14 @@ inline int64_t storePlain(const int* src, int* dst, int64_t count, uint32_t base
   return k;
 }
 
+// A group start kept as the low 32 bits of its bit position, at most 2^31 past origin.
+inline int64_t markedBit(int64_t origin, int mark) {
+  return origin + static_cast<int64_t>(static_cast<uint32_t>(mark) - static_cast<uint32_t>(origin));
+}
+
 // Stores the raw words words[from .. count-1] (values and runs) as decodeTable would.
 // When decoding stops inside them, returns false with `pos` the bit after the last word
-// used; origin + marks[g * stride] is the bit where word g * kLaneWords starts.
+// used; marks[g * stride] marks (markedBit) the bit where word g * kLaneWords starts.
 inline bool storeWords(const EntropyCoder& st, int64_t fastEnd, const int* words, int64_t from, int64_t count,
                        const int* marks, int stride, int64_t origin, int* out, int64_t& i, int64_t n, uint32_t base,
                        bool& ok, int64_t& pos) {
@@ -475,7 +484,7 @@ inline bool storeWords(const EntropyCoder& st, int64_t fastEnd, const int* words
     if (stop) {
       // Stopped after word k - 1: find the bit after it from its group's start.
       const int64_t group = (k - 1) / kLaneWords;
-      pos = origin + marks[group * stride];
+      pos = markedBit(origin, marks[group * stride]);
       for (int64_t r = group * kLaneWords; r < k; ++r) decodeSplitAt(st, fastEnd, pos);
       return false;
     }
@@ -518,49 +527,62 @@ int64_t decodeSplit(const EntropyCoder& st, int* out, int64_t& i, int64_t n, uin
     // Both lanes run the same number of groups, about half the values each, while both
     // can load.
     int64_t groups = (n - i) / (2 * kLaneWords);
-    if ((middle >> 3) <= lastLoad && spareInts / (2 * kLaneWords + 2) >= groups) {
+    if ((middle >> 3) <= lastLoad && spareInts / (3 * kLaneWords + 2) >= groups) {
       const int64_t origin = pos;
       // A's raw words go straight to out[i ..] (half the room at most) and are turned into
-      // values in place; the spare holds B's words, a copy of A's from its first run on
-      // (a run writes ahead of the words it has not read yet), and per group the bits
-      // where A's and B's words start.
-      int* words = spare;
-      int* marks = spare + 2 * groups * kLaneWords;
+      // values in place. The spare holds a copy of A's words from its first run on (a run
+      // writes ahead of the words it has not read yet), B's words, and per group A's
+      // start, B's start and B's words as the loop writes them (one base register fewer
+      // there); starts are kept as the low 32 bits of the bit position.
+      const int stride = 2 + kLaneWords;
+      int* words = spare;  // A's words from its first run on, then B's
+      int* groupData = spare + 2 * groups * kLaneWords;
       BitLane b;
       b.start(data, middle);
       int* wordsA = out + i;
-      int* wordsB = words + groups * kLaneWords;
       int64_t ran = 0;
-      for (; ran < groups && a.next <= lastLoad && b.next <= lastLoad; ++ran) {
-        const int64_t g = ran;
-        a.refill(data);
-        b.refill(data);
-        marks[2 * g] = static_cast<int>(a.position() - origin);
-        marks[2 * g + 1] = static_cast<int>(b.position() - origin);
-        for (int k = 0; k < kLaneWords; ++k) {
-          wordsA[g * kLaneWords + k] = splitWord<Primary>(a, lengths, values, primary, primaryMask);
-          wordsB[g * kLaneWords + k] = splitWord<Primary>(b, lengths, values, primary, primaryMask);
+      while (ran < groups) {
+        // A group takes at most 7 bytes from each lane: this many need no load check.
+        const int64_t ahead = a.next > b.next ? a.next : b.next;
+        int64_t safe = (lastLoad - ahead) / 7;
+        if (safe > groups - ran) safe = groups - ran;
+        if (safe <= 0) break;
+        for (const int64_t stop = ran + safe; ran < stop; ++ran) {
+          a.refill(data);
+          b.refill(data);
+          int* d = groupData + ran * stride;
+          d[0] = static_cast<int>(static_cast<uint32_t>(a.position()));
+          d[1] = static_cast<int>(static_cast<uint32_t>(b.position()));
+          for (int k = 0; k < kLaneWords; ++k) {
+            wordsA[ran * kLaneWords + k] = splitWord<Primary>(a, lengths, values, primary, primaryMask);
+            d[2 + k] = splitWord<Primary>(b, lengths, values, primary, primaryMask);
+          }
         }
       }
       groups = ran;
       const int64_t count = groups * kLaneWords;
+      int* wordsB = words + count;
+      for (int64_t g = 0; g < groups; ++g) {
+        for (int k = 0; k < kLaneWords; ++k) wordsB[g * kLaneWords + k] = groupData[g * stride + 2 + k];
+      }
+      const int* marks = groupData;
       // count <= (n - i) / 2: A's plain words cannot reach n.
       const int64_t plain = storePlain(wordsA, wordsA, count, base);
       i += plain;
       bool done = false;
       if (plain < count) {
         std::memcpy(words + plain, wordsA + plain, static_cast<size_t>(count - plain) * sizeof(int));
-        done = !storeWords(st, fastEnd, words, plain, count, marks, 2, origin, out, i, n, base, ok, pos);
+        done = !storeWords(st, fastEnd, words, plain, count, marks, stride, origin, out, i, n, base, ok, pos);
       }
       // A alone, a word at a time, until it stands on the start of one of B's groups.
       int64_t g = 0;
-      while (g < groups && origin + marks[2 * g + 1] < a.position()) ++g;
+      while (g < groups && markedBit(origin, marks[g * stride + 1]) < a.position()) ++g;
       const int64_t lastTry = g + kLaneSyncGroups;
       bool met = false;
       while (!done && a.next <= lastLoad) {
-        while (g < groups && origin + marks[2 * g + 1] < a.position()) ++g;
+        while (g < groups && markedBit(origin, marks[g * stride + 1]) < a.position()) ++g;
         if (g >= groups || g >= lastTry) break;
-        if (origin + marks[2 * g + 1] == a.position()) {
+        if (markedBit(origin, marks[g * stride + 1]) == a.position()) {
           met = true;
           break;
         }
@@ -572,7 +594,8 @@ int64_t decodeSplit(const EntropyCoder& st, int* out, int64_t& i, int64_t n, uin
         }
       }
       if (met) {
-        done = !storeWords(st, fastEnd, wordsB, g * kLaneWords, count, marks + 1, 2, origin, out, i, n, base, ok, pos);
+        done =
+            !storeWords(st, fastEnd, wordsB, g * kLaneWords, count, marks + 1, stride, origin, out, i, n, base, ok, pos);
         a = b;
       }
       if (done) return pos;

@@ -98,7 +98,7 @@ inline bool DecoderFailed(const EntropyCoder& st) { return st.failed; }
 // chains, which is faster and gives the same result.
 bool DecodeAndExpand(EntropyCoder& st, int* out, int64_t n, int base, int64_t* produced = nullptr, int* spare = nullptr,
                      int64_t spareInts = 0);
-constexpr int64_t DecodeSpareInts(int64_t n) { return n + n / 2 + 8; }
+constexpr int64_t DecodeSpareInts(int64_t n) { return 2 * n + 8; }
 
 // Folds repetitions in place: a value followed by R >= threshold equal values becomes the
 // value and -R; shorter repetitions stay. Input must be non-negative. Returns the new length.
