@@ -31,11 +31,15 @@ template <class Inner, class Leaf>
 SplitResult splitTable(const CodeEntry* srt, int n, uint64_t total, int depthLimit, Inner&& inner, Leaf&& leaf) {
   // Running sums of the rates: the split point of a part is found by binary search instead
   // of a walk over the part, which on a table of thousands of entries was most of the work.
-  // Every pending part is a left part waiting for its own split, so at most n are pending.
-  // Both arrays go through the checked allocator like the table itself.
+  // Every pending part is a left part waiting for its own split, pushed on the way down
+  // from its parent, so the pending parts have distinct depths below depthLimit (a part at
+  // depthLimit is not split): at most min(n, depthLimit + 1) are pending. Both arrays go
+  // through the checked allocator like the table itself.
   uint64_t* prefix = nullptr;
   PendingPart* stack = nullptr;
-  if (!newArray(prefix, static_cast<uint64_t>(n) + 1) || !newArray(stack, static_cast<uint64_t>(n))) {
+  const uint64_t pendingMax =
+      depthLimit < n ? static_cast<uint64_t>(depthLimit) + 1 : static_cast<uint64_t>(n);
+  if (!newArray(prefix, static_cast<uint64_t>(n) + 1) || !newArray(stack, pendingMax)) {
     releaseArray(prefix);
     return kSplitNoMemory;
   }
@@ -371,6 +375,7 @@ int BuildTwoLevelDecodeTable(const CodeEntry* srt, int n, uint64_t total, int of
   }
   layout.primaryBits = primary;
   layout.subtableBits = subtableLimit;
+  layout.longestWord = maxDepth;
   layout.entries = entries;
   return 1;
 }

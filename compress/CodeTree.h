@@ -59,6 +59,7 @@ inline int32_t decodeEntryValue(uint32_t e, const int32_t* values) {
 struct DecodeTableLayout {
   int primaryBits = 0;
   int subtableBits = 0;
+  int longestWord = 0;   // BuildTwoLevelDecodeTable only
   uint64_t entries = 0;  // primary and all subtables
 };
 

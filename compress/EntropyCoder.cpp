@@ -96,6 +96,7 @@ void EntropyCoder::release() {
   releaseArray(table);
   releaseArray(values);
   primaryBits = 0;
+  longestWord = 0;
   tableEntries = 0;
   nextFree = 0;
   ready = false;
@@ -212,6 +213,7 @@ bool InitDecoder(EntropyCoder& st, const unsigned char* data, int64_t availableB
     if (BuildTwoLevelDecodeTable(st.srt, n, total, st.offset, kPrimaryBits, kSubtableBits, cap, st.lengths,
                                  st.values, layout) == 1) {
       st.primaryBits = layout.primaryBits;
+      st.longestWord = layout.longestWord;
       st.tableEntries = layout.entries;
       st.ready = true;
       return true;
@@ -437,8 +439,9 @@ inline int32_t splitWord(BitLane& lane, const uint8_t* lengths, const int32_t* v
 
 // Below this many values a zone is decoded as one lane.
 const int64_t kTwoLaneMinValues = 4096;
-// Words per lane and refill.
-const int kLaneWords = 2;
+// Words per lane and refill: two of up to kTwoLookupBits bits, or three when no word is
+// longer than a third of the 56 bits a refill guarantees.
+const int kThreeWordBits = 18;
 // Lane B's groups, from the first one lane A has not passed, in which lane A must meet
 // one of B's word boundaries; past them B's words are dropped.
 const int64_t kLaneSyncGroups = 16;
@@ -466,7 +469,8 @@ inline int64_t markedBit(int64_t origin, int mark) {
 
 // Stores the raw words words[from .. count-1] (values and runs) as decodeTable would.
 // When decoding stops inside them, returns false with `pos` the bit after the last word
-// used; marks[g * stride] marks (markedBit) the bit where word g * kLaneWords starts.
+// used; marks[g * stride] marks (markedBit) the bit where word g * Words starts.
+template <int Words>
 inline bool storeWords(const EntropyCoder& st, int64_t fastEnd, const int* words, int64_t from, int64_t count,
                        const int* marks, int stride, int64_t origin, int* out, int64_t& i, int64_t n, uint32_t base,
                        bool& ok, int64_t& pos) {
@@ -483,9 +487,9 @@ inline bool storeWords(const EntropyCoder& st, int64_t fastEnd, const int* words
     }
     if (stop) {
       // Stopped after word k - 1: find the bit after it from its group's start.
-      const int64_t group = (k - 1) / kLaneWords;
+      const int64_t group = (k - 1) / Words;
       pos = markedBit(origin, marks[group * stride]);
-      for (int64_t r = group * kLaneWords; r < k; ++r) decodeSplitAt(st, fastEnd, pos);
+      for (int64_t r = group * Words; r < k; ++r) decodeSplitAt(st, fastEnd, pos);
       return false;
     }
   }
@@ -493,18 +497,18 @@ inline bool storeWords(const EntropyCoder& st, int64_t fastEnd, const int* words
 }
 
 // decodeTable for the two-level form. Every word takes at most two lookups, so a refill
-// serves kLaneWords words and the loop never leaves the buffer early.
+// serves Words words (see kThreeWordBits) and the loop never leaves the buffer early.
 //
 // The loop is bound by the latency of the lookup chain, so long sequences are first
 // decoded as two chains at once: lane A from the start, lane B from the middle of the
 // remaining bits, which is no word boundary in general. Both keep their raw words (runs
-// unexpanded) and the bit where each group of kLaneWords words starts. A prefix code falls
+// unexpanded) and the bit where each group of Words words starts. A prefix code falls
 // back into step with the true word boundaries after a few words, so once lane A, going
 // on alone, stands on the start of one of B's groups, B's words from that group on are
 // the stream's own. When that does not happen within kLaneSyncGroups groups, B's words
 // are dropped and A goes on alone. Either way every value comes from a word decoded at a
 // true word boundary, so the result is the one-lane result.
-template <int Primary>
+template <int Primary, int Words>
 int64_t decodeSplit(const EntropyCoder& st, int* out, int64_t& i, int64_t n, uint32_t base, bool& ok, int* spare,
                     int64_t spareInts) {
   const unsigned char* data = st.start;
@@ -526,17 +530,17 @@ int64_t decodeSplit(const EntropyCoder& st, int* out, int64_t& i, int64_t n, uin
     const int64_t middle = pos + (st.bitLimit - pos) / 2;
     // Both lanes run the same number of groups, about half the values each, while both
     // can load.
-    int64_t groups = (n - i) / (2 * kLaneWords);
-    if ((middle >> 3) <= lastLoad && spareInts / (3 * kLaneWords + 2) >= groups) {
+    int64_t groups = (n - i) / (2 * Words);
+    if ((middle >> 3) <= lastLoad && spareInts / (3 * Words + 2) >= groups) {
       const int64_t origin = pos;
       // A's raw words go straight to out[i ..] (half the room at most) and are turned into
       // values in place. The spare holds a copy of A's words from its first run on (a run
       // writes ahead of the words it has not read yet), B's words, and per group A's
       // start, B's start and B's words as the loop writes them (one base register fewer
       // there); starts are kept as the low 32 bits of the bit position.
-      const int stride = 2 + kLaneWords;
+      const int stride = 2 + Words;
       int* words = spare;  // A's words from its first run on, then B's
-      int* groupData = spare + 2 * groups * kLaneWords;
+      int* groupData = spare + 2 * groups * Words;
       BitLane b;
       b.start(data, middle);
       int* wordsA = out + i;
@@ -553,17 +557,17 @@ int64_t decodeSplit(const EntropyCoder& st, int* out, int64_t& i, int64_t n, uin
           int* d = groupData + ran * stride;
           d[0] = static_cast<int>(static_cast<uint32_t>(a.position()));
           d[1] = static_cast<int>(static_cast<uint32_t>(b.position()));
-          for (int k = 0; k < kLaneWords; ++k) {
-            wordsA[ran * kLaneWords + k] = splitWord<Primary>(a, lengths, values, primary, primaryMask);
+          for (int k = 0; k < Words; ++k) {
+            wordsA[ran * Words + k] = splitWord<Primary>(a, lengths, values, primary, primaryMask);
             d[2 + k] = splitWord<Primary>(b, lengths, values, primary, primaryMask);
           }
         }
       }
       groups = ran;
-      const int64_t count = groups * kLaneWords;
+      const int64_t count = groups * Words;
       int* wordsB = words + count;
       for (int64_t g = 0; g < groups; ++g) {
-        for (int k = 0; k < kLaneWords; ++k) wordsB[g * kLaneWords + k] = groupData[g * stride + 2 + k];
+        for (int k = 0; k < Words; ++k) wordsB[g * Words + k] = groupData[g * stride + 2 + k];
       }
       const int* marks = groupData;
       // count <= (n - i) / 2: A's plain words cannot reach n.
@@ -572,7 +576,7 @@ int64_t decodeSplit(const EntropyCoder& st, int* out, int64_t& i, int64_t n, uin
       bool done = false;
       if (plain < count) {
         std::memcpy(words + plain, wordsA + plain, static_cast<size_t>(count - plain) * sizeof(int));
-        done = !storeWords(st, fastEnd, words, plain, count, marks, stride, origin, out, i, n, base, ok, pos);
+        done = !storeWords<Words>(st, fastEnd, words, plain, count, marks, stride, origin, out, i, n, base, ok, pos);
       }
       // A alone, a word at a time, until it stands on the start of one of B's groups.
       int64_t g = 0;
@@ -595,7 +599,7 @@ int64_t decodeSplit(const EntropyCoder& st, int* out, int64_t& i, int64_t n, uin
       }
       if (met) {
         done =
-            !storeWords(st, fastEnd, wordsB, g * kLaneWords, count, marks + 1, stride, origin, out, i, n, base, ok, pos);
+            !storeWords<Words>(st, fastEnd, wordsB, g * Words, count, marks + 1, stride, origin, out, i, n, base, ok, pos);
         a = b;
       }
       if (done) return pos;
@@ -605,7 +609,7 @@ int64_t decodeSplit(const EntropyCoder& st, int* out, int64_t& i, int64_t n, uin
   if (laneA) {
     while (i < n && a.next <= lastLoad) {
       a.refill(data);
-      for (int k = 0; k < kLaneWords; ++k) {
+      for (int k = 0; k < Words; ++k) {
         const int32_t v = splitWord<Primary>(a, lengths, values, primary, primaryMask);
         if (v >= 0) {
           out[i++] = static_cast<int>(base + static_cast<uint32_t>(v));
@@ -663,8 +667,13 @@ bool DecodeAndExpand(EntropyCoder& st, int* out, int64_t n, int base, int64_t* p
     }
   } else {
     if (st.lengths) {
-      pos = st.primaryBits == kPrimaryBits ? decodeSplit<kPrimaryBits>(st, out, i, n, ubase, ok, spare, spareInts)
-                                           : decodeSplit<0>(st, out, i, n, ubase, ok, spare, spareInts);
+      if (st.primaryBits != kPrimaryBits) {
+        pos = decodeSplit<0, 2>(st, out, i, n, ubase, ok, spare, spareInts);
+      } else if (st.longestWord <= kThreeWordBits) {
+        pos = decodeSplit<kPrimaryBits, 3>(st, out, i, n, ubase, ok, spare, spareInts);
+      } else {
+        pos = decodeSplit<kPrimaryBits, 2>(st, out, i, n, ubase, ok, spare, spareInts);
+      }
     } else {
       pos = decodeTable<0>(st, out, i, n, ubase, ok);
     }

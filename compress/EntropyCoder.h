@@ -65,6 +65,7 @@ struct EntropyCoder {
   uint32_t* table = nullptr;
   int32_t* values = nullptr;
   int primaryBits = 0;
+  int longestWord = 0;  // two-level form: the longest word
   uint64_t tableEntries = 0;
 
   // Encoder state.
