@@ -7,6 +7,10 @@
 #include <cstring>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace OSTUtils {
 
 namespace {
@@ -283,7 +287,29 @@ void spreadLeaves(uint8_t* __restrict lengths, int32_t* __restrict values, int w
     // The copied half [0, half) and the completed half [half, 2 half) do not overlap.
     uint8_t* __restrict dl = lengths + half;
     int32_t* __restrict dv = values + half;
-    for (uint32_t j = 0; j < half; ++j) {
+    uint32_t j = 0;
+#if defined(__SSE2__)
+    // 16 entries at a time: a zero length takes the copied length (OR into zero) and
+    // the copied value (blend by the widened zero mask).
+    const __m128i zero = _mm_setzero_si128();
+    for (; j + 16 <= half; j += 16) {
+      const __m128i own = _mm_loadu_si128(reinterpret_cast<const __m128i*>(dl + j));
+      const __m128i empty = _mm_cmpeq_epi8(own, zero);
+      const __m128i from = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lengths + j));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(dl + j), _mm_or_si128(own, _mm_and_si128(empty, from)));
+      const __m128i e16lo = _mm_unpacklo_epi8(empty, empty);
+      const __m128i e16hi = _mm_unpackhi_epi8(empty, empty);
+      const __m128i masks[4] = {_mm_unpacklo_epi16(e16lo, e16lo), _mm_unpackhi_epi16(e16lo, e16lo),
+                                _mm_unpacklo_epi16(e16hi, e16hi), _mm_unpackhi_epi16(e16hi, e16hi)};
+      for (int q = 0; q < 4; ++q) {
+        __m128i* d = reinterpret_cast<__m128i*>(dv + j + 4 * q);
+        const __m128i v = _mm_loadu_si128(d);
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(values + j + 4 * q));
+        _mm_storeu_si128(d, _mm_or_si128(_mm_andnot_si128(masks[q], v), _mm_and_si128(masks[q], c)));
+      }
+    }
+#endif
+    for (; j < half; ++j) {
       const bool own = dl[j] != 0;
       dv[j] = own ? dv[j] : values[j];
       dl[j] = own ? dl[j] : lengths[j];
