@@ -655,7 +655,19 @@ bool DecodeAndExpand(EntropyCoder& st, int* out, int64_t n, int base, int64_t* p
   if (!st.tableMode) {
     const int width = st.count;
     const uint32_t x = static_cast<uint32_t>(st.offset);
-    while (i < n) {
+    const uint64_t mask = (uint64_t(1) << width) - 1;  // width <= 32
+    // Below fastEnd a peek loads 8 bytes and a field (at most 32 bits) ends inside the
+    // stream, so only the tail needs the end check.
+    while (i < n && pos < fastEnd) {
+      const int32_t v = static_cast<int32_t>(static_cast<uint32_t>(peekBits(data, bytes, fastEnd, pos) & mask) + x);
+      pos += width;
+      if (v >= 0) {
+        out[i++] = static_cast<int>(ubase + static_cast<uint32_t>(v));
+      } else if (!storeValue(v, out, i, n, ubase, ok)) {
+        break;
+      }
+    }
+    while (ok && i < n) {
       const uint64_t w = peekBits(data, bytes, fastEnd, pos);
       pos += width;
       if (pos > limit) {

@@ -19,7 +19,22 @@ void integrateRows(uint32_t* u, int64_t rows, int64_t x, int p) {
   for (int64_t r = 0; r < rows; ++r) {
     uint32_t* row = u + r * x;
     uint32_t acc = row[p - 1];
-    for (int64_t j = p; j < x; ++j) {
+    int64_t j = p;
+#if defined(__SSE2__)
+    // Four at a time: an in-register scan of four values plus the carry (wrapping adds,
+    // as the scalar ones).
+    __m128i carry = _mm_set1_epi32(static_cast<int32_t>(acc));
+    for (; j + 4 <= x; j += 4) {
+      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + j));
+      v = _mm_add_epi32(v, _mm_slli_si128(v, 4));
+      v = _mm_add_epi32(v, _mm_slli_si128(v, 8));
+      v = _mm_add_epi32(v, carry);
+      carry = _mm_shuffle_epi32(v, 0xFF);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(row + j), v);
+    }
+    acc = static_cast<uint32_t>(_mm_cvtsi128_si32(carry));
+#endif
+    for (; j < x; ++j) {
       acc += row[j];
       row[j] = acc;
     }
