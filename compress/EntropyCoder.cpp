@@ -437,13 +437,14 @@ inline int32_t splitWord(BitLane& lane, const uint8_t* lengths, const int32_t* v
   return values[e];
 }
 
-// Below this many values a zone is decoded as one lane.
-const int64_t kTwoLaneMinValues = 4096;
+// Below this many values a sequence is decoded as one lane.
+const int64_t kLanesMinValues = 4096;
 // Words per lane and refill: two of up to kTwoLookupBits bits, or three when no word is
 // longer than a third of the 56 bits a refill guarantees.
 const int kThreeWordBits = 18;
-// Lane B's groups, from the first one lane A has not passed, in which lane A must meet
-// one of B's word boundaries; past them B's words are dropped.
+// A lane's groups, from the first one the lanes before it have not passed, in which the
+// decoding must meet one of its word boundaries; past them its words (and those of the
+// lanes after it) are dropped.
 const int64_t kLaneSyncGroups = 16;
 
 // dst[k] = base + src[k] for the leading non-negative src[k], k < count (src may be dst);
@@ -500,15 +501,17 @@ inline bool storeWords(const EntropyCoder& st, int64_t fastEnd, const int* words
 // serves Words words (see kThreeWordBits) and the loop never leaves the buffer early.
 //
 // The loop is bound by the latency of the lookup chain, so long sequences are first
-// decoded as two chains at once: lane A from the start, lane B from the middle of the
-// remaining bits, which is no word boundary in general. Both keep their raw words (runs
+// decoded as Lanes chains at once: lane 0 from the start, lane l from l/Lanes of the
+// remaining bits, which is no word boundary in general. All keep their raw words (runs
 // unexpanded) and the bit where each group of Words words starts. A prefix code falls
-// back into step with the true word boundaries after a few words, so once lane A, going
-// on alone, stands on the start of one of B's groups, B's words from that group on are
-// the stream's own. When that does not happen within kLaneSyncGroups groups, B's words
-// are dropped and A goes on alone. Either way every value comes from a word decoded at a
-// true word boundary, so the result is the one-lane result.
-template <int Primary, int Words>
+// back into step with the true word boundaries after a few words, so once the decoding,
+// going on alone from the end of lane l - 1's words, stands on the start of one of lane
+// l's groups, lane l's words from that group on are the stream's own. When that does not
+// happen within kLaneSyncGroups groups, the remaining lanes' words are dropped and the
+// decoding goes on alone. Either way every value comes from a word decoded at a true word
+// boundary, so the result is the one-lane result. Three lanes pay on dense data (three
+// words per refill); with two words per refill the loop has registers for two only.
+template <int Primary, int Words, int Lanes>
 int64_t decodeSplit(const EntropyCoder& st, int* out, int64_t& i, int64_t n, uint32_t base, bool& ok, int* spare,
                     int64_t spareInts) {
   const unsigned char* data = st.start;
@@ -526,51 +529,62 @@ int64_t decodeSplit(const EntropyCoder& st, int* out, int64_t& i, int64_t n, uin
   if (laneA) a.start(data, pos);
 
   // Marks are kept as 31-bit offsets from the start, so the bits left must fit them.
-  if (laneA && spare && n - i >= kTwoLaneMinValues && st.bitLimit - pos < (int64_t(1) << 31)) {
-    const int64_t middle = pos + (st.bitLimit - pos) / 2;
-    // Both lanes run the same number of groups, about half the values each, while both
-    // can load.
-    int64_t groups = (n - i) / (2 * Words);
-    if ((middle >> 3) <= lastLoad && spareInts / (3 * Words + 2) >= groups) {
+  if (laneA && spare && n - i >= kLanesMinValues && st.bitLimit - pos < (int64_t(1) << 31)) {
+    const int64_t span = (st.bitLimit - pos) / Lanes;
+    // All lanes run the same number of groups, about 1/Lanes of the values each, while
+    // all can load.
+    int64_t groups = (n - i) / (Lanes * Words);
+    const int stride = Lanes + (Lanes - 1) * Words;
+    if (((pos + (Lanes - 1) * span) >> 3) <= lastLoad && spareInts / (Lanes * Words + stride) >= groups) {
       const int64_t origin = pos;
-      // A's raw words go straight to out[i ..] (half the room at most) and are turned into
-      // values in place. The spare holds a copy of A's words from its first run on (a run
-      // writes ahead of the words it has not read yet), B's words, and per group A's
-      // start, B's start and B's words as the loop writes them (one base register fewer
-      // there); starts are kept as the low 32 bits of the bit position.
-      const int stride = 2 + Words;
-      int* words = spare;  // A's words from its first run on, then B's
-      int* groupData = spare + 2 * groups * Words;
-      BitLane b;
-      b.start(data, middle);
+      // Lane 0's raw words go straight to out[i ..] (1/Lanes of the room at most) and are
+      // turned into values in place. The spare holds a copy of lane 0's words from its
+      // first run on (a run writes ahead of the words it has not read yet), the other
+      // lanes' words, and per group every lane's start and the other lanes' words as the
+      // loop writes them (fewer base registers there); starts are kept as the low 32 bits
+      // of the bit position.
+      int* words = spare;
+      int* groupData = spare + Lanes * groups * Words;
+      BitLane lane[Lanes];
+      lane[0] = a;
+      for (int l = 1; l < Lanes; ++l) lane[l].start(data, pos + l * span);
       int* wordsA = out + i;
       int64_t ran = 0;
       while (ran < groups) {
         // A group takes at most 7 bytes from each lane: this many need no load check.
-        const int64_t ahead = a.next > b.next ? a.next : b.next;
+        int64_t ahead = lane[0].next;
+        for (int l = 1; l < Lanes; ++l) ahead = lane[l].next > ahead ? lane[l].next : ahead;
         int64_t safe = (lastLoad - ahead) / 7;
         if (safe > groups - ran) safe = groups - ran;
         if (safe <= 0) break;
         for (const int64_t stop = ran + safe; ran < stop; ++ran) {
-          a.refill(data);
-          b.refill(data);
           int* d = groupData + ran * stride;
-          d[0] = static_cast<int>(static_cast<uint32_t>(a.position()));
-          d[1] = static_cast<int>(static_cast<uint32_t>(b.position()));
+#pragma GCC unroll 4
+          for (int l = 0; l < Lanes; ++l) {
+            lane[l].refill(data);
+            d[l] = static_cast<int>(static_cast<uint32_t>(lane[l].position()));
+          }
+#pragma GCC unroll 4
           for (int k = 0; k < Words; ++k) {
-            wordsA[ran * Words + k] = splitWord<Primary>(a, lengths, values, primary, primaryMask);
-            d[2 + k] = splitWord<Primary>(b, lengths, values, primary, primaryMask);
+            wordsA[ran * Words + k] = splitWord<Primary>(lane[0], lengths, values, primary, primaryMask);
+#pragma GCC unroll 4
+            for (int l = 1; l < Lanes; ++l) {
+              d[Lanes + (l - 1) * Words + k] = splitWord<Primary>(lane[l], lengths, values, primary, primaryMask);
+            }
           }
         }
       }
       groups = ran;
       const int64_t count = groups * Words;
-      int* wordsB = words + count;
-      for (int64_t g = 0; g < groups; ++g) {
-        for (int k = 0; k < Words; ++k) wordsB[g * Words + k] = groupData[g * stride + 2 + k];
+      for (int l = 1; l < Lanes; ++l) {
+        int* to = words + l * count;
+        for (int64_t g = 0; g < groups; ++g) {
+          for (int k = 0; k < Words; ++k) to[g * Words + k] = groupData[g * stride + Lanes + (l - 1) * Words + k];
+        }
       }
       const int* marks = groupData;
-      // count <= (n - i) / 2: A's plain words cannot reach n.
+      a = lane[0];
+      // count <= (n - i) / Lanes: lane 0's plain words cannot reach n.
       const int64_t plain = storePlain(wordsA, wordsA, count, base);
       i += plain;
       bool done = false;
@@ -578,29 +592,31 @@ int64_t decodeSplit(const EntropyCoder& st, int* out, int64_t& i, int64_t n, uin
         std::memcpy(words + plain, wordsA + plain, static_cast<size_t>(count - plain) * sizeof(int));
         done = !storeWords<Words>(st, fastEnd, words, plain, count, marks, stride, origin, out, i, n, base, ok, pos);
       }
-      // A alone, a word at a time, until it stands on the start of one of B's groups.
-      int64_t g = 0;
-      while (g < groups && markedBit(origin, marks[g * stride + 1]) < a.position()) ++g;
-      const int64_t lastTry = g + kLaneSyncGroups;
-      bool met = false;
-      while (!done && a.next <= lastLoad) {
-        while (g < groups && markedBit(origin, marks[g * stride + 1]) < a.position()) ++g;
-        if (g >= groups || g >= lastTry) break;
-        if (markedBit(origin, marks[g * stride + 1]) == a.position()) {
-          met = true;
-          break;
+      // Lane by lane: `a`, at the true position after the words stored so far, goes on a
+      // word at a time until it stands on the start of one of the next lane's groups.
+      for (int l = 1; l < Lanes && !done; ++l) {
+        int64_t g = 0;
+        while (g < groups && markedBit(origin, marks[g * stride + l]) < a.position()) ++g;
+        const int64_t lastTry = g + kLaneSyncGroups;
+        bool met = false;
+        while (!done && a.next <= lastLoad) {
+          while (g < groups && markedBit(origin, marks[g * stride + l]) < a.position()) ++g;
+          if (g >= groups || g >= lastTry) break;
+          if (markedBit(origin, marks[g * stride + l]) == a.position()) {
+            met = true;
+            break;
+          }
+          a.refill(data);
+          const int32_t v = splitWord<Primary>(a, lengths, values, primary, primaryMask);
+          if (!storeValue(v, out, i, n, base, ok) || i >= n) {
+            pos = a.position();
+            done = true;
+          }
         }
-        a.refill(data);
-        const int32_t v = splitWord<Primary>(a, lengths, values, primary, primaryMask);
-        if (!storeValue(v, out, i, n, base, ok) || i >= n) {
-          pos = a.position();
-          done = true;
-        }
-      }
-      if (met) {
-        done =
-            !storeWords<Words>(st, fastEnd, wordsB, g * Words, count, marks + 1, stride, origin, out, i, n, base, ok, pos);
-        a = b;
+        if (!met) break;
+        done = !storeWords<Words>(st, fastEnd, words + l * count, g * Words, count, marks + l, stride, origin, out, i,
+                                  n, base, ok, pos);
+        a = lane[l];
       }
       if (done) return pos;
     }
@@ -680,11 +696,11 @@ bool DecodeAndExpand(EntropyCoder& st, int* out, int64_t n, int base, int64_t* p
   } else {
     if (st.lengths) {
       if (st.primaryBits != kPrimaryBits) {
-        pos = decodeSplit<0, 2>(st, out, i, n, ubase, ok, spare, spareInts);
+        pos = decodeSplit<0, 2, 2>(st, out, i, n, ubase, ok, spare, spareInts);
       } else if (st.longestWord <= kThreeWordBits) {
-        pos = decodeSplit<kPrimaryBits, 3>(st, out, i, n, ubase, ok, spare, spareInts);
+        pos = decodeSplit<kPrimaryBits, 3, 3>(st, out, i, n, ubase, ok, spare, spareInts);
       } else {
-        pos = decodeSplit<kPrimaryBits, 2>(st, out, i, n, ubase, ok, spare, spareInts);
+        pos = decodeSplit<kPrimaryBits, 2, 2>(st, out, i, n, ubase, ok, spare, spareInts);
       }
     } else {
       pos = decodeTable<0>(st, out, i, n, ubase, ok);

@@ -95,11 +95,11 @@ inline bool DecoderFailed(const EntropyCoder& st) { return st.failed; }
 // decoded before the stop and the rest of out[] is untouched.
 //
 // `spare` (spareInts integers, contents undefined afterwards) is scratch the decoder may
-// use: with DecodeSpareInts(n) of them a long sequence is decoded as two interleaved
-// chains, which is faster and gives the same result.
+// use: with DecodeSpareInts(n) of them a long sequence is decoded as two or three
+// interleaved chains, which is faster and gives the same result.
 bool DecodeAndExpand(EntropyCoder& st, int* out, int64_t n, int base, int64_t* produced = nullptr, int* spare = nullptr,
                      int64_t spareInts = 0);
-constexpr int64_t DecodeSpareInts(int64_t n) { return 2 * n + 8; }
+constexpr int64_t DecodeSpareInts(int64_t n) { return 5 * n / 2 + 8; }
 
 // Folds repetitions in place: a value followed by R >= threshold equal values becomes the
 // value and -R; shorter repetitions stay. Input must be non-negative. Returns the new length.

@@ -420,12 +420,13 @@ TEST(EntropyReference, TableDecoderMatchesTheBitByBitDecoderOnRandomStreams) {
   EXPECT_LT(decoded, 350);
 }
 
-// Long sequences given spare room are decoded as two interleaved chains. Cases: encoded
+// Long sequences given spare room are decoded as interleaved chains. Cases: encoded
 // dense-like values with no, few and many folded runs, decoded for exactly their count,
 // for fewer (stopping inside either chain, or cutting a run), and for more (running out);
-// and random bits. The result, the values produced before a failure and the bit position
-// reached equal the one-chain decoder's, and the bit-by-bit reference's values.
-TEST(EntropyReference, TwoChainDecodingMatchesOneChainAndTheReference) {
+// and random bits (words up to 18 bits take three chains, longer ones two). The result,
+// the values produced before a failure and the bit position reached equal the one-chain
+// decoder's, and the bit-by-bit reference's values.
+TEST(EntropyReference, InterleavedChainDecodingMatchesOneChainAndTheReference) {
   std::mt19937 rng(4242);
   ReportCapture capture;
   for (int trial = 0; trial < 36; ++trial) {
