@@ -39,6 +39,35 @@ inline uint64_t readBits(EntropyCoder& st, int bits) {
   return lowBits(w, bits);
 }
 
+// A bit buffer over the stream for the fast loops: the refill of decodeTable.
+// Only used while next <= lastLoad (8 readable bytes at next).
+struct BitLane {
+  uint64_t buf = 0;
+  unsigned left = 0;  // bits held in buf
+  int64_t next = 0;   // byte index of the next load
+
+  inline void refill(const unsigned char* data) {
+    uint64_t load;
+    std::memcpy(&load, data + next, sizeof load);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    load = __builtin_bswap64(load);
+#endif
+    buf |= load << left;
+    next += (63 - left) >> 3;
+    left |= 56;
+  }
+  // Starts at bit pos (its byte must be a valid load start); holds 49 to 56 bits after.
+  inline void start(const unsigned char* data, int64_t pos) {
+    next = pos >> 3;
+    buf = 0;
+    left = 0;
+    refill(data);
+    buf >>= pos & 7;
+    left -= static_cast<unsigned>(pos & 7);
+  }
+  inline int64_t position() const { return next * 8 - left; }
+};
+
 // Decodes the word at bit `pos` through the table and its subtables (any depth), peeking
 // afresh at every level, and advances pos. Bits past the stream read as zero; the caller
 // compares pos with the stream's end.
@@ -174,7 +203,41 @@ bool InitDecoder(EntropyCoder& st, const unsigned char* data, int64_t availableB
     const bool onePeek = 1 + rateBits + symBits <= 57;
     int64_t pos = st.bitPos;
     CodeEntry* srt = st.srt;
-    for (int i = 0; i < n; ++i) {
+    int i = 0;
+    // While 8 bytes can be loaded, from a bit buffer holding at least a whole entry after
+    // each refill: the serial chain from one entry to the next is then shifts, not loads.
+    // The checks are the same, in the same order; an entry here never passes the end.
+    const int64_t lastLoad = byteCount - 8;
+    if (1 + rateBits + symBits <= 56 && (pos >> 3) <= lastLoad) {
+      BitLane r;
+      r.start(bytes, pos);
+      for (; i < n && r.next <= lastLoad; ++i) {
+        r.refill(bytes);
+        uint64_t w = r.buf;
+        unsigned used = 1;
+        if (w & 1) {
+          const uint64_t next = (w >> 1) & rateMask;
+          if (next == 0 || (i > 0 && next > rate) || next > static_cast<uint64_t>(INT_MAX)) {
+            ZUtils::logReport("InitDecoder: table rates are not positive and falling\n");
+            return fail(st);
+          }
+          rate = next;
+          used += static_cast<unsigned>(rateBits);
+        } else if (i == 0) {
+          ZUtils::logReport("InitDecoder: table rates are not positive and falling\n");
+          return fail(st);
+        }
+        w >>= used;
+        srt[i].rate = static_cast<int>(rate);
+        srt[i].symbol = static_cast<int>(static_cast<uint32_t>(w & symMask));
+        total += rate;
+        used += static_cast<unsigned>(symBits);
+        r.buf >>= used;
+        r.left -= used;
+      }
+      pos = r.position();
+    }
+    for (; i < n; ++i) {
       uint64_t w = peekBits(bytes, byteCount, fastEnd, pos);
       if (w & 1) {
         const uint64_t next = (w >> 1) & rateMask;
@@ -389,35 +452,6 @@ int64_t decodeTable(const EntropyCoder& st, int* out, int64_t& i, int64_t n, uin
   }
   return pos;
 }
-
-// A bit buffer over the stream for the two-level fast loops: the refill of decodeTable.
-// Only used while next <= lastLoad (8 readable bytes at next).
-struct BitLane {
-  uint64_t buf = 0;
-  unsigned left = 0;  // bits held in buf
-  int64_t next = 0;   // byte index of the next load
-
-  inline void refill(const unsigned char* data) {
-    uint64_t load;
-    std::memcpy(&load, data + next, sizeof load);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    load = __builtin_bswap64(load);
-#endif
-    buf |= load << left;
-    next += (63 - left) >> 3;
-    left |= 56;
-  }
-  // Starts at bit pos (its byte must be a valid load start); holds 49 to 56 bits after.
-  inline void start(const unsigned char* data, int64_t pos) {
-    next = pos >> 3;
-    buf = 0;
-    left = 0;
-    refill(data);
-    buf >>= pos & 7;
-    left -= static_cast<unsigned>(pos & 7);
-  }
-  inline int64_t position() const { return next * 8 - left; }
-};
 
 // One word of the two-level form from a lane holding at least kTwoLookupBits bits. Only
 // the length is on the serial chain from one word to the next (a byte table, a shift);
