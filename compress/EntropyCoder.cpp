@@ -558,6 +558,17 @@ int64_t decodeSplit(const EntropyCoder& st, int* out, int64_t& i, int64_t n, uin
   const uint64_t primaryMask = (uint64_t(1) << primary) - 1;
   int64_t pos = st.bitPos;
 
+  if (i == 0 && spare && n >= kLanesMinValues) {
+    // The first value alone: lane 0 writes its raw words into out[] ahead of storing
+    // them, and a run there (no value before it) must fail with out[] untouched.
+    const int32_t v = decodeSplitAt(st, fastEnd, pos);
+    if (pos > st.bitLimit) {
+      ok = false;
+      return pos;
+    }
+    if (!storeValue(v, out, i, n, base, ok)) return pos;
+  }
+
   BitLane a;
   bool laneA = (pos >> 3) <= lastLoad && i < n;
   if (laneA) a.start(data, pos);

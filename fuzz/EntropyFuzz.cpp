@@ -11,9 +11,18 @@ NEB_FUZZ_TARGET(entropy) {
   const int base = static_cast<int>(in.take(1)) - 128;
   std::vector<int> out(static_cast<size_t>(n) + 1, 0);
   {
-    OSTUtils::EntropyCoder st;
-    if (OSTUtils::InitDecoder(st, in.data, static_cast<int64_t>(in.size))) {
-      OSTUtils::DecodeAndExpand(st, out.data(), n, base);
+    // With spare room long sequences decode as interleaved chains: same result, same
+    // untouched rest of out[], same position.
+    OSTUtils::EntropyCoder st, laned;
+    if (OSTUtils::InitDecoder(st, in.data, static_cast<int64_t>(in.size)) &&
+        OSTUtils::InitDecoder(laned, in.data, static_cast<int64_t>(in.size))) {
+      std::vector<int> outLaned(out.size(), 0);
+      std::vector<int> spare(static_cast<size_t>(OSTUtils::DecodeSpareInts(n)));
+      int64_t produced = 0, producedLaned = 0;
+      const bool ok = OSTUtils::DecodeAndExpand(st, out.data(), n, base, &produced);
+      const bool okLaned = OSTUtils::DecodeAndExpand(laned, outLaned.data(), n, base, &producedLaned, spare.data(),
+                                                     static_cast<int64_t>(spare.size()));
+      if (ok != okLaned || produced != producedLaned || st.bitPos != laned.bitPos || out != outLaned) __builtin_trap();
     }
   }
   {
