@@ -6,6 +6,7 @@
 
 #include "compress/EntropyCoder.h"
 #include "compress/ZoneTransforms.h"
+#include "ostutils/MemoryLimit.h"
 #include "zutils/Report.h"
 
 namespace OSTUtils {
@@ -299,9 +300,12 @@ bool SGCompressor<D>::DecompressZone(Zone& zone, int jobIndex) {
   }
 
   OstArray<int, int>& scratch = jobBuffers[jobIndex];
-  // The decoder's spare room follows the values; without it decoding is only slower.
+  // The decoder's spare room follows the values; without it decoding is only slower, so
+  // it is not asked for where the memory limit would refuse it (and report that).
   const int64_t spareInts = DecodeSpareInts(n);
-  const bool spare = n + spareInts <= INT_MAX && scratch.SetSize(static_cast<int>(n + spareInts), nullptr, true);
+  const bool spare = n + spareInts <= INT_MAX &&
+                     static_cast<uint64_t>(n + spareInts) * sizeof(int) <= memoryLimitBytes() &&
+                     scratch.SetSize(static_cast<int>(n + spareInts), nullptr, true);
   if (!spare && !scratch.SetSize(static_cast<int>(n), nullptr, true)) {
     ZUtils::logReport("Can't allocate %d MB for decompression\n", static_cast<int>(n / 1048576));
     return false;
