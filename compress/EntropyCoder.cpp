@@ -364,7 +364,8 @@ inline bool storeValue(int32_t v, int* out, int64_t& i, int64_t n, uint32_t base
   return true;
 }
 
-// Table-mode decoding of out[i .. n-1] from st.bitPos; returns the bit position reached.
+// Table-mode decoding of out[i .. n-1] from st.bitPos through the chained form (trees too
+// deep for two lookups); returns the bit position reached.
 //
 // The fast loop keeps up to 63 stream bits in a 64-bit buffer. A refill loads the next 8
 // bytes unconditionally, shifts them in above the bits still held and advances by as many
@@ -373,8 +374,8 @@ inline bool storeValue(int32_t v, int* out, int64_t& i, int64_t n, uint32_t base
 // Bits loaded but not yet counted are the stream's own next bits, so OR-ing the next load
 // over them changes nothing. Words that need a third lookup (only trees deeper than
 // kTwoLookupBits) and the last 8 bytes of the stream go through decodeAt, which is bounded.
-// Primary is the table's primary width when known at compile time (the common full-width
-// table), 0 to read it from the state.
+// Primary is the table's primary width when known at compile time, 0 to read it from the
+// state.
 template <int Primary>
 int64_t decodeTable(const EntropyCoder& st, int* out, int64_t& i, int64_t n, uint32_t base, bool& ok) {
   const unsigned char* data = st.start;
