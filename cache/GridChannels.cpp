@@ -78,9 +78,10 @@ bool OstraneFrameData::PrepareChannelSlot(int slot, int slack, bool zeroFill) {
   if (cells < 0 || slack < 0) return false;
   ChannelBuffer* buffer = ChannelBuffer::create(gridSize);
   if (!buffer) return false;
-  // Zero-filled: a grid block need not cover every cell, and the host must never see
-  // leftover heap contents. The fill is the first touch of a fresh buffer, so it runs on
-  // the job threads.
+  // Zero-filled unless the caller writes every value itself: a grid block need not cover
+  // every cell, and the host must never see leftover heap contents (buffers are reused,
+  // ostutils/LargeBlockCache.h). The fill is the first touch of a fresh buffer, so it
+  // runs on the job threads.
   if (!buffer->values.SetSize(cells + slack, nullptr, true)) {
     ZUtils::logReport("[ERROR] Could not allocate %lld values for grid channel %d\n", static_cast<long long>(cells + slack),
               slot);
@@ -134,17 +135,19 @@ void OstraneFrameData::DecodeStoredChannel(int channel) {
       ZUtils::logReport("Invalid cache file!!!\n");
       return;
     }
-    if (!PrepareChannelSlot(channel, kStoredSlack)) return;
+    // Grid blocks clear what their zones leave unwritten themselves, so only the packed
+    // colour buffer is zero-filled first (an inflate that ends early leaves the rest).
+    if (!PrepareChannelSlot(channel, kStoredSlack, channel == kPackedColour)) return;
     float* out = channelSlots[channel].holder->values.data;
     bool ok = false;
     if (channel == kPackedColour) {
       ok = OSTUtils::InflateBlock(payload + 2, zipBytes, out, cells * 4);
     } else if (oneDimensional) {
       if (!compressorV5) compressorV5 = new (std::nothrow) OSTUtils::SGCompressor<1>(-1);
-      ok = compressorV5 && compressorV5->DecompressBlock(payload, length * 4, out, cells + kStoredSlack);
+      ok = compressorV5 && compressorV5->DecompressBlock(payload, length * 4, out, cells + kStoredSlack, true);
     } else {
       if (!compressorLegacy) compressorLegacy = new (std::nothrow) OSTUtils::SGCompressor<3>(-1);
-      ok = compressorLegacy && compressorLegacy->DecompressBlock(payload, length * 4, out, cells + kStoredSlack);
+      ok = compressorLegacy && compressorLegacy->DecompressBlock(payload, length * 4, out, cells + kStoredSlack, true);
     }
     if (!ok) {
       ZUtils::logReport("Invalid cache file!!!\n");

@@ -1,5 +1,6 @@
 #include "compress/SGCompressor.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -7,6 +8,7 @@
 #include "compress/EntropyCoder.h"
 #include "compress/ZoneTransforms.h"
 #include "ostutils/MemoryLimit.h"
+#include "ostutils/ParallelFill.h"
 #include "zutils/Report.h"
 
 namespace OSTUtils {
@@ -120,7 +122,8 @@ bool SGCompressor<D>::prepareJobs() {
 }
 
 template <int D>
-bool SGCompressor<D>::DecompressBlock(const void* block, int64_t availableBytes, float* out, int64_t outCount) {
+bool SGCompressor<D>::DecompressBlock(const void* block, int64_t availableBytes, float* out, int64_t outCount,
+                                      bool zeroUnwritten) {
   consumed = 0;
   position = static_cast<const unsigned char*>(block);
   if (!block || availableBytes < 2 || outCount < 0 || (outCount > 0 && !out)) {
@@ -144,6 +147,7 @@ bool SGCompressor<D>::DecompressBlock(const void* block, int64_t availableBytes,
     zone.values = out;
     zone.valueCapacity = outCount;
     zone.ok = DecompressZone(zone, 0);
+    if (zone.ok && zeroUnwritten) ParallelFill(out + zone.written, outCount - zone.written, 0.0f);
     return zone.ok;
   }
   if (magic != kZonedMagic && magic != kZonedMagicAlt) {
@@ -207,11 +211,23 @@ bool SGCompressor<D>::DecompressBlock(const void* block, int64_t availableBytes,
     zone.consumed = 2;
   }
   if (zoneCount > 0) runJobs(1);
+  if (zeroUnwritten) {
+    // Zones ascend and never overlap, and a zone writes its first `written` values or,
+    // failing, none: what lies between those runs is what no zone wrote.
+    int64_t next = 0;
+    for (int i = 0; i < zoneCount; ++i) {
+      const int64_t start = zones[i].values - out;
+      if (start > next) ParallelFill(out + next, start - next, 0.0f);
+      next = std::max(next, start + (zones[i].ok ? zones[i].written : 0));
+    }
+    ParallelFill(out + next, outCount - next, 0.0f);
+  }
   return true;
 }
 
 template <int D>
 bool SGCompressor<D>::DecompressZone(Zone& zone, int jobIndex) {
+  zone.written = 0;
   if (jobIndex < 0 || jobIndex >= jobBuffers.size || !zone.source) return false;
   const unsigned char* p = take(zone, 1);
   if (!p) {
@@ -234,6 +250,7 @@ bool SGCompressor<D>::DecompressZone(Zone& zone, int jobIndex) {
     if (method == 1) {
       const float v = loadF32(h + 4);
       for (int64_t i = 0; i < n; ++i) zone.values[i] = v;
+      zone.written = n;
       return true;
     }
     const unsigned char* raw = take(zone, 4 * n);
@@ -242,6 +259,7 @@ bool SGCompressor<D>::DecompressZone(Zone& zone, int jobIndex) {
       return false;
     }
     if (n > 0) std::memcpy(zone.values, raw, static_cast<size_t>(4 * n));
+    zone.written = n;
     return true;
   }
   if (method != 2) {
@@ -332,6 +350,7 @@ bool SGCompressor<D>::DecompressZone(Zone& zone, int jobIndex) {
     IntegrateDequantizeBox(q, static_cast<int>(extent[0]), static_cast<int>(extent[1]), static_cast<int>(extent[2]),
                            passes, scale, offset, zone.values);
   }
+  zone.written = n;
   return true;
 }
 

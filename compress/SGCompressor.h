@@ -57,6 +57,7 @@ struct SGZone {
   int64_t valueCapacity = 0;  // output values the zone may write
   int box[3] = {0, 0, 0};     // SGCompressor<3> compressing: X, Y, Z of the zone (X fastest)
   bool ok = false;            // result of the last CompressZone / DecompressZone on it
+  int64_t written = 0;        // values the last successful DecompressZone wrote
 };
 
 }  // namespace OSTUtils
@@ -79,8 +80,10 @@ class SGCompressor : public OstParallel {
 
   // Decodes the block of availableBytes bytes into out[0 .. outCount-1]. False for an
   // unknown magic or an invalid zone table (nothing written), or when a single-zone block
-  // fails. Values no zone writes keep their contents.
-  bool DecompressBlock(const void* block, int64_t availableBytes, float* out, int64_t outCount);
+  // fails. Values no zone writes keep their contents, or with zeroUnwritten become 0 (for an
+  // output that was not cleared first: the decoder alone knows which values it wrote).
+  bool DecompressBlock(const void* block, int64_t availableBytes, float* out, int64_t outCount,
+                       bool zeroUnwritten = false);
 
   // Decodes one zone (source, byteBudget, consumed, values, valueCapacity set) with the
   // scratch array of job `jobIndex`.

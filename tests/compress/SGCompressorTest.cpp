@@ -159,6 +159,39 @@ TEST(SGCompressorBlock, FailingZoneOfAZonedBlockKeepsItsOutputAndTheBlockSucceed
   EXPECT_FALSE(decode<1>(bad, out));
 }
 
+TEST(SGCompressorBlock, ZeroUnwrittenClearsExactlyWhatNoZoneWrote) {
+  ReportCapture capture;
+  Bytes bad = constantZone(2, 7.0f);
+  bad[2] = 3;  // unknown method: the zone fails and writes nothing
+  const float S = kSentinel;
+  struct Case {
+    const char* name;
+    Bytes block;
+    std::vector<float> expected;
+  } cases[] = {
+      {"no zones", Bytes{0x02, 0xFC, 0x00, 0x00}, {0, 0, 0, 0, 0, 0}},
+      {"gap, then a short last zone", zonedBlock({constantZone(1, 1.0f), constantZone(2, 2.0f)}, {0, 3}),
+       {1, 0, 0, 2, 2, 0}},
+      {"first zone starts late", zonedBlock({constantZone(2, 5.0f)}, {2}), {0, 0, 5, 5, 0, 0}},
+      {"failing zone between good ones",
+       zonedBlock({constantZone(2, 1.0f), bad, constantZone(1, 3.0f)}, {0, 2, 5}), {1, 1, 0, 0, 0, 3}},
+      {"single zone shorter than the output", constantZone(4, 6.0f), {6, 6, 6, 6, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (bool zero : {false, true}) {
+      std::vector<float> out(6, S);
+      SGCompressor<1> codec;
+      ASSERT_TRUE(codec.DecompressBlock(c.block.data(), static_cast<int64_t>(c.block.size()), out.data(), 6, zero));
+      for (size_t i = 0; i < out.size(); ++i) {
+        // Without the flag the unwritten values keep their contents.
+        const float want = (c.expected[i] == 0.0f && !zero) ? S : c.expected[i];
+        EXPECT_EQ(out[i], want) << "value " << i << (zero ? " zeroed" : " kept");
+      }
+    }
+  }
+}
+
 TEST(SGCompressorZone, RawAndConstantZonesAreBoundedByTheirBudgetAndRoom) {
   ReportCapture capture;
   Bytes raw;
