@@ -51,6 +51,17 @@ TEST(Neb2VdbSequence, TwoJobsWriteTheSameFilesAsOne) {
     two.replace(kUuidAt, kUuidLength, kUuidLength, '-');
     EXPECT_TRUE(one == two) << "frame " << f;
   }
+  // Frames listed again share one frame object between the jobs: still the same files.
+  const ProgramResult again =
+      runNeb2vdb({"--jobs", "2", "--frames", "3,3,3,4,4,3,5-8", dir / "s_####.neb", dir / "r_####.vdb"});
+  ASSERT_EQ(again.exitCode, 0) << again.err;
+  for (int f = 3; f <= 8; ++f) {
+    std::string one = fileBytes(numbered(dir, "j1", f, "vdb")), repeated = fileBytes(numbered(dir, "r", f, "vdb"));
+    ASSERT_EQ(one.size(), repeated.size()) << f;
+    one.replace(kUuidAt, kUuidLength, kUuidLength, '-');
+    repeated.replace(kUuidAt, kUuidLength, kUuidLength, '-');
+    EXPECT_TRUE(one == repeated) << "frame " << f;
+  }
 }
 
 TEST(Neb2VdbSequence, UnreadableAndMissingFramesAreListedAndLeaveNoOutput) {

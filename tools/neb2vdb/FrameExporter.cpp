@@ -1,5 +1,6 @@
 #include "tools/neb2vdb/FrameExporter.h"
 
+#include <map>
 #include <mutex>
 
 #include <openvdb/io/File.h>
@@ -80,8 +81,17 @@ ExportResult run(const FrameTask& task, INeb& frame, const Options& o, FrameOutc
   if (!VolConvert::indexToWorldMatrix(t, matrix))
     return exportFailure(VolConvert::kExportBadTransform, VolConvert::kSingularTransformReason);
 
+  // Each channel's buffer goes back as soon as the last grid that reads it is built: the
+  // next channel then reuses it (ostutils/LargeBlockCache.h) instead of touching fresh
+  // pages, and a frame holds a few channels at a time instead of all of them.
+  auto* data = task.exclusive ? dynamic_cast<OstraneFrameData*>(&frame) : nullptr;
+  std::map<int, size_t> lastUse;
+  for (size_t p = 0; p < plans.size(); ++p)
+    for (int i = 0; i < plans[p].components; ++i) lastUse[plans[p].channels[i]] = p;
+
   openvdb::GridCPtrVec grids;
-  for (const GridPlan& plan : plans) {
+  for (size_t p = 0; p < plans.size(); ++p) {
+    const GridPlan& plan = plans[p];
     const float* values[3] = {};
     for (int i = 0; i < plan.components; ++i) {
       values[i] = frame.getChannel(plan.channels[i]);
@@ -94,6 +104,9 @@ ExportResult run(const FrameTask& task, INeb& frame, const Options& o, FrameOutc
     grid->setTransform(openvdb::math::Transform::createLinearTransform(matrix));
     grid->setSaveFloatAsHalf(o.half);
     grids.push_back(grid);
+    if (data)
+      for (int i = 0; i < plan.components; ++i)
+        if (lastUse[plan.channels[i]] == p) data->ReleaseChannelSlot(plan.channels[i]);
   }
   if (o.particles) {
     for (int g = 0; g < frame.getParticleGroupCount(); ++g) {

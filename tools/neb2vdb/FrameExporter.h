@@ -27,6 +27,9 @@ struct FrameTask {
   std::string source, destination;
   bool hasNumber = false;
   int number = 0;
+  // No other job holds the same frame object (the library shares one object per file):
+  // its channels may be released as soon as their grids are built.
+  bool exclusive = true;
 };
 
 struct FrameOutcome {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <chrono>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -101,13 +102,21 @@ int runNeb2Vdb(int argc, const char* const* argv, VolConvert::ConsoleOutput& out
 
   std::mutex loader;  // newINeb / deleteINeb
   const int jobs = int(std::min<int64_t>(o.jobs > 0 ? o.jobs : chooseJobs(o, count, loader), count));
+  // A frame listed twice may be converted by two jobs at once, through one shared frame
+  // object: then no job releases its channels early.
+  bool repeats = false;
+  if (jobs > 1) {
+    std::set<int> seen;
+    for (int64_t k = 0; k < count && !repeats; ++k) repeats = !seen.insert(o.frames.frameAt(k)).second;
+  }
   FrameExporter exporter(o);
   Progress progress(out, err, terminal, o.quiet, count);
   std::atomic<int64_t> next{0};
 
   auto work = [&] {
     for (int64_t k = next++; k < count; k = next++) {
-      const FrameTask task = taskAt(o, k);
+      FrameTask task = taskAt(o, k);
+      task.exclusive = !repeats;
       if (o.skipExisting && exists(task.destination)) {
         progress.skipped(task.destination);
         continue;
