@@ -1,7 +1,10 @@
 // The grid block decoder (SGCompressor) in one and three dimensions, the block-extent
 // pre-check the frame reader runs and nebinfo's zone description, on the same bytes.
-// Input: one byte selecting the dimension (bit 0) and two bytes of output count (12 bits
-// used), then the block.
+// Input: one byte selecting the dimension (bit 0) and whether the decoder clears what no
+// zone writes (bit 1), two bytes of output count (12 bits used), then the block. With
+// clearing, the block is decoded over two different prefills: any value neither written
+// nor cleared shows up as a difference.
+#include <cstring>
 #include <vector>
 
 #include "FuzzTarget.h"
@@ -10,7 +13,9 @@
 
 NEB_FUZZ_TARGET(grid_block) {
   nebfuzz::Input in{data, size};
-  const int dimension = (in.take(1) & 1) ? 3 : 1;
+  const unsigned mode = static_cast<unsigned>(in.take(1));
+  const int dimension = (mode & 1) ? 3 : 1;
+  const bool clear = (mode & 2) != 0;
   // Up to 4095 cells (a 16^3 box less one): every zone layout, box shape and count
   // mismatch fits. The decoder's work and the zero-filled output are linear in the count,
   // and counts up to 65535 slowed the run to a few hundred inputs a second.
@@ -19,20 +24,28 @@ NEB_FUZZ_TARGET(grid_block) {
   const GridBlockZones zones = DescribeGridBlockZones(in.data, static_cast<int64_t>(in.size), dimension);
   const int counted = zones.rawZones + zones.constantZones + zones.quantizedZones + zones.otherZones;
   if (counted != (zones.readable ? zones.zoneCount : 0)) __builtin_trap();  // each zone counted once
-  std::vector<float> out(static_cast<size_t>(outCount) + 1, 0.0f);
   // One guard cell past the end: a decoder writing past outCount is caught by value even
   // where the sanitizer's redzone would not be.
   const float guard = -1234.5f;
-  out[static_cast<size_t>(outCount)] = guard;
-  bool ok;
-  if (dimension == 1) {
-    OSTUtils::SGCompressor<1> codec(1);
-    ok = codec.DecompressBlock(in.data, static_cast<int64_t>(in.size), out.data(), outCount);
-  } else {
-    OSTUtils::SGCompressor<3> codec(1);
-    ok = codec.DecompressBlock(in.data, static_cast<int64_t>(in.size), out.data(), outCount);
+  auto decode = [&](float fill, std::vector<float>& out) {
+    out.assign(static_cast<size_t>(outCount) + 1, fill);
+    out[static_cast<size_t>(outCount)] = guard;
+    bool ok;
+    if (dimension == 1) {
+      OSTUtils::SGCompressor<1> codec(1);
+      ok = codec.DecompressBlock(in.data, static_cast<int64_t>(in.size), out.data(), outCount, clear);
+    } else {
+      OSTUtils::SGCompressor<3> codec(1);
+      ok = codec.DecompressBlock(in.data, static_cast<int64_t>(in.size), out.data(), outCount, clear);
+    }
+    if (out[static_cast<size_t>(outCount)] != guard) __builtin_trap();
+    return ok;
+  };
+  std::vector<float> first, second;
+  const bool ok = decode(0.0f, first);
+  if (clear && ok) {
+    decode(-7777.25f, second);
+    if (std::memcmp(first.data(), second.data(), first.size() * sizeof(float)) != 0) __builtin_trap();
   }
-  (void)ok;
-  if (out[static_cast<size_t>(outCount)] != guard) __builtin_trap();
   return 0;
 }
