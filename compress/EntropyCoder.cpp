@@ -39,7 +39,7 @@ inline uint64_t readBits(EntropyCoder& st, int bits) {
   return lowBits(w, bits);
 }
 
-// A bit buffer over the stream for the fast loops: the refill of decodeTable.
+// A bit buffer over the stream for the fast loops.
 // Only used while next <= lastLoad (8 readable bytes at next).
 struct BitLane {
   uint64_t buf = 0;
@@ -374,74 +374,58 @@ inline bool storeValue(int32_t v, int* out, int64_t& i, int64_t n, uint32_t base
 // Bits loaded but not yet counted are the stream's own next bits, so OR-ing the next load
 // over them changes nothing. Words that need a third lookup (only trees deeper than
 // kTwoLookupBits) and the last 8 bytes of the stream go through decodeAt, which is bounded.
-// Primary is the table's primary width when known at compile time, 0 to read it from the
-// state.
-template <int Primary>
 int64_t decodeTable(const EntropyCoder& st, int* out, int64_t& i, int64_t n, uint32_t base, bool& ok) {
   const unsigned char* data = st.start;
-  const int64_t bytes = st.availableBytes;
-  const int64_t fastEnd = fastPeekEnd(bytes);
-  const int64_t lastLoad = bytes - 8;  // last byte index an 8-byte load may start at
+  const int64_t fastEnd = fastPeekEnd(st.availableBytes);
+  const int64_t lastLoad = st.availableBytes - 8;  // last byte index an 8-byte load may start at
   const uint32_t* table = st.table;
   const int32_t* values = st.values;
-  const int primary = Primary > 0 ? Primary : st.primaryBits;
+  const int primary = st.primaryBits;
   const uint64_t primaryMask = (uint64_t(1) << primary) - 1;
   int64_t pos = st.bitPos;
 
-  int64_t next = pos >> 3;  // byte index of the next load
-  uint64_t buf = 0;
-  unsigned left = 0;  // bits held in buf
-  unsigned skip = static_cast<unsigned>(pos & 7);
-  while (i < n && next <= lastLoad) {
-    uint64_t load;
-    std::memcpy(&load, data + next, sizeof load);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    load = __builtin_bswap64(load);
-#endif
-    buf |= load << left;
-    next += (63 - left) >> 3;
-    left |= 56;
-    if (skip) {
-      // Starting mid-byte: drop the bits before the position, then refill to 56 again.
-      buf >>= skip;
-      left -= skip;
-      skip = 0;
-      continue;
+  BitLane lane;
+  bool started = false;  // the lane holds the bits from pos on
+  while (i < n) {
+    if (!started) {
+      if ((pos >> 3) > lastLoad) break;
+      lane.start(data, pos);
+      started = true;
     }
+    if (lane.next > lastLoad) break;
+    lane.refill(data);  // 56 bits or more: two words of up to kTwoLookupBits
     for (int k = 0; k < 2; ++k) {
-      uint32_t e = table[buf & primaryMask];
+      uint32_t e = table[lane.buf & primaryMask];
       if (e & kDecodeLink) {
-        e = table[decodeEntryIndex(e) + (static_cast<uint32_t>(buf >> primary) & ((uint32_t(1) << (e & 63)) - 1))];
+        e = table[decodeEntryIndex(e) +
+                  (static_cast<uint32_t>(lane.buf >> primary) & ((uint32_t(1) << (e & 63)) - 1))];
         if (e & kDecodeLink) {
-          // Third lookup or deeper: decode from the position, then start the buffer afresh.
-          pos = next * 8 - left;
+          // Third lookup or deeper: decode from the position, then start the lane afresh.
+          pos = lane.position();
           const int32_t v = decodeAt(st, fastEnd, pos);
           if (pos > st.bitLimit) {
             ok = false;
             return pos;
           }
-          next = pos >> 3;
-          skip = static_cast<unsigned>(pos & 7);
-          buf = 0;
-          left = 0;
+          started = false;
           if (!storeValue(v, out, i, n, base, ok)) return pos;
           break;
         }
       }
       // Leaves of both levels hold the whole word length.
       const unsigned len = e & 63;
-      buf >>= len;
-      left -= len;
+      lane.buf >>= len;
+      lane.left -= len;
       const int32_t v = decodeEntryValue(e, values);
       if (v >= 0) {
         out[i++] = static_cast<int>(base + static_cast<uint32_t>(v));
       } else if (!storeValue(v, out, i, n, base, ok)) {
-        return next * 8 - left;
+        return lane.position();
       }
       if (i >= n) break;
     }
   }
-  pos = next * 8 - left + skip;  // skip is only left over with an empty buffer
+  if (started) pos = lane.position();
   // The tail: bounded peeks, each word checked against the end of the stream.
   while (i < n) {
     const int32_t v = decodeAt(st, fastEnd, pos);
@@ -749,7 +733,7 @@ bool DecodeAndExpand(EntropyCoder& st, int* out, int64_t n, int base, int64_t* p
         pos = decodeSplit<kPrimaryBits, 2, 2>(st, out, i, n, ubase, ok, spare, spareInts);
       }
     } else {
-      pos = decodeTable<0>(st, out, i, n, ubase, ok);
+      pos = decodeTable(st, out, i, n, ubase, ok);
     }
   }
   if (produced) *produced = i;
