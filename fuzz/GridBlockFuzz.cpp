@@ -16,10 +16,11 @@ NEB_FUZZ_TARGET(grid_block) {
   const unsigned mode = static_cast<unsigned>(in.take(1));
   const int dimension = (mode & 1) ? 3 : 1;
   const bool clear = (mode & 2) != 0;
-  // Up to 4095 cells (a 16^3 box less one): every zone layout, box shape and count
-  // mismatch fits. The decoder's work and the zero-filled output are linear in the count,
-  // and counts up to 65535 slowed the run to a few hundred inputs a second.
-  const int64_t outCount = in.take(2) & 0xfff;
+  // Up to 8191 cells: every zone layout, box shape and count mismatch fits, and so do
+  // sequences long enough (4096 values) for the entropy decoder's interleaved chains. The
+  // decoder's work and the output are linear in the count, and counts up to 65535 slowed
+  // the run to a few hundred inputs a second.
+  const int64_t outCount = in.take(2) & 0x1fff;
   GridBlockExtent(in.data, static_cast<int64_t>(in.size), dimension);
   const GridBlockZones zones = DescribeGridBlockZones(in.data, static_cast<int64_t>(in.size), dimension);
   const int counted = zones.rawZones + zones.constantZones + zones.quantizedZones + zones.otherZones;

@@ -66,6 +66,18 @@ std::vector<float> field(int nx, int ny, int nz, float scale) {
   return v;
 }
 
+// A haze of fine noise: thousands of distinct quantized values with long code words, and
+// more values than the entropy decoder needs before it decodes in interleaved chains.
+std::vector<float> haze(size_t n) {
+  std::vector<float> v(n);
+  uint32_t state = 12345;
+  for (float& x : v) {
+    state = state * 1664525u + 1013904223u;
+    x = 0.2f + static_cast<float>(state >> 8) * (1.0f / 16777216.0f);
+  }
+  return v;
+}
+
 GridBlockOptions options(int64_t zoneLength, int bits, int passes, bool lossless, int slices = 0) {
   GridBlockOptions o = OSTUtils::defaultGridBlockOptions();
   o.zoneLength = zoneLength;
@@ -119,6 +131,18 @@ void frames() {
       w.setGroupChannel(g, 10, ids);
       saveFrame("v" + std::to_string(version) + "_d" + std::to_string(dimension) + ".neb", w);
     }
+  }
+
+  // A dense channel long enough for the decoder's interleaved chains.
+  {
+    const int dx = 20, dy = 20, dz = 15;
+    const std::vector<float> noise = haze(static_cast<size_t>(dx) * dy * dz);
+    NebWriter w;
+    w.setGridSize(dx, dy, dz);
+    w.setGridCompressor(1);
+    w.setTransform(transform);
+    w.addChannel(2, noise.data());
+    saveFrame("dense_haze.neb", w);
   }
 
   // A particle record no method can expand: that channel alone is unavailable.
@@ -262,6 +286,22 @@ void gridBlocks() {
         save("grid_block", "d3_" + std::to_string(k), prefixed(p, b3));
       }
       ++k;
+    }
+  }
+
+  // A dense block long enough for the decoder's interleaved chains, decoded as it is and
+  // with the unwritten values cleared (mode bit 1).
+  {
+    const int dense = 6000;
+    const std::vector<float> noise = haze(dense);
+    OstArray<char, int64_t> b;
+    if (OSTUtils::WriteGridBlock1D(noise.data(), dense, options(dense, 16, 1, false), b)) {
+      for (unsigned char mode : {0, 2}) {
+        Bytes p = {mode};
+        Bytes c = le(dense, 2);
+        p.insert(p.end(), c.begin(), c.end());
+        save("grid_block", "dense_mode" + std::to_string(mode), prefixed(p, b));
+      }
     }
   }
 
