@@ -14,6 +14,18 @@ inline uint32_t* asUnsigned(int* q) { return reinterpret_cast<uint32_t*>(q); }
 // Along X a line is a row and is summed serially; along Y and Z whole rows / planes are
 // added to their neighbours, so the innermost loops run over contiguous cells and vectorise.
 
+#if defined(__SSE2__)
+// Running sums of four values plus the carry from the group before, by an in-register
+// scan; the carry becomes the last sum. Adds wrap, as the scalar ones do.
+inline __m128i scanFour(__m128i v, __m128i& carry) {
+  v = _mm_add_epi32(v, _mm_slli_si128(v, 4));
+  v = _mm_add_epi32(v, _mm_slli_si128(v, 8));
+  v = _mm_add_epi32(v, carry);
+  carry = _mm_shuffle_epi32(v, 0xFF);
+  return v;
+}
+#endif
+
 // Rows (X axis): a running sum per row.
 void integrateRows(uint32_t* u, int64_t rows, int64_t x, int p) {
   for (int64_t r = 0; r < rows; ++r) {
@@ -21,15 +33,9 @@ void integrateRows(uint32_t* u, int64_t rows, int64_t x, int p) {
     uint32_t acc = row[p - 1];
     int64_t j = p;
 #if defined(__SSE2__)
-    // Four at a time: an in-register scan of four values plus the carry (wrapping adds,
-    // as the scalar ones).
     __m128i carry = _mm_set1_epi32(static_cast<int32_t>(acc));
     for (; j + 4 <= x; j += 4) {
-      __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + j));
-      v = _mm_add_epi32(v, _mm_slli_si128(v, 4));
-      v = _mm_add_epi32(v, _mm_slli_si128(v, 8));
-      v = _mm_add_epi32(v, carry);
-      carry = _mm_shuffle_epi32(v, 0xFF);
+      const __m128i v = scanFour(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + j)), carry);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(row + j), v);
     }
     acc = static_cast<uint32_t>(_mm_cvtsi128_si32(carry));
@@ -130,19 +136,14 @@ void IntegrateDequantizeLine(int* q, int64_t n, int passes, float scale, float o
   values[0] = static_cast<float>(static_cast<int32_t>(acc)) * r + offset;
   int64_t j = 1;
 #if defined(__SSE2__)
-  // Four running sums at a time: an in-register scan of four values plus the carry from
-  // the group before. Integer adds wrap as the scalar ones do; int-to-float conversion
-  // rounds to nearest like the cast, and the product and the sum stay separate steps.
+  // Four running sums at a time. Int-to-float conversion rounds to nearest like the cast,
+  // and the product and the sum stay separate steps.
   {
     __m128i carry = _mm_set1_epi32(static_cast<int32_t>(acc));
     const __m128 vr = _mm_set1_ps(r);
     const __m128 vo = _mm_set1_ps(offset);
     for (; j + 4 <= n; j += 4) {
-      __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(u + j));
-      x = _mm_add_epi32(x, _mm_slli_si128(x, 4));
-      x = _mm_add_epi32(x, _mm_slli_si128(x, 8));
-      x = _mm_add_epi32(x, carry);
-      carry = _mm_shuffle_epi32(x, 0xFF);
+      const __m128i x = scanFour(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u + j)), carry);
       _mm_storeu_ps(values + j, _mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(x), vr), vo));
     }
     acc = static_cast<uint32_t>(_mm_cvtsi128_si32(carry));
