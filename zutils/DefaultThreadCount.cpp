@@ -1,5 +1,6 @@
 #include "zutils/DefaultThreadCount.h"
 
+#include <atomic>
 #include <climits>
 #include <cstdlib>
 
@@ -39,7 +40,15 @@ int computeDefaultThreadCount(const char* numThreads, const char* useAffinity) {
   return platform::onlineProcessorCount();
 }
 
+namespace {
+std::atomic<int> setCount{0};
+}  // namespace
+
+void setDefaultThreadCount(int count) { setCount.store(count > 0 ? count : 0, std::memory_order_relaxed); }
+
 int defaultThreadCount() {
+  const int set = setCount.load(std::memory_order_relaxed);
+  if (set > 0) return set;
   static const int count = computeDefaultThreadCount(std::getenv("QARN_NUM_THREADS"), std::getenv("QARN_USE_THREAD_AFFINITY"));
   return count;
 }

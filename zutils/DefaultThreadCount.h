@@ -11,8 +11,14 @@
 
 namespace ZUtils {
 
-// Computed once, on first use, from the environment of that moment; at least 1.
+// Computed once, on first use, from the environment of that moment; at least 1. While a
+// count set by setDefaultThreadCount is in force, that count instead.
 int defaultThreadCount();
+
+// A program that divides the machine between several pieces of work (neb2vdb's frames
+// at once) fixes the count its later parallel jobs take; 0 returns to the environment's
+// count. Jobs already built keep their threads until they are set up again.
+void setDefaultThreadCount(int count);
 
 // The rule above for given variable values (null = unset); for tests and for callers
 // that must not depend on the process state.

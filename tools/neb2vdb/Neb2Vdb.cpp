@@ -17,6 +17,7 @@
 #include "tools/neb2vdb/MemoryBudget.h"
 #include "tools/neb2vdb/Options.h"
 #include "tools/neb2vdb/Progress.h"
+#include "tools/neb2vdb/ThreadBudget.h"
 #include "zutils/DefaultThreadCount.h"
 #include "zutils/FramePattern.h"
 #include "zutils/platform/Memory.h"
@@ -102,6 +103,7 @@ int runNeb2Vdb(int argc, const char* const* argv, VolConvert::ConsoleOutput& out
 
   std::mutex loader;  // newINeb / deleteINeb
   const int jobs = int(std::min<int64_t>(o.jobs > 0 ? o.jobs : chooseJobs(o, count, loader), count));
+  ThreadBudget budget(o.jobs > 0 ? o.jobs : ZUtils::defaultThreadCount(), jobs);
   // A frame listed twice may be converted by two jobs at once, through one shared frame
   // object: then no job releases its channels early.
   bool repeats = false;
@@ -152,6 +154,7 @@ int runNeb2Vdb(int argc, const char* const* argv, VolConvert::ConsoleOutput& out
       progress.converted(task.source, task.destination, fileBytes(task.source), outcome.bytesWritten,
                          std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
     }
+    budget.jobEnded();
   };
   std::vector<std::thread> threads;
   for (int j = 1; j < jobs; ++j) threads.emplace_back(work);
