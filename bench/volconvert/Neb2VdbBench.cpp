@@ -2,8 +2,9 @@
 // nebsample (smoke, temperature, fuel, velocity, packed colour, 256 sparks).
 //
 //   Volconvert/Sequence     volconvert's frame loop over the 10 frames
-//   Neb2Vdb/Sequence/jobs:1 neb2vdb's default output (sparse, houdini names, particles)
-//   Neb2Vdb/Sequence/jobs:2 the same with two frames at once
+//   Neb2Vdb/Sequence/jobs:1 neb2vdb's default output (sparse, houdini names, particles),
+//                           one frame at a time on one thread (--jobs is a thread budget)
+//   Neb2Vdb/Sequence/jobs:2 the same with two frames at once, on two threads
 // Each iteration converts the whole sequence; "ms/frame" is the time per frame and
 // "frames/s" the throughput. Before the timings the program writes every frame once
 // for each output kind (volconvert, default, --half, --dense) and prints their sizes.
