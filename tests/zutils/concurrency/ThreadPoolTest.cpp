@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -188,7 +189,8 @@ class Single : public ThreadProcedure {
     pthread_getname_np(pthread_self(), buf, sizeof buf);
     threadName = buf;
     errno = 0;
-    nice = getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)));
+    tid = static_cast<long>(syscall(SYS_gettid));
+    nice = getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
     pthread_attr_t attr;
     if (pthread_getattr_np(pthread_self(), &attr) == 0) {
       pthread_attr_getstacksize(&attr, &stack);
@@ -203,6 +205,7 @@ class Single : public ThreadProcedure {
   Event release;
   PosixThreadManager* owner = nullptr;
   int args = -1;
+  long tid = 0;
   int nice = 0;
   int index = -1;
   size_t stack = 0;
@@ -281,10 +284,16 @@ TEST(ThreadPool, BlockedWorkerIsAbandonedAfterTheTimeout) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   EXPECT_NE(capture.debugText().find("[WinThreadManager] Terminating thread 1\n"), std::string::npos);
-  // The abandoned thread is detached: give it time to leave its exit path, which takes the
-  // loader's lock, before the process ends. LeakSanitizer's exit check holds that lock while
-  // it stops every thread, and a thread still exiting then deadlocks the run.
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  // The abandoned thread is detached: wait until it has left the process, since its exit
+  // path takes the loader's lock. LeakSanitizer's exit check holds that lock while it stops
+  // every thread, and a thread still exiting then deadlocks the run. Its task entry goes
+  // only after the exit itself.
+  const std::string task = "/proc/self/task/" + std::to_string(blocked.tid);
+  struct stat st;
+  until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (stat(task.c_str(), &st) == 0 && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  EXPECT_NE(stat(task.c_str(), &st), 0) << "the abandoned thread is still running";
 }
 
 TEST(ThreadPool, FactoryFunctions) {
