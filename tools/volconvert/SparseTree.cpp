@@ -9,6 +9,11 @@
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
 
+#if defined(__SSE2__)
+#include <xmmintrin.h>
+#include <emmintrin.h>
+#endif
+
 #include "tools/volconvert/DenseFloatTree.h"
 
 namespace VolConvert {
@@ -17,52 +22,109 @@ namespace {
 
 constexpr int kLeafDim = 8;
 
-// One cell value from the dense arrays, and its activity.
+// The dense arrays a tree is built from: one (scalar) or three (vector) float components.
+// A cell is active when some component has |value| > tolerance (NaN counts as a value).
 struct ScalarSource {
   using Value = float;
-  const float* values;
+  static constexpr int kComponents = 1;
+  const float* components[1];
   float tolerance;
   bool keepAll;
-  bool read(int64_t j, float& out) const {
-    out = values[j];
-    return keepAll || !(std::fabs(out) <= tolerance);  // NaN counts as a value
-  }
-  static bool sameBits(const float& a, const float& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+  static Value compose(const float (*soa)[512], int k) { return soa[0][k]; }
 };
 
 struct Vec3Source {
   using Value = openvdb::Vec3s;
-  const float* const* components;
+  static constexpr int kComponents = 3;
+  const float* components[3];
   float tolerance;
   bool keepAll;
-  bool read(int64_t j, openvdb::Vec3s& out) const {
-    out = openvdb::Vec3s(components[0][j], components[1][j], components[2][j]);
-    return keepAll || !(std::fabs(out[0]) <= tolerance && std::fabs(out[1]) <= tolerance &&
-                        std::fabs(out[2]) <= tolerance);
-  }
-  static bool sameBits(const openvdb::Vec3s& a, const openvdb::Vec3s& b) {
-    return std::memcmp(a.asPointer(), b.asPointer(), 3 * sizeof(float)) == 0;
-  }
+  static Value compose(const float (*soa)[512], int k) { return Value(soa[0][k], soa[1][k], soa[2][k]); }
 };
 
 enum class BlockKind { kEmpty, kLeaf, kTile };
 
-// The leaf's own layout: value offset (x << 6) | (y << 3) | z, and mask word x holds bit
-// (y << 3) | z. A block is first gathered into such a layout on the stack, without a
-// branch per cell; only blocks with an active cell that are not one constant tile get a
-// leaf. Most blocks of a plume are empty, and allocating (and zero-filling) a leaf for
+// A block gathered into the leaf's own layout, one array per component: value offset
+// (x << 6) | (y << 3) | z, and mask word x holds bit (y << 3) | z. Inactive cells hold
+// +0, the background. Only blocks with an active cell that are not one constant tile get
+// a leaf: most blocks of a plume are empty, and allocating (and zero-filling) a leaf for
 // each of them cost more than reading them.
-template <typename Value>
+template <int C>
 struct BlockScratch {
-  Value values[kLeafDim * kLeafDim * kLeafDim];
+  float soa[C][kLeafDim * kLeafDim * kLeafDim];
   uint64_t words[kLeafDim];
 };
+
+// Any block, cell by cell: `extent` cells of it lie inside the grid, the rest stay
+// inactive background.
+template <typename Source>
+void gatherBlock(const Source& source, int64_t base, int64_t nx, int64_t nxy, const int extent[3],
+                 BlockScratch<Source::kComponents>& b) {
+  constexpr int C = Source::kComponents;
+  if (extent[0] < kLeafDim || extent[1] < kLeafDim || extent[2] < kLeafDim)
+    for (int c = 0; c < C; ++c) std::fill(b.soa[c], b.soa[c] + 512, 0.0f);
+  for (int z = 0; z < extent[2]; ++z) {
+    for (int y = 0; y < extent[1]; ++y) {
+      const int64_t row = base + z * nxy + y * nx;
+      const int bit = (y << 3) | z;
+      for (int x = 0; x < extent[0]; ++x) {
+        float v[C];
+        bool active = source.keepAll;
+        for (int c = 0; c < C; ++c) {
+          v[c] = source.components[c][row + x];
+          active = active || !(std::fabs(v[c]) <= source.tolerance);
+        }
+        for (int c = 0; c < C; ++c) b.soa[c][(x << 6) | bit] = active ? v[c] : 0.0f;
+        b.words[x] |= uint64_t(active) << bit;
+      }
+    }
+  }
+}
+
+#if defined(__SSE2__)
+// A block wholly inside the grid, 4x4 cells at a time: for each y, four source rows
+// (z .. z+3, x fastest) are transposed so that each register holds four z values of one x,
+// which the leaf keeps side by side. The same rule as gatherBlock: !(|v| <= tolerance) is
+// true for NaN; and-ing with the activity mask leaves inactive cells +0.
+template <typename Source>
+void gatherInteriorBlock(const Source& source, int64_t base, int64_t nx, int64_t nxy,
+                         BlockScratch<Source::kComponents>& b) {
+  constexpr int C = Source::kComponents;
+  const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+  const __m128 tolerance = _mm_set1_ps(source.tolerance);
+  const __m128 none = source.keepAll ? _mm_castsi128_ps(_mm_set1_epi32(-1)) : _mm_setzero_ps();
+  for (int y = 0; y < kLeafDim; ++y) {
+    for (int z = 0; z < kLeafDim; z += 4) {
+      for (int x = 0; x < kLeafDim; x += 4) {
+        __m128 r[C][4];
+        __m128 active[4] = {none, none, none, none};
+        for (int c = 0; c < C; ++c) {
+          const float* at = source.components[c] + base + z * nxy + y * nx + x;
+          r[c][0] = _mm_loadu_ps(at);
+          r[c][1] = _mm_loadu_ps(at + nxy);
+          r[c][2] = _mm_loadu_ps(at + 2 * nxy);
+          r[c][3] = _mm_loadu_ps(at + 3 * nxy);
+          _MM_TRANSPOSE4_PS(r[c][0], r[c][1], r[c][2], r[c][3]);  // r[c][j]: x + j, z .. z+3
+          for (int j = 0; j < 4; ++j)
+            active[j] = _mm_or_ps(active[j], _mm_cmpnle_ps(_mm_and_ps(r[c][j], magnitude), tolerance));
+        }
+        for (int j = 0; j < 4; ++j) {
+          const int offset = ((x + j) << 6) | (y << 3) | z;
+          for (int c = 0; c < C; ++c) _mm_storeu_ps(&b.soa[c][offset], _mm_and_ps(r[c][j], active[j]));
+          b.words[x + j] |= uint64_t(_mm_movemask_ps(active[j])) << ((y << 3) | z);
+        }
+      }
+    }
+  }
+}
+#endif
 
 template <typename TreeT, typename Source>
 typename TreeT::Ptr buildTree(const Source& source, const int size[3]) {
   using LeafT = typename TreeT::LeafNodeType;
   using Value = typename Source::Value;
-  static_assert(LeafT::DIM == kLeafDim, "leaf offsets below assume 8^3 leaves");
+  constexpr int C = Source::kComponents;
+  static_assert(LeafT::DIM == kLeafDim && LeafT::SIZE == 512, "leaf offsets below assume 8^3 leaves");
   static_assert(LeafT::NodeMaskType::WORD_COUNT == kLeafDim, "one 64-bit mask word per x slab");
   auto tree = std::make_shared<TreeT>(openvdb::zeroVal<Value>());
   if (DenseFloatTree::cellCount(size) == 0) return tree;
@@ -76,53 +138,46 @@ typename TreeT::Ptr buildTree(const Source& source, const int size[3]) {
   std::vector<Value> tiles(count);
   std::vector<BlockKind> kinds(count, BlockKind::kEmpty);
   tbb::parallel_for(tbb::blocked_range<size_t>(0, count), [&](const tbb::blocked_range<size_t>& r) {
-    BlockScratch<Value> scratch;
-    const Value zero = openvdb::zeroVal<Value>();
+    BlockScratch<C> b;
     for (size_t i = r.begin(); i != r.end(); ++i) {
       const openvdb::Coord origin(int(i % bx) * kLeafDim, int((i / bx) % by) * kLeafDim,
                                   int(i / (size_t(bx) * by)) * kLeafDim);
-      const int ex = std::min(kLeafDim, size[0] - origin.x());
-      const int ey = std::min(kLeafDim, size[1] - origin.y());
-      const int ez = std::min(kLeafDim, size[2] - origin.z());
-      Value* values = scratch.values;
-      uint64_t* words = scratch.words;
-      // Cells of a block at the grid's far edges that lie outside the grid stay inactive
-      // background.
-      if (ex < kLeafDim || ey < kLeafDim || ez < kLeafDim) std::fill(values, values + LeafT::SIZE, zero);
-      std::fill(words, words + kLeafDim, uint64_t(0));
-      for (int z = 0; z < ez; ++z) {
-        for (int y = 0; y < ey; ++y) {
-          const int64_t row = (origin.z() + z) * nxy + (origin.y() + y) * nx + origin.x();
-          const int bit = (y << 3) | z;
-          for (int x = 0; x < ex; ++x) {
-            Value v;
-            const bool active = source.read(row + x, v);
-            // Inactive cells hold the background, as in a leaf made with it.
-            values[(x << 6) | bit] = active ? v : zero;
-            words[x] |= uint64_t(active) << bit;
-          }
-        }
-      }
+      const int extent[3] = {std::min(kLeafDim, size[0] - origin.x()), std::min(kLeafDim, size[1] - origin.y()),
+                             std::min(kLeafDim, size[2] - origin.z())};
+      const int64_t base = origin.z() * nxy + origin.y() * nx + origin.x();
+      std::fill(b.words, b.words + kLeafDim, uint64_t(0));
+#if defined(__SSE2__)
+      if (extent[0] == kLeafDim && extent[1] == kLeafDim && extent[2] == kLeafDim)
+        gatherInteriorBlock(source, base, nx, nxy, b);
+      else
+#endif
+        gatherBlock(source, base, nx, nxy, extent, b);
       uint64_t any = 0, all = ~uint64_t(0);
       for (int w = 0; w < kLeafDim; ++w) {
-        any |= words[w];
-        all &= words[w];
+        any |= b.words[w];
+        all &= b.words[w];
       }
       if (!any && !source.keepAll) continue;
       if (all == ~uint64_t(0) && !source.keepAll) {
+        // Bit patterns, component by component.
         bool constant = true;
-        for (openvdb::Index k = 1; k < LeafT::SIZE && constant; ++k) constant = Source::sameBits(values[k], values[0]);
+        for (int c = 0; c < C && constant; ++c) {
+          uint32_t first;
+          std::memcpy(&first, &b.soa[c][0], sizeof first);
+          for (int k = 1; k < 512 && constant; ++k) constant = std::memcmp(&b.soa[c][k], &first, sizeof first) == 0;
+        }
         if (constant) {
           kinds[i] = BlockKind::kTile;
-          tiles[i] = values[0];
+          tiles[i] = Source::compose(b.soa, 0);
           continue;
         }
       }
-      auto leaf = std::make_unique<LeafT>(openvdb::PartialCreate(), origin, zero, false);
+      auto leaf = std::make_unique<LeafT>(openvdb::PartialCreate(), origin, openvdb::zeroVal<Value>(), false);
       leaf->buffer().allocate();
-      std::copy(values, values + LeafT::SIZE, leaf->buffer().data());
+      Value* data = leaf->buffer().data();
+      for (int k = 0; k < 512; ++k) data[k] = Source::compose(b.soa, k);
       auto& mask = leaf->getValueMask();
-      for (int w = 0; w < kLeafDim; ++w) mask.template getWord<uint64_t>(w) = words[w];
+      for (int w = 0; w < kLeafDim; ++w) mask.template getWord<uint64_t>(w) = b.words[w];
       kinds[i] = BlockKind::kLeaf;
       leaves[i] = std::move(leaf);
     }
@@ -144,12 +199,13 @@ typename TreeT::Ptr buildTree(const Source& source, const int size[3]) {
 }  // namespace
 
 openvdb::FloatTree::Ptr buildSparseFloatTree(const float* values, const int size[3], float tolerance) {
-  return buildTree<openvdb::FloatTree>(ScalarSource{values, tolerance, false}, size);
+  return buildTree<openvdb::FloatTree>(ScalarSource{{values}, tolerance, false}, size);
 }
 
 openvdb::Vec3STree::Ptr buildVec3Tree(const float* const components[3], const int size[3], float tolerance,
                                       bool keepAll) {
-  return buildTree<openvdb::Vec3STree>(Vec3Source{components, tolerance, keepAll}, size);
+  return buildTree<openvdb::Vec3STree>(
+      Vec3Source{{components[0], components[1], components[2]}, tolerance, keepAll}, size);
 }
 
 }  // namespace VolConvert
