@@ -1,7 +1,11 @@
 // The entropy decoder: header and table, then a run-expanding decode of a count taken from
-// the input, and single values until the stream fails.
+// the input, and single values until the stream fails. A decode that succeeds must agree
+// with the plain bit-by-bit reference decoder of the unit tests (every table form, the
+// three-lookup fallback included): same success, same values.
+#include <algorithm>
 #include <vector>
 
+#include "EntropyTestSupport.h"
 #include "FuzzTarget.h"
 #include "compress/EntropyCoder.h"
 
@@ -23,6 +27,12 @@ NEB_FUZZ_TARGET(entropy) {
       const bool okLaned = OSTUtils::DecodeAndExpand(laned, outLaned.data(), n, base, &producedLaned, spare.data(),
                                                      static_cast<int64_t>(spare.size()));
       if (ok != okLaned || produced != producedLaned || st.bitPos != laned.bitPos || out != outLaned) __builtin_trap();
+      if (ok) {
+        std::vector<int> expect;
+        if (!enttest::refDecodeAndExpand(in.data, static_cast<int64_t>(in.size), n, base, expect) ||
+            !std::equal(expect.begin(), expect.end(), out.begin()))
+          __builtin_trap();
+      }
     }
   }
   {

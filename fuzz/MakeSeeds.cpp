@@ -4,7 +4,8 @@
 //                     version, grid codec dimension and zone layout
 //   grid_block        blocks of both dimensions: raw, constant and quantized zones, one
 //                     zone and many, several differencing passes
-//   entropy           table-mode and fixed-width streams, with and without runs
+//   entropy           table-mode and fixed-width streams, with and without runs, and trees
+//                     too deep for two table lookups
 //   zip_block         zlib streams
 //   particle_methods  every storage method for 1, 2 and 3 words per particle
 //   channel_mappings  mapping texts
@@ -20,7 +21,9 @@
 
 #include <initializer_list>
 
+#include "EntropyTestSupport.h"
 #include "cache/NebWriter.h"
+#include "compress/CodeTree.h"
 #include "compress/EntropyCoder.h"
 #include "compress/GridBlockWriter.h"
 #include "compress/ParticleChannelMethods.h"
@@ -289,6 +292,25 @@ void gridBlocks() {
     }
   }
 
+  // A wider box, three differencing passes: the integration's four-at-a-time steps along
+  // rows, planes and lines, and their scalar tails.
+  {
+    const int wx = 19, wy = 6, wz = 5, wn = wx * wy * wz;
+    const std::vector<float> w = field(wx, wy, wz, 3.0f);
+    OstArray<char, int64_t> b1, b3;
+    Bytes c = le(wn, 2);
+    if (OSTUtils::WriteGridBlock1D(w.data(), wn, options(wn, 16, 3, false), b1)) {
+      Bytes p = {0};
+      p.insert(p.end(), c.begin(), c.end());
+      save("grid_block", "wide_d1", prefixed(p, b1));
+    }
+    if (OSTUtils::WriteGridBlock3D(w.data(), wx, wy, wz, options(wn, 16, 3, false), b3)) {
+      Bytes p = {1};
+      p.insert(p.end(), c.begin(), c.end());
+      save("grid_block", "wide_d3", prefixed(p, b3));
+    }
+  }
+
   // A dense block long enough for the decoder's interleaved chains, decoded as it is and
   // with the unwritten values cleared (mode bit 1).
   {
@@ -348,6 +370,54 @@ void entropy() {
       save("entropy", "seq" + std::to_string(k++), prefixed(p, out));
     }
   }
+
+  // Rates halving from 2^31: words deeper than two lookups, decoded through the tree's own
+  // table (the three-lookup fallback). The words of every entry, shallowest first, then
+  // noise; a short decode, and one long enough for the buffered loop. The offset makes the
+  // deeper half of the symbols runs.
+  {
+    std::vector<OSTUtils::CodeEntry> srt;
+    uint64_t rate = 0x7FFFFFFF, total = 0;
+    for (int i = 0; i < 40; ++i) {
+      srt.push_back(OSTUtils::CodeEntry{4095 - i, static_cast<int>(rate)});
+      total += rate;
+      rate = rate > 1 ? rate / 2 : 1;
+    }
+    enttest::BitWriter b;
+    b.put(0, 8);
+    b.put(srt.size(), 32);
+    b.put(static_cast<uint32_t>(-4075), 32);
+    b.put(31, 6);
+    b.put(12, 6);
+    for (size_t i = 0; i < srt.size(); ++i) {
+      const bool same = i > 0 && srt[i].rate == srt[i - 1].rate;
+      b.put(same ? 0 : 1, 1);
+      if (!same) b.put(static_cast<uint64_t>(srt[i].rate), 31);
+      b.put(static_cast<uint64_t>(srt[i].symbol), 12);
+    }
+    // The same tree over the entries' indexes gives words[i], the word of entry i.
+    std::vector<OSTUtils::CodeEntry> indexed = srt;
+    for (size_t i = 0; i < indexed.size(); ++i) indexed[i].symbol = static_cast<int>(i);
+    std::vector<OSTUtils::CodeNode> tree(2 * srt.size());
+    std::vector<OSTUtils::CodeWord> words(srt.size());
+    int nextFree = 0, maxDepth = 0;
+    if (OSTUtils::BuildCodeTree(indexed.data(), static_cast<int>(indexed.size()), total, tree.data(), nextFree,
+                                words.data(), maxDepth)) {
+      for (int r = 0; r < 4; ++r)
+        for (size_t i = 0; i < srt.size(); ++i) b.put(words[i].code, words[i].length);
+      uint32_t state = 99;
+      for (int i = 0; i < 64; ++i) {
+        state = state * 1664525u + 1013904223u;
+        b.put(state >> 24, 8);
+      }
+      for (uint32_t count : {20u, 150u}) {
+        Bytes p = le(count, 2);
+        p.push_back(128);
+        p.insert(p.end(), b.bytes.begin(), b.bytes.end());
+        save("entropy", "deep" + std::to_string(count), p);
+      }
+    }
+  }
 }
 
 void zip() {
@@ -391,7 +461,8 @@ void texts() {
   }
   const char* paths[] = {"/cache/smoke_####.neb", "dir/a_%04d.vdb", "frame_<frame04>.f3d",
                          "/a/b;;/c/d;e",        "x%%d_%3i_%u.neb",  "nom\xc3\xa9_\xe2\x82\xac_\xff\xfe-0012.neb",
-                         "\xf4\x80\x80\x81.neb", "seq-5.0042.vdb"};
+                         "\xf4\x80\x80\x81.neb", "seq-5.0042.vdb", " +12x", "-3",
+                         "99999999999999999999", "0"};
   k = 0;
   for (const char* p : paths) {
     Bytes b = le(42, 4);

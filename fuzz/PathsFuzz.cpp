@@ -1,10 +1,12 @@
 // Frame patterns and path handling: pattern expansion and detection, frame numbers in
 // file names, extensions, ';'-separated path lists and the lossless UTF-8 / UTF-16
-// conversion (any byte string must survive the round trip).
+// conversion (any byte string must survive the round trip), and the thread-count variables'
+// integer reading.
 #include <string>
 #include <vector>
 
 #include "FuzzTarget.h"
+#include "zutils/DefaultThreadCount.h"
 #include "zutils/FramePattern.h"
 #include "zutils/PathList.h"
 #include "zutils/Utf16.h"
@@ -27,6 +29,9 @@ NEB_FUZZ_TARGET(paths) {
     if (start < 0 || end < start || static_cast<size_t>(end) > text.size()) __builtin_trap();
   }
   ZUtils::frameNumberFromFileName(s);
+  ZUtils::leadingInteger(s);
+  ZUtils::threadAffinityEnabled(s);
+  if (ZUtils::computeDefaultThreadCount(s, s) < 1) __builtin_trap();
   ZUtils::fileExtensionLower(s);
 
   ZUtils::PathTokenizer tokens;
