@@ -462,7 +462,8 @@ void texts() {
   const char* paths[] = {"/cache/smoke_####.neb", "dir/a_%04d.vdb", "frame_<frame04>.f3d",
                          "/a/b;;/c/d;e",        "x%%d_%3i_%u.neb",  "nom\xc3\xa9_\xe2\x82\xac_\xff\xfe-0012.neb",
                          "\xf4\x80\x80\x81.neb", "seq-5.0042.vdb", " +12x", "-3",
-                         "99999999999999999999", "0"};
+                         "99999999999999999999", "0",
+                         "2147483647",          "-2147483649",      "\t\n 2"};
   k = 0;
   for (const char* p : paths) {
     Bytes b = le(42, 4);

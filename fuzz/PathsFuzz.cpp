@@ -1,7 +1,7 @@
 // Frame patterns and path handling: pattern expansion and detection, frame numbers in
 // file names, extensions, ';'-separated path lists and the lossless UTF-8 / UTF-16
 // conversion (any byte string must survive the round trip), and the thread-count variables'
-// integer reading.
+// integer reading and the count a program may set over them.
 #include <string>
 #include <vector>
 
@@ -29,9 +29,15 @@ NEB_FUZZ_TARGET(paths) {
     if (start < 0 || end < start || static_cast<size_t>(end) > text.size()) __builtin_trap();
   }
   ZUtils::frameNumberFromFileName(s);
-  ZUtils::leadingInteger(s);
   ZUtils::threadAffinityEnabled(s);
   if (ZUtils::computeDefaultThreadCount(s, s) < 1) __builtin_trap();
+  // A count a program sets (neb2vdb's thread budget) is in force as given while it is
+  // positive; zero or less returns to the environment's count, which is at least 1.
+  const int fixed = ZUtils::leadingInteger(s);
+  ZUtils::setDefaultThreadCount(fixed);
+  const int inForce = ZUtils::defaultThreadCount();
+  if (fixed > 0 ? inForce != fixed : inForce < 1) __builtin_trap();
+  ZUtils::setDefaultThreadCount(0);
   ZUtils::fileExtensionLower(s);
 
   ZUtils::PathTokenizer tokens;
