@@ -79,7 +79,7 @@ run_target() {  # name
   local dirs=("$corpus")
   [ -d "$BUILD/seeds/$name" ] && dirs+=("$BUILD/seeds/$name")
   [ -d "$ROOT/tests/fuzz/regressions/$name" ] && dirs+=("$ROOT/tests/fuzz/regressions/$name")
-  local leaks=1 extra=(-timeout=30) limit=$LIMIT_MB sanitizerLimit=$LIMIT_MB rc=0
+  local leaks=1 extra=(-timeout=30) limit=$LIMIT_MB sanitizerLimit=$LIMIT_MB rc=0 forked=0
   if [ "$name" = channel_mappings ]; then
     # Every path of the text parser is reached within a few entries, and the longest text
     # that matters is a name just over the largest output buffer the target offers (247
@@ -99,6 +99,7 @@ run_target() {  # name
     limit=${FUZZ_VDB_MEMORY_LIMIT_MB:-4}
     sanitizerLimit=$((limit > 32 ? limit : 32))
     extra=(-timeout=10 -fork=1 -ignore_timeouts=1)
+    forked=1
   fi
   NEB_MEMORY_LIMIT_MB=$limit \
   LD_PRELOAD=$PRELOAD ASAN_OPTIONS=allocator_may_return_null=1:max_allocation_size_mb=$sanitizerLimit:detect_leaks=$leaks:detect_odr_violation=0 \
@@ -109,11 +110,11 @@ run_target() {  # name
   # child's timeout (70) or memory bound (71) was one it was told to ignore: a run whose
   # last input happened to be such a case looked like a finding. A child that really
   # failed stops the run and has its log copied into ours.
-  if [[ " ${extra[*]} " == *" -fork=1 "* ]] && { [ "${rc:-0}" = 70 ] || [ "${rc:-0}" = 71 ]; } &&
+  if [ "$forked" = 1 ] && { [ "$rc" = 70 ] || [ "$rc" = 71 ]; } &&
      ! grep -q 'log from the inner process' "$LOGS/$name.log"; then
     rc=0
   fi
-  return "${rc:-0}"
+  return "$rc"
 }
 
 echo "== Running ${#targets[@]} targets for ${SECS}s each, $PARALLEL at a time (NEB_MEMORY_LIMIT_MB=$LIMIT_MB)"
