@@ -5,6 +5,8 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
+  # build speed only: rebuilds of unchanged sources come from the compiler cache
+  ccache
   zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libopenvdb-dev libboost-iostreams-dev libtbb-dev libblosc-dev libimath-dev

@@ -10,9 +10,17 @@ JOBS=${JOBS:-$(nproc)}
 
 bash scripts/install-deps.sh
 
+# A compiler cache, when installed, makes a rebuild of an unchanged tree cheap; paths are
+# taken relative to the checkout, so a fresh clone elsewhere hits the same entries.
+launcher=()
+if command -v ccache >/dev/null; then
+  export CCACHE_BASEDIR="$ROOT"
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
+
 configure_build() {  # dir, extra cmake args...
   local dir=$1; shift
-  cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake -S "$ROOT" -B "$dir" -G Ninja "${launcher[@]}" "$@" >/dev/null
   cmake --build "$dir" -j "$JOBS"
 }
 
