@@ -79,8 +79,9 @@ class CMakeBuild(build_ext):
                 "-DNEB_BUILD_TESTS=OFF", "-DNEB_BUILD_BENCH=OFF", "-DNEB_BUILD_VOLCONVERT=OFF",
                 "-DNEB_BUILD_VDBPORT=ON", "-DNEB_BUILD_PYTHON=ON",
                 f"-DPython_EXECUTABLE={sys.executable}",
-                # A folder of its own below the staging prefix, whatever the interpreter's layout.
-                "-DNEB_PYTHON_INSTALL_DIR=python"]
+                # A folder of its own below the staging prefix, whatever the interpreter's layout
+                # (typed: an untyped relative PATH would be taken from the working folder).
+                "-DNEB_PYTHON_INSTALL_DIR:PATH=python"]
         if shutil.which("ninja"):
             args += ["-G", "Ninja"]
         try:
