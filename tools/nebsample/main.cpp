@@ -94,11 +94,11 @@ int main(int argc, char** argv) {
     } else if (arg == "-r" || arg == "--res" || arg == "-res") {
       ok = readInt(value, 1, 1024, &resolution);
     } else {
-      std::fprintf(stderr, "nebsample: unknown option %s\n%s", arg.c_str(), kUsage);
+      std::fprintf(stderr, "nebsample: unknown option %s\nTry 'nebsample --help'.\n", arg.c_str());
       return 2;
     }
     if (!ok) {
-      std::fprintf(stderr, "nebsample: %s needs a valid value\n%s", arg.c_str(), kUsage);
+      std::fprintf(stderr, "nebsample: %s needs a valid value\nTry 'nebsample --help'.\n", arg.c_str());
       return 2;
     }
     ++i;
