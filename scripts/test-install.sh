@@ -102,7 +102,7 @@ echo "== man neb2vdb"
 MANWIDTH=80 man -P cat neb2vdb 2>/dev/null | grep -q -- '--frames' || fail "man neb2vdb does not render"
 
 echo "== Removing the package"
-DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq nebloader >/dev/null
+DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq nebloader >/dev/null
 left=$(while read -r f; do
   if [ "$f" = /. ]; then
     continue
