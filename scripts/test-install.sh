@@ -22,7 +22,7 @@ bash scripts/install-deps.sh
 
 WORK=$(mktemp -d /tmp/nebloader-install.XXXXXX)
 cleanup() {
-  if dpkg-query -W -f='${Status}' nebloader 2>/dev/null | grep -q 'install ok installed'; then
+  if dpkg-query -W nebloader >/dev/null 2>&1; then
     DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq nebloader >/dev/null || true
   fi
   rm -rf "$WORK"
