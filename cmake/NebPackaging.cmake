@@ -18,7 +18,14 @@ install(FILES ${CMAKE_BINARY_DIR}/nebloader.pc DESTINATION ${CMAKE_INSTALL_LIBDI
 # Manual pages, section 1, gzip-compressed as Debian keeps them. The GNU-style tools' pages
 # are made from their --help and --version texts by help2man at build time; volconvert's
 # command line is not GNU-style, so its page is written by hand.
+# Sanitizer builds are never packaged and their tools may not run cleanly outside the
+# tests' environment settings: no pages there.
 find_program(NEB_HELP2MAN help2man)
+if(NEB_SANITIZE)
+  set(neb_make_man_pages OFF)
+else()
+  set(neb_make_man_pages ON)
+endif()
 set(neb_man_dir ${CMAKE_BINARY_DIR}/man)
 set(neb_man_pages)
 set(neb_man_names
@@ -28,7 +35,7 @@ set(neb_man_names
 foreach(entry ${neb_man_names})
   string(REGEX REPLACE "=.*" "" tool "${entry}")
   string(REGEX REPLACE "^[^=]*=" "" summary "${entry}")
-  if(NOT TARGET ${tool})
+  if(NOT TARGET ${tool} OR NOT neb_make_man_pages)
     continue()
   endif()
   if(NOT NEB_HELP2MAN)
@@ -45,7 +52,7 @@ foreach(entry ${neb_man_names})
     VERBATIM)
   list(APPEND neb_man_pages ${neb_man_dir}/${tool}.1.gz)
 endforeach()
-if(TARGET volconvert)
+if(TARGET volconvert AND neb_make_man_pages)
   add_custom_command(OUTPUT ${neb_man_dir}/volconvert.1.gz
     COMMAND ${CMAKE_COMMAND} -E make_directory ${neb_man_dir}
     COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/tools/volconvert/volconvert.1 > ${neb_man_dir}/volconvert.1.gz
@@ -97,7 +104,7 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "${neb_deb_depends}")
 # Maintainer scripts: byte-compile the Python package on installation, clean it on removal.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/postinst ${PROJECT_SOURCE_DIR}/cmake/debian/prerm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
-if(NOT NEB_HELP2MAN)
+if(NOT NEB_HELP2MAN AND neb_make_man_pages)
   message(WARNING "help2man not found: the Debian package would lack the tools' manual pages")
 endif()
 include(CPack)
