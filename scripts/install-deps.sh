@@ -16,6 +16,8 @@ PACKAGES=(
   clang libclang-rt-14-dev
   # the Python module (built against Debian's /usr/bin/python3 and its numpy)
   pybind11-dev python3-dev python3-numpy python3-pytest
+  # packaging: manual pages from the tools' help texts, the pip and wheel builds (offline)
+  help2man man-db python3-setuptools python3-wheel python3-pybind11 python3-build python3-venv python3-pip
   # the farm test: a single-node Slurm cluster on localhost
   slurmctld slurmd slurm-client munge
 )

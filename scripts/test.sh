@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The whole test command: installs what is missing, then builds and runs every test in a
 # Release build, an AddressSanitizer+UndefinedBehaviorSanitizer build and a
-# ThreadSanitizer build of the concurrency suites, and builds the example host against
-# the installed package. Fails on the first failure.
+# ThreadSanitizer build of the concurrency suites, builds the example host against
+# the installed package and tests the Debian package and the wheel (as root). Fails on the
+# first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -45,6 +46,15 @@ if [ -f examples/host/CMakeLists.txt ]; then
   cmake -S examples/host -B build/example -G Ninja -DCMAKE_PREFIX_PATH="$ROOT/build/prefix" >/dev/null
   cmake --build build/example -j "$JOBS"
   (cd build/example && ctest --output-on-failure)
+fi
+
+if [ -f scripts/test-install.sh ]; then
+  if [ "$(id -u)" -eq 0 ]; then
+    echo "== Install test: the Debian package and the wheel, used from outside the checkout"
+    BUILD=build/release bash scripts/test-install.sh
+  else
+    echo "== Install test skipped: it installs a Debian package, run as root"
+  fi
 fi
 
 if [ -f scripts/fuzz.sh ]; then

@@ -58,6 +58,7 @@ import numpy as np
 
 from . import _nebloader as _native
 from ._nebloader import CacheError, Frame, Group
+from ._version import __version__
 
 __all__ = ["open", "sequence", "write", "Frame", "Group", "CacheError", "CHANNEL_NAMES", "NEWEST_VERSION"]
 

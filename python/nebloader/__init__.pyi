@@ -8,6 +8,7 @@ import numpy.typing as npt
 _Path = Union[str, bytes, os.PathLike[str], os.PathLike[bytes]]
 _Key = Union[str, int]
 
+__version__: str
 NEWEST_VERSION: int
 CHANNEL_NAMES: Tuple[str, ...]
 

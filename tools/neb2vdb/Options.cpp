@@ -13,7 +13,8 @@
 
 namespace Neb2Vdb {
 
-const char* const kConverterVersion = "1.0.0";
+// The product version, set by the project's CMake version.
+const char* const kConverterVersion = NEBLOADER_VERSION;
 
 const char* helpText() {
   return "Usage: neb2vdb [OPTION]... SOURCE DESTINATION\n"

@@ -12,8 +12,8 @@
 #include "zutils/FrameList.h"
 #include "zutils/FramePattern.h"
 
-#ifndef NEBINFO_VERSION
-#define NEBINFO_VERSION "unknown"
+#ifndef NEBLOADER_VERSION
+#define NEBLOADER_VERSION "unknown"
 #endif
 
 namespace NebInfo {
@@ -89,7 +89,7 @@ int parse(int argc, char** argv, Options& o) {
       std::fputs(kHelp, stdout);
       return -1;
     } else if (arg == "--version") {
-      std::printf("nebinfo (nebloader) %s\nlibrary interface version 0x%X\n", NEBINFO_VERSION,
+      std::printf("nebinfo (nebloader) %s\nlibrary interface version 0x%X\n", NEBLOADER_VERSION,
                   OstraneSDKGetVersionNumber());
       return -1;
     } else if (arg == "-v" || arg == "--verbose") {

@@ -13,12 +13,29 @@
 namespace {
 
 const char* const kUsage =
-    "nebsample: writes a sequence of smoke-plume frames as nebu2 cache files.\n"
-    "-out pattern :   output file name with a '#' run for the frame number (default sample_####.neb)\n"
-    "-frames n :      number of frames, 1..10000 (default 10)\n"
-    "-start f :       first frame number (default 0)\n"
-    "-res n :         cells per side of the cubic grid, 1..1024 (default 64)\n"
-    "-help :          this text\n";
+    "Usage: nebsample [OPTION]...\n"
+    "Writes a numbered sequence of procedural smoke-plume frames as nebu2 cache files (smoke,\n"
+    "temperature, fuel, velocity, packed colour and a particle group \"Sparks\").\n"
+    "\n"
+    "  -o, --out PATTERN    output file name with a '#' run for the frame number\n"
+    "                       (default sample_####.neb)\n"
+    "  -n, --frames N       number of frames, 1..10000 (default 10)\n"
+    "  -s, --start F        first frame number (default 0)\n"
+    "  -r, --res N          cells per side of the cubic grid, 1..1024 (default 64)\n"
+    "  -h, --help           show this help and exit\n"
+    "  -V, --version        show the version and exit\n"
+    "\n"
+    "The single-dash spellings -out, -frames, -start, -res and -help are accepted too.\n"
+    "\n"
+    "Exit status: 0 all frames written, 1 a frame could not be written, 2 usage error.\n"
+    "\n"
+    "Example:\n"
+    "  nebsample --out plume_####.neb --frames 24 --res 128\n";
+
+// The product version, set by the project's CMake version.
+#ifndef NEBLOADER_VERSION
+#define NEBLOADER_VERSION "unknown"
+#endif
 
 bool readInt(const char* text, int low, int high, int* out) {
   if (!text || !*text) return false;
@@ -51,27 +68,37 @@ int main(int argc, char** argv) {
   std::string pattern = "sample_####.neb";
   int frames = 10, start = 0, resolution = 64;
   for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
+    std::string arg = argv[i];
     const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+    // --name=value: the value inside the argument, no next argument taken.
+    const size_t equals = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
+    if (equals != std::string::npos) {
+      value = argv[i] + equals + 1;
+      arg.resize(equals);
+      --i;
+    }
     bool ok = true;
-    if (arg == "-help") {
+    if (arg == "-h" || arg == "--help" || arg == "-help") {
       std::fputs(kUsage, stdout);
       return 0;
-    } else if (arg == "-out") {
+    } else if (arg == "-V" || arg == "--version") {
+      std::printf("nebsample (nebloader) %s\n", NEBLOADER_VERSION);
+      return 0;
+    } else if (arg == "-o" || arg == "--out" || arg == "-out") {
       ok = value != nullptr;
       if (ok) pattern = value;
-    } else if (arg == "-frames") {
+    } else if (arg == "-n" || arg == "--frames" || arg == "-frames") {
       ok = readInt(value, 1, 10000, &frames);
-    } else if (arg == "-start") {
+    } else if (arg == "-s" || arg == "--start" || arg == "-start") {
       ok = readInt(value, -1000000, 1000000, &start);
-    } else if (arg == "-res") {
+    } else if (arg == "-r" || arg == "--res" || arg == "-res") {
       ok = readInt(value, 1, 1024, &resolution);
     } else {
-      std::fprintf(stderr, "nebsample: unknown option %s\n%s", arg.c_str(), kUsage);
+      std::fprintf(stderr, "nebsample: unknown option %s\nTry 'nebsample --help'.\n", arg.c_str());
       return 2;
     }
     if (!ok) {
-      std::fprintf(stderr, "nebsample: %s needs a valid value\n%s", arg.c_str(), kUsage);
+      std::fprintf(stderr, "nebsample: %s needs a valid value\nTry 'nebsample --help'.\n", arg.c_str());
       return 2;
     }
     ++i;
