@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <string>
 
-#include "nebloader.h"
+#include "nebloader_frame.h"
 #include "ostutils/OstArray.h"
 #include "zutils/PluginExport.h"
 
