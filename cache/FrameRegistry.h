@@ -14,7 +14,7 @@
 
 #include <cstdint>
 
-#include "nebloader.h"
+#include "nebloader_frame.h"
 
 class OstraneFrameData;
 

@@ -3,7 +3,7 @@
 // A frame holds the grid description (size, transform, channel mask), the grid data still
 // compressed exactly as read from the file (comprData), a decode-on-demand cache of the
 // grid channels (channelSlots), the particle groups and the particle bounding box.
-// Frames are made by the factory (cache/FrameFactory.h), filled by a loader (ImportNeb for
+// Frames are made by the factory (loader/FrameFactory.h), filled by a loader (ImportNeb for
 // nebu2 files, the plug-in imports for foreign files) and destroyed by the registry.
 //
 // Threads: any number of threads may call the INeb operations of a loaded frame at once;
@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <string>
 
-#include "nebloader.h"
+#include "nebloader_frame.h"
 #include "ostutils/OstArray.h"
 #include "zutils/PluginExport.h"
 

@@ -2,12 +2,13 @@
 #
 # neb_add_library(name SOURCES...): a static library of one layer. Every layer is built
 # position independent with hidden visibility so that it can go into libnebloader.so and
-# into the statically linked volconvert alike.
+# into the statically linked volconvert alike. Headers are included by their path from the
+# top folder; the public headers (installed flat, beside nebloader.h) come from the
+# include/ folder of the layer that owns them, so a layer sees only those of its own
+# layer and the layers below it.
 function(neb_add_library name)
   add_library(${name} STATIC ${ARGN})
-  target_include_directories(${name} PUBLIC
-    $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
-    $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/loader/include>)
+  target_include_directories(${name} PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>)
   target_compile_options(${name} PRIVATE ${NEB_WARNINGS})
 endfunction()
 

@@ -14,7 +14,7 @@
 
 #include "FuzzTarget.h"
 #include "cache/ChannelStorageInfo.h"
-#include "cache/FrameFactory.h"
+#include "loader/FrameFactory.h"
 #include "cache/OstraneFrameData.h"
 #include "nebloader.h"
 #include "ostutils/MemoryLimit.h"

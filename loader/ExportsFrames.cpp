@@ -1,7 +1,7 @@
 // Exported frame creation and release.
 #include <string>
 
-#include "cache/FrameFactory.h"
+#include "loader/FrameFactory.h"
 #include "cache/FrameRegistry.h"
 #include "cache/OstraneFrameData.h"
 #include "loader/ChannelMappings.h"

@@ -15,7 +15,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "nebloader.h"
+#include "nebloader_threads.h"
 #include "ostutils/OstArray.h"
 
 namespace ZUtils {

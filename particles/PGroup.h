@@ -14,7 +14,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "nebloader.h"
+#include "nebloader_frame.h"
 #include "ostutils/OstArray.h"
 #include "particles/OwnedLock.h"
 #include "particles/ParticleSlotLayout.h"

@@ -15,7 +15,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "nebloader.h"
+#include "nebloader_threads.h"
 #include "zutils/ThreadPoolSequence.h"
 #include "zutils/platform/Affinity.h"
 #include "zutils/platform/Lock.h"

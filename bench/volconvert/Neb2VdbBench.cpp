@@ -22,10 +22,10 @@
 #include <vector>
 
 #include "tools/neb2vdb/Neb2Vdb.h"
-#include "tools/volconvert/ConsoleOutput.h"
 #include "tools/volconvert/FrameLoop.h"
-#include "tools/volconvert/HeapSettings.h"
 #include "tools/volconvert/LibraryFrameConverter.h"
+#include "vdb/ConsoleOutput.h"
+#include "vdb/HeapSettings.h"
 
 namespace {
 

@@ -21,11 +21,11 @@
 #include "cache/NebWriter.h"
 #include "nebloader.h"
 #include "tools/nebsample/SmokePlume.h"
-#include "tools/volconvert/DenseFloatTree.h"
 #include "tools/volconvert/FrameLoop.h"
-#include "tools/volconvert/HeapSettings.h"
 #include "tools/volconvert/LibraryFrameConverter.h"
 #include "tools/volconvert/VdbFrameExporter.h"
+#include "vdb/DenseFloatTree.h"
+#include "vdb/HeapSettings.h"
 
 namespace {
 

@@ -1,8 +1,9 @@
 // nebloader: read nebu2 simulation cache frames (grid channels, transform, particle groups).
 //
-// This header is the whole binary interface of libnebloader. The order of the virtual
-// operations of every class below is part of that interface: hosts compiled against an
-// older copy call them by slot, so never reorder, insert or remove one.
+// This header, with the two it includes (nebloader_frame.h, nebloader_threads.h), is the
+// whole binary interface of libnebloader. The order of the virtual operations of every
+// class is part of that interface: hosts compiled against an older copy call them by slot,
+// so never reorder, insert or remove one.
 //
 // Typical use:
 //   INeb* frame = newINeb("/cache/smoke_0042.neb");
@@ -28,6 +29,11 @@
 #define NEBLOADER_API __attribute__((visibility("default")))
 #endif
 
+// The frame interfaces (INeb, IOstranePrtGroup) and the thread-manager interfaces
+// (ZUtils::ThreadManager, ThreadProcedure, ThreadProgress), installed beside this header.
+#include "nebloader_frame.h"
+#include "nebloader_threads.h"
+
 // Grid channel numbers understood by getChannel / hasChannel.
 enum NebChannel {
   NEB_CHANNEL_TEMPERATURE = 1,
@@ -48,97 +54,6 @@ enum NebChannel {
   NEB_CHANNEL_WAVELET_V = 20,
   NEB_CHANNEL_WAVELET_W = 21
 };
-
-// One particle group of a frame. Particle channel slots: 0 position (3 floats), 1 velocity
-// (3 floats), 10 identifier (one 64-bit integer); other slots as the simulator wrote them.
-class IOstranePrtGroup {
- public:
-  virtual const char* getName() = 0;
-  // Number of particles; 0 when the group has no positions.
-  virtual int getParticleCount() = 0;
-  // Copies getBytesPerParticle(slot) bytes of one particle to `out`. False when the slot is
-  // absent, cannot be expanded, or `particle` is out of range.
-  virtual bool getParticleValue(int particle, int slot, void* out) = 0;
-  virtual bool hasChannel(int slot) = 0;
-  virtual int getBytesPerParticle(int slot) = 0;
-  // Index of the particle carrying `id`, or -1.
-  virtual int findParticleById(long long id) = 0;
-  // 10: float channel; 7: 64-bit identifier; 6: integer; 0: unused slot.
-  virtual int getChannelDataType(int slot) = 0;
-  virtual int getChannelComponents(int slot) = 0;
-  virtual ~IOstranePrtGroup() {}
-};
-
-// One loaded frame. Objects come from newINeb... and go back through deleteINeb; the
-// library destroys them. Pointers returned by getChannel, getParticleGroup and
-// findParticleGroup stay valid as long as the frame lives.
-class INeb {
- public:
-  // nx*ny*nz floats, x fastest, then y, then z; null when absent or undecodable.
-  virtual const float* getChannel(int channel) = 0;
-  virtual int hasChannel(int channel) = 0;
-  virtual void getGridSize(int out[3]) = 0;
-  // 3x3 matrix A by rows then offset o: grid coordinates v = w * A + o for a world
-  // position w taken as a row vector.
-  virtual void getTransform(float out[12]) = 0;
-  // Groups that have particle positions.
-  virtual int getParticleGroupCount() = 0;
-  virtual IOstranePrtGroup* getParticleGroup(int n) = 0;
-  // Any group, counted or not, by exact name.
-  virtual IOstranePrtGroup* findParticleGroup(const char* name) = 0;
-  virtual ~INeb() {}
-};
-
-namespace ZUtils {
-
-// Progress object a host may hand to a thread manager run. Only these calls are made.
-class ThreadProgress {
- public:
-  virtual void log(int level, int timeoutMs, const char* text) = 0;
-  virtual void begin() = 0;
-  virtual void end() = 0;
-  virtual void progress(int value) = 0;
-  // Non-zero asks running work to stop; the value is returned by runOnThreads.
-  virtual int abortCode() = 0;
-  // Whether waits should keep the caller's window messages flowing, and the pump itself.
-  // Platforms without a message queue never pump.
-  virtual bool wantsMessagePump() = 0;
-  virtual void pumpMessages() = 0;
-  virtual ~ThreadProgress() {}
-};
-
-// What a pool thread runs. runOnThreads calls run(status, progress, index, count) on every
-// thread of the batch; runProcedure calls run(nullptr, nullptr, parameter, 1) once.
-class ThreadProcedure {
- public:
-  ThreadProcedure() : progressBase(0), statusCell(0) {}
-  virtual void run(volatile int* status, volatile int* progress, int index, int count) = 0;
-  // Name given to the thread while it runs this procedure, or null.
-  virtual const char* name() = 0;
-  virtual ~ThreadProcedure() {}
-
-  int progressBase;  // zeroed at the start of runOnThreads
-  int statusCell;    // shared status of a runOnThreads batch; non-zero = abort
-};
-
-// A pool of worker threads. Hosts may pass their own implementation to
-// initalizeNebuLoader, or use createDefaultThreadManager.
-class ThreadManager {
- public:
-  virtual void terminateThreads(bool force) = 0;
-  // Runs `procedure` on `count` threads (0: the default thread count) and waits; returns
-  // the status cell.
-  virtual int runOnThreads(int count, ThreadProcedure* procedure, ThreadProgress* progress, bool reportProgress) = 0;
-  virtual void setLowPriority(int flag) = 0;
-  // Runs `procedure` once on a pool thread without waiting; returns 0.
-  virtual int runProcedure(ThreadProcedure* procedure, int parameter) = 0;
-  virtual void setStackSize(int bytes) = 0;
-  // Index of the calling pool thread in its batch, -1 outside the pool.
-  virtual int currentThreadIndex() = 0;
-  virtual ~ThreadManager() {}
-};
-
-}  // namespace ZUtils
 
 // 0x31200.
 NEBLOADER_API unsigned int OstraneSDKGetVersionNumber();

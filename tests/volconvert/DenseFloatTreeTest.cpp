@@ -1,4 +1,4 @@
-#include "tools/volconvert/DenseFloatTree.h"
+#include "vdb/DenseFloatTree.h"
 
 #include <gtest/gtest.h>
 

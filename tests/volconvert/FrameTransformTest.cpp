@@ -1,4 +1,4 @@
-#include "tools/volconvert/FrameTransform.h"
+#include "vdb/FrameTransform.h"
 
 #include <gtest/gtest.h>
 

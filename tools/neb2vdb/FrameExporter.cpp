@@ -9,12 +9,12 @@
 
 #include "cache/OstraneFrameData.h"
 #include "nebloader.h"
-#include "tools/neb2vdb/AtomicFile.h"
 #include "tools/neb2vdb/PointGroupGrid.h"
-#include "tools/volconvert/DenseFloatTree.h"
-#include "tools/volconvert/ExportGuard.h"
-#include "tools/volconvert/FrameTransform.h"
-#include "tools/volconvert/SparseTree.h"
+#include "vdb/AtomicFile.h"
+#include "vdb/DenseFloatTree.h"
+#include "vdb/FrameTransform.h"
+#include "vdb/SparseTree.h"
+#include "vdb/VdbWriteGuard.h"
 
 namespace Neb2Vdb {
 
@@ -144,7 +144,7 @@ ExportResult run(const FrameTask& task, INeb& frame, const Options& o, FrameOutc
 
 FrameOutcome FrameExporter::exportFrame(const FrameTask& task, INeb& frame) const {
   FrameOutcome outcome;
-  outcome.result = VolConvert::guardedExport([&] { return run(task, frame, options_, outcome); });
+  outcome.result = VolConvert::guardedVdbWrite([&] { return run(task, frame, options_, outcome); });
   if (outcome.result.code == VolConvert::kExportWriteFailed)
     outcome.result.reason = "cannot write " + task.destination;
   return outcome;

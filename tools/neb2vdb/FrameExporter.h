@@ -17,7 +17,7 @@
 
 #include "tools/neb2vdb/GridNaming.h"
 #include "tools/neb2vdb/Options.h"
-#include "tools/volconvert/FrameConverter.h"
+#include "vdb/ExportResult.h"
 
 class INeb;
 

@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "nebloader.h"
-#include "tools/neb2vdb/AtomicFile.h"
 #include "tools/neb2vdb/FrameExporter.h"
 #include "tools/neb2vdb/MemoryBudget.h"
 #include "tools/neb2vdb/Options.h"
 #include "tools/neb2vdb/Progress.h"
 #include "tools/neb2vdb/ThreadBudget.h"
+#include "vdb/AtomicFile.h"
 #include "zutils/DefaultThreadCount.h"
 #include "zutils/FramePattern.h"
 #include "zutils/platform/Memory.h"

@@ -6,7 +6,7 @@
 // overlap); decoding, building the trees and writing run in parallel.
 #pragma once
 
-#include "tools/volconvert/ConsoleOutput.h"
+#include "vdb/ConsoleOutput.h"
 
 namespace Neb2Vdb {
 

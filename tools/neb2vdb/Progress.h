@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/volconvert/ConsoleOutput.h"
+#include "vdb/ConsoleOutput.h"
 
 namespace Neb2Vdb {
 

@@ -2,9 +2,9 @@
 // look for, several frames at once.
 #include <unistd.h>
 
-#include "tools/neb2vdb/AtomicFile.h"
 #include "tools/neb2vdb/Neb2Vdb.h"
-#include "tools/volconvert/HeapSettings.h"
+#include "vdb/AtomicFile.h"
+#include "vdb/HeapSettings.h"
 
 int main(int argc, char** argv) {
   VolConvert::keepLargeBuffersWarm();

@@ -8,7 +8,7 @@
 #include <new>
 
 #include "cache/ChannelStorageInfo.h"
-#include "cache/FrameFactory.h"
+#include "loader/FrameFactory.h"
 #include "cache/OstraneFrameData.h"
 #include "loader/ChannelMappings.h"
 #include "particles/PGroup.h"

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "tools/volconvert/ConsoleOutput.h"
+#include "vdb/ConsoleOutput.h"
 
 namespace VolConvert {
 

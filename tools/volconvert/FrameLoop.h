@@ -9,8 +9,8 @@
 #pragma once
 
 #include "tools/volconvert/CommandLine.h"
-#include "tools/volconvert/ConsoleOutput.h"
 #include "tools/volconvert/FrameConverter.h"
+#include "vdb/ConsoleOutput.h"
 
 namespace VolConvert {
 

@@ -8,9 +8,9 @@
 #include <openvdb/io/File.h>
 
 #include "nebloader.h"
-#include "tools/volconvert/DenseFloatTree.h"
-#include "tools/volconvert/ExportGuard.h"
-#include "tools/volconvert/FrameTransform.h"
+#include "vdb/DenseFloatTree.h"
+#include "vdb/FrameTransform.h"
+#include "vdb/VdbWriteGuard.h"
 
 namespace VolConvert {
 
@@ -49,7 +49,7 @@ void VdbFrameExporter::releaseCachedTrees() {
 }
 
 ExportResult VdbFrameExporter::exportFrame(const std::string& path, INeb& frame) {
-  const ExportResult result = guardedExport([&] { return impl_->run(path, frame); });
+  const ExportResult result = guardedVdbWrite([&] { return impl_->run(path, frame); });
   if (result.code != kExportOk) releaseCachedTrees();
   return result;
 }

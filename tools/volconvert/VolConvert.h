@@ -2,8 +2,8 @@
 // the missing-names message, then the frame loop.
 #pragma once
 
-#include "tools/volconvert/ConsoleOutput.h"
 #include "tools/volconvert/FrameConverter.h"
+#include "vdb/ConsoleOutput.h"
 
 namespace VolConvert {
 

@@ -1,9 +1,9 @@
 // volconvert: converts a numbered sequence of nebu2 cache frames into OpenVDB files.
 #include "nebloader.h"
-#include "tools/volconvert/ConsoleOutput.h"
-#include "tools/volconvert/HeapSettings.h"
 #include "tools/volconvert/LibraryFrameConverter.h"
 #include "tools/volconvert/VolConvert.h"
+#include "vdb/ConsoleOutput.h"
+#include "vdb/HeapSettings.h"
 
 int main(int argc, char** argv) {
   VolConvert::keepLargeBuffersWarm();

@@ -19,6 +19,7 @@
 #include "cache/ChannelBuffer.h"
 #include "cache/OstraneFrameData.h"
 #include "loader/ChannelMappings.h"
+#include "nebloader.h"
 
 #define FAKEPORT_EXPORT extern "C" __attribute__((visibility("default")))
 

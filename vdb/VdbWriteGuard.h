@@ -1,9 +1,10 @@
-// Turning what an export throws into an ExportResult, for every exporter of frames.
+// Turning what writing a frame to an OpenVDB file throws into an ExportResult, for every
+// exporter of frames.
 #pragma once
 
 #include <functional>
 
-#include "tools/volconvert/FrameConverter.h"
+#include "vdb/ExportResult.h"
 
 namespace VolConvert {
 
@@ -16,6 +17,6 @@ ExportResult exportFailure(int code, const char* reason);
 // std::bad_alloc -> kExportOutOfMemory ("Out of memory"), any other exception ->
 // kExportFailed with its what() (OpenVDB's name their kind: "ArithmeticError: ..."),
 // anything else -> kExportFailed "Unknown failure". Never throws.
-ExportResult guardedExport(const std::function<ExportResult()>& run);
+ExportResult guardedVdbWrite(const std::function<ExportResult()>& run);
 
 }  // namespace VolConvert

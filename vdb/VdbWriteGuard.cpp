@@ -1,4 +1,4 @@
-#include "tools/volconvert/ExportGuard.h"
+#include "vdb/VdbWriteGuard.h"
 
 #include <new>
 #include <stdexcept>
@@ -16,7 +16,7 @@ ExportResult exportFailure(int code, const char* reason) {
   return result;
 }
 
-ExportResult guardedExport(const std::function<ExportResult()>& run) {
+ExportResult guardedVdbWrite(const std::function<ExportResult()>& run) {
   try {
     return run();
   } catch (const openvdb::IoError&) {

@@ -1,4 +1,4 @@
-#include "cache/FrameFactory.h"
+#include "loader/FrameFactory.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "tools/volconvert/SparseTree.h"
+#include "vdb/SparseTree.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,7 +14,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "tools/volconvert/DenseFloatTree.h"
+#include "vdb/DenseFloatTree.h"
 
 namespace VolConvert {
 

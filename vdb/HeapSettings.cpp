@@ -1,4 +1,4 @@
-#include "tools/volconvert/HeapSettings.h"
+#include "vdb/HeapSettings.h"
 
 #include <climits>
 

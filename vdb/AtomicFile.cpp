@@ -1,4 +1,4 @@
-#include "tools/neb2vdb/AtomicFile.h"
+#include "vdb/AtomicFile.h"
 
 #include <fcntl.h>
 #include <signal.h>

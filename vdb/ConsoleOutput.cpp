@@ -1,4 +1,4 @@
-#include "tools/volconvert/ConsoleOutput.h"
+#include "vdb/ConsoleOutput.h"
 
 #include <cstdio>
 
