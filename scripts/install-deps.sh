@@ -14,6 +14,9 @@ PACKAGES=(
   clang libclang-rt-14-dev
   # the Python module (built against Debian's /usr/bin/python3 and its numpy)
   pybind11-dev python3-dev python3-numpy python3-pytest
+  # the Blender add-on's tests and previews (Debian's Blender, headless), and pyopenvdb
+  # reading neb2vdb's files
+  blender python3-openvdb
   # the farm test: a single-node Slurm cluster on localhost
   slurmctld slurmd slurm-client munge
 )

@@ -20,6 +20,9 @@ echo "== Release build"
 configure_build build/release -DCMAKE_BUILD_TYPE=Release
 (cd build/release && ctest --output-on-failure -j "$JOBS" --timeout 600)
 
+echo "== Blender add-on in Debian's Blender (headless, the Release build's neb2vdb and module)"
+bash scripts/test-blender.sh
+
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
 configure_build build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNEB_SANITIZE=address -DNEB_BUILD_BENCH=OFF -DNEB_BUILD_PYTHON=OFF
 (cd build/asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
