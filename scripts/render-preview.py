@@ -50,7 +50,7 @@ camera.rotation_euler = (math.radians(90), 0, 0)
 scene.collection.objects.link(camera)
 scene.camera = camera
 sun = bpy.data.objects.new("sun", bpy.data.lights.new("sun", "SUN"))
-sun.data.energy = 4
+sun.data.energy = 10
 sun.rotation_euler = (math.radians(60), 0, math.radians(-40))
 scene.collection.objects.link(sun)
 scene.world = scene.world or bpy.data.worlds.new("world")

@@ -15,6 +15,8 @@ PATTERN = "nebu2_pattern"
 GROUP = "nebu2_group"
 DIGITS = "nebu2_digits"
 
+POINT_RADIUS = 0.005  # world units, for rendering
+
 _reported = set()
 
 
@@ -92,11 +94,30 @@ def build_group_objects(name, sequence, frame, collection):
         obj[PATTERN] = sequence.pattern()
         obj[DIGITS] = sequence.digits
         obj[GROUP] = group_name
+        obj.modifiers.new("Points", "NODES").node_group = _points_node_group()
         collection.objects.link(obj)
         objects.append(obj)
     return objects
 
 
+def _points_node_group():
+    """Geometry nodes that render the vertices as small spheres (Mesh to Points)."""
+    group = bpy.data.node_groups.get("nebu2 points")
+    if group is not None:
+        return group
+    group = bpy.data.node_groups.new("nebu2 points", "GeometryNodeTree")
+    group.inputs.new("NodeSocketGeometry", "Geometry")
+    group.outputs.new("NodeSocketGeometry", "Geometry")
+    source = group.nodes.new("NodeGroupInput")
+    points = group.nodes.new("GeometryNodeMeshToPoints")
+    points.inputs["Radius"].default_value = POINT_RADIUS
+    sink = group.nodes.new("NodeGroupOutput")
+    group.links.new(source.outputs[0], points.inputs["Mesh"])
+    group.links.new(points.outputs["Points"], sink.inputs[0])
+    return group
+
+
+@bpy.app.handlers.persistent  # kept when another .blend is opened
 def _on_frame_change(scene, depsgraph=None):
     for obj in scene.objects:
         if PATTERN in obj and GROUP in obj and obj.type == "MESH":
