@@ -36,7 +36,9 @@ class Conversion:
             self.command += ["--jobs", str(jobs)]
         self.command += [source_pattern, target_pattern]
         self.total = last - first + 1
-        self.done = 0
+        self.done = 0  # frames finished: converted, skipped or failed
+        self.converted = 0
+        self.skipped = 0
         self.failures = {}  # frame -> reason
         self.messages = []  # other lines of standard error
         self.exit_code = None
@@ -67,7 +69,11 @@ class Conversion:
     def _stdout_line(self, line):
         match = _DONE.match(line)
         if match:
-            self.done = int(match.group(1))
+            self.done = max(self.done, int(match.group(1)))
+            if line.endswith(" exists, skipped"):
+                self.skipped += 1
+            else:
+                self.converted += 1
 
     def _stderr_line(self, line):
         match = _FAILED.match(line)

@@ -131,8 +131,8 @@ class ImportNebCache(bpy.types.Operator, ImportHelper):
             o.select_set(False)
         obj.select_set(True)
         context.view_layer.objects.active = obj
-        self.report({"INFO"}, "Loaded frames %d-%d from %s (%d converted now, %d left out)" %
-                    (seq.first, seq.last, folder, conv.done - len(conv.failures), len(bad)))
+        self.report({"INFO"}, "Loaded frames %d-%d from %s (%d converted, %d converted before, %d left out)" %
+                    (seq.first, seq.last, folder, conv.converted, conv.skipped, len(bad)))
         return {"FINISHED"}
 
 

@@ -198,6 +198,14 @@ def damaged_frame_is_reported_and_the_others_load():
         assert (len(points["Sparks"].data.vertices) > 0) == (frame != 3), frame
 
 
+@check
+def import_again_keeps_the_frames_converted_before():
+    folder = os.path.join(WORK, "vdb")
+    stamps = {f: os.stat(os.path.join(folder, f)).st_mtime_ns for f in os.listdir(folder)}
+    import_cache(SAMPLE, folder)
+    assert stamps == {f: os.stat(os.path.join(folder, f)).st_mtime_ns for f in os.listdir(folder)}
+
+
 passed = sum(1 for _, error in results if error is None)
 failed = len(results) - passed
 print("%d passed, %d failed" % (passed, failed))
