@@ -10,6 +10,7 @@
 //   particle_methods  every storage method for 1, 2 and 3 words per particle
 //   channel_mappings  mapping texts
 //   paths             frame patterns, path lists, UTF-8 names
+//   neb2vdb_options   neb2vdb command lines (arguments separated by NUL bytes)
 // Every seed carries the leading selector bytes its target expects (see fuzz/*Fuzz.cpp).
 #include <sys/stat.h>
 
