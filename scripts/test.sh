@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The whole test command: installs what is missing, then builds and runs every test in a
-# Release build, an AddressSanitizer+UndefinedBehaviorSanitizer build and a
+# Release build (then the Blender add-on in a headless Blender, with that build's neb2vdb
+# and Python module), an AddressSanitizer+UndefinedBehaviorSanitizer build and a
 # ThreadSanitizer build of the concurrency suites, and builds the example host against
 # the installed package. Fails on the first failure.
 set -euo pipefail
