@@ -10,6 +10,7 @@
 //   particle_methods  every storage method for 1, 2 and 3 words per particle
 //   channel_mappings  mapping texts
 //   paths             frame patterns, path lists, UTF-8 names
+//   neb2vdb_options   neb2vdb command lines (arguments separated by NUL bytes)
 // Every seed carries the leading selector bytes its target expects (see fuzz/*Fuzz.cpp).
 #include <sys/stat.h>
 
@@ -470,6 +471,22 @@ void texts() {
     b.push_back(8 + 4);
     b.insert(b.end(), p, p + std::strlen(p));
     save("paths", "p" + std::to_string(k++), b);
+  }
+  // neb2vdb command lines, arguments separated by NUL bytes.
+  const std::vector<std::string> commands[] = {
+      {"--frames", "1-240x2,300", "--preset", "blender", "--points-file", "p_####.vdb", "s_####.neb", "v_####.vdb"},
+      {"--channels=density,Sparks,vel", "--rename", "vel=v", "--up-axis=y", "-j4", "a.neb", "b.vdb"},
+      {"--preset=native", "--up-axis", "z", "--channels", "VelocityY_ost,,x", "--", "-a.neb", "b.vdb"},
+      {"--tolerance", "1e-5", "--dense", "--half", "--compression=zip", "--no-particles", "-q", "a", "b"},
+  };
+  k = 0;
+  for (const std::vector<std::string>& command : commands) {
+    Bytes b;
+    for (size_t i = 0; i < command.size(); ++i) {
+      if (i) b.push_back(0);
+      b.insert(b.end(), command[i].begin(), command[i].end());
+    }
+    save("neb2vdb_options", "c" + std::to_string(k++), b);
   }
 }
 

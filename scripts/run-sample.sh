@@ -2,7 +2,7 @@
 # The main job: installs what is missing, builds neb2vdb, volconvert and the sample writer
 # (Release), writes a short smoke-plume cache sequence, converts it to OpenVDB files with
 # neb2vdb (progress on the terminal), converts it once more with volconvert and prints the
-# sizes of both side by side.
+# sizes of both side by side; then prints how to render a preview of it in Blender.
 #
 #   bash scripts/run-sample.sh            # 10 frames of 64^3 into build/sample/
 #   FRAMES=24 RES=128 bash scripts/run-sample.sh
@@ -52,6 +52,9 @@ if command -v vdb_print >/dev/null; then
   echo "== vdb_print $OUT/plume_0000.vdb"
   vdb_print "$OUT/plume_0000.vdb" || true
 fi
+echo "== A picture in Blender (Z-up, Blender's names), a few frames side by side:"
+echo "   $BUILD/tools/neb2vdb/neb2vdb -q --preset blender --frames 0-$last $OUT/plume_####.neb $OUT/blender/plume_####.vdb"
+echo "   bash scripts/render-preview.sh $OUT/blender/plume_0000.vdb $OUT/preview.png"
 converted=$(ls "$OUT"/plume_*.vdb 2>/dev/null | wc -l)
 echo "== $converted of $FRAMES frames converted by neb2vdb into $OUT"
 [ "$status" -eq 0 ] && [ "$converted" -eq "$FRAMES" ]

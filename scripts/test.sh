@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The whole test command: installs what is missing, then builds and runs every test in a
-# Release build, an AddressSanitizer+UndefinedBehaviorSanitizer build and a
-# ThreadSanitizer build of the concurrency suites, builds the example host against
-# the installed package and tests the Debian package and the wheel (as root). Fails on the
+# Release build (then the Blender add-on in a headless Blender, with that build's neb2vdb
+# and Python module), an AddressSanitizer+UndefinedBehaviorSanitizer build and a
+# ThreadSanitizer build of the concurrency suites, builds the example host against the
+# installed package and tests the Debian package and the wheel (as root). Fails on the
 # first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,6 +29,9 @@ configure_build() {  # dir, extra cmake args...
 echo "== Release build"
 configure_build build/release -DCMAKE_BUILD_TYPE=Release
 (cd build/release && ctest --output-on-failure -j "$JOBS" --timeout 600)
+
+echo "== Blender add-on in Debian's Blender (headless, the Release build's neb2vdb and module)"
+bash scripts/test-blender.sh
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
 configure_build build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNEB_SANITIZE=address -DNEB_BUILD_BENCH=OFF -DNEB_BUILD_PYTHON=OFF

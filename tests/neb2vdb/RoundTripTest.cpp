@@ -24,11 +24,22 @@ bool nearlyEqual(const openvdb::Vec3d& a, const openvdb::Vec3d& b, double tolera
   return (a - b).length() <= tolerance;
 }
 
-// Every cell: active with the channel's bits when some component's |value| > tolerance,
+// The Z-up turn undone: (x, y, z) -> (x, z, -y).
+openvdb::Vec3d yUp(const openvdb::Vec3d& w) { return openvdb::Vec3d(w[0], w[2], -w[1]); }
+
+// Every cell: active with the channel's bits when some component's |value| > tolerance
+// (vector grids: > the larger of it and 2^-16 of the largest component magnitude),
 // otherwise inactive holding the background. Active voxels sit where the frame's
-// transform puts the cell.
+// transform (turned Z-up with zUp) puts the cell.
 template <typename GridT>
-void expectSparseGrid(const GridT& grid, const std::vector<const float*>& channels, float tolerance, bool dense) {
+void expectSparseGrid(const GridT& grid, const std::vector<const float*>& channels, float tolerance, bool dense,
+                      bool zUp = false) {
+  if (channels.size() == 3) {
+    float peak = 0;
+    for (const float* c : channels)
+      for (int j = 0; j < kSize[0] * kSize[1] * kSize[2]; ++j) peak = std::max(peak, std::fabs(c[j]));
+    tolerance = std::max(tolerance, peak / 65536.0f);
+  }
   auto accessor = grid.getConstAccessor();
   int bad = 0;
   openvdb::Index64 active = 0;
@@ -50,12 +61,14 @@ void expectSparseGrid(const GridT& grid, const std::vector<const float*>& channe
   EXPECT_EQ(bad, 0);
   EXPECT_EQ(grid.activeVoxelCount(), active) << grid.getName();
   for (const openvdb::Coord ijk : {openvdb::Coord(0, 0, 0), openvdb::Coord(20, 9, 12), openvdb::Coord(3, 7, 11)})
-    EXPECT_TRUE(nearlyEqual(frameIndex(grid.indexToWorld(ijk)), ijk.asVec3d(), 1e-5)) << grid.getName() << ijk;
+    EXPECT_TRUE(nearlyEqual(frameIndex(zUp ? yUp(grid.indexToWorld(ijk)) : grid.indexToWorld(ijk)), ijk.asVec3d(), 1e-5))
+        << grid.getName() << ijk;
 }
 
 // Per particle (matched by id): world position equal to the stored one, its place in
-// the grid where the frame's transform puts it, velocity and slot 2 bit for bit.
-void expectSparks(const openvdb::points::PointDataGrid& grid, IOstranePrtGroup& group) {
+// the grid where the frame's transform puts it, velocity and slot 2 bit for bit (with
+// zUp, position and velocity turned (x, y, z) -> (x, -z, y)).
+void expectSparks(const openvdb::points::PointDataGrid& grid, IOstranePrtGroup& group, bool zUp = false) {
   using namespace openvdb::points;
   std::map<int64_t, int> byId;
   for (int i = 0; i < group.getParticleCount(); ++i) {
@@ -77,10 +90,17 @@ void expectSparks(const openvdb::points::PointDataGrid& grid, IOstranePrtGroup& 
       ASSERT_TRUE(group.getParticleValue(found->second, 0, p));
       ASSERT_TRUE(group.getParticleValue(found->second, 1, v));
       ASSERT_TRUE(group.getParticleValue(found->second, 2, &s));
+      if (zUp) {
+        for (float* t : {p, v}) {
+          const float y = t[1];
+          t[1] = -t[2];
+          t[2] = y;
+        }
+      }
       const openvdb::Vec3d voxelSpace = index.getCoord().asVec3d() + position.get(*index);
       const openvdb::Vec3d world = grid.indexToWorld(voxelSpace);
       EXPECT_TRUE(nearlyEqual(world, openvdb::Vec3d(p[0], p[1], p[2]), 1e-5)) << world;
-      EXPECT_TRUE(nearlyEqual(frameIndex(world), voxelSpace, 1e-4)) << voxelSpace;
+      EXPECT_TRUE(nearlyEqual(frameIndex(zUp ? yUp(world) : world), voxelSpace, 1e-4)) << voxelSpace;
       const openvdb::Vec3f vel = velocity.get(*index);
       for (int k = 0; k < 3; ++k) EXPECT_EQ(bitsOf(vel[k]), bitsOf(v[k]));
       EXPECT_EQ(bitsOf(slot2.get(*index)), bitsOf(s));
@@ -145,7 +165,8 @@ TEST(Neb2VdbRoundTrip, PresetsRenamesAndSelection) {
   };
   const Case cases[] = {
       {{}, {"Cd", "Embers", "Sparks", "density", "flame", "rest_x", "rest_y", "temperature", "vel"}},
-      {{"--preset", "blender", "--no-particles"}, {"color", "density", "flame", "rest_x", "rest_y", "temperature", "velocity"}},
+      // Z-up by default: the advection origin's y (channel 16) is the written z.
+      {{"--preset", "blender", "--no-particles"}, {"color", "density", "flame", "rest_x", "rest_z", "temperature", "velocity"}},
       {{"--preset=native", "--no-particles"},
        {"AdvectionOriginX_ost", "AdvectionOriginY_ost", "ColorB_ost", "ColorG_ost", "ColorR_ost", "Fuel_ost", "Smoke_ost",
         "Temperature_ost", "VelocityX_ost", "VelocityY_ost", "VelocityZ_ost"}},
@@ -196,4 +217,116 @@ TEST(Neb2VdbRoundTrip, DenseToleranceHalfAndCompression) {
     expectSparseGrid(*vel, {frame->getChannel(4), frame->getChannel(5), frame->getChannel(6)}, c.tolerance, c.dense);
   }
   deleteINeb(frame);
+}
+
+TEST(Neb2VdbRoundTrip, UpAxisTurnsGridsVectorsAndParticlesTogether) {
+  TempDir dir;
+  ASSERT_TRUE(writeTestFrame(dir / "u.neb", kSize, {2, 4, 5, 6, 7, 8, 9}, true));
+  INeb* frame = newINeb((dir / "u.neb").c_str());
+  ASSERT_TRUE(frame);
+  const int n = kSize[0] * kSize[1] * kSize[2];
+  std::vector<float> minusZ(frame->getChannel(6), frame->getChannel(6) + n);
+  for (float& f : minusZ) f = -f;
+  struct Case {
+    std::vector<std::string> options;
+    const char* vel;
+    const char* colour;
+    bool zUp;
+  };
+  const Case cases[] = {{{"--preset", "blender"}, "velocity", "color", true},
+                        {{"--preset", "blender", "--up-axis", "y"}, "velocity", "color", false},
+                        {{"--up-axis=z"}, "vel", "Cd", true},
+                        {{}, "vel", "Cd", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.vel + std::string(c.zUp ? " z-up" : " y-up"));
+    VdbFile file = convertAndRead(c.options, dir / "u.neb", dir / "u.vdb");
+    auto density = openvdb::gridPtrCast<openvdb::FloatGrid>(file.find("density"));
+    auto vel = openvdb::gridPtrCast<openvdb::Vec3SGrid>(file.find(c.vel));
+    auto colour = openvdb::gridPtrCast<openvdb::Vec3SGrid>(file.find(c.colour));
+    auto sparks = openvdb::gridPtrCast<openvdb::points::PointDataGrid>(file.find("Sparks"));
+    ASSERT_TRUE(density && vel && colour && sparks);
+    expectSparseGrid(*density, {frame->getChannel(2)}, 0.0f, false, c.zUp);
+    const float* x = frame->getChannel(4);
+    const float* y = frame->getChannel(5);
+    const float* z = frame->getChannel(6);
+    if (c.zUp) expectSparseGrid(*vel, {x, minusZ.data(), y}, 0.0f, false, true);
+    else expectSparseGrid(*vel, {x, y, z}, 0.0f, false);
+    // Colour is no direction: its components stay.
+    expectSparseGrid(*colour, {frame->getChannel(7), frame->getChannel(8), frame->getChannel(9)}, 0.0f, false, c.zUp);
+    expectSparks(*sparks, *frame->findParticleGroup("Sparks"), c.zUp);
+  }
+  deleteINeb(frame);
+}
+
+TEST(Neb2VdbRoundTrip, CodecNoiseLeavesVectorGridsSparse) {
+  // Velocity about 1 in a 6-cell slab, the codec's residue (1e-6 and below) elsewhere.
+  TempDir dir;
+  const int n = kSize[0] * kSize[1] * kSize[2];
+  std::vector<float> v[3];
+  for (int c = 0; c < 3; ++c) {
+    v[c].resize(n);
+    for (int j = 0; j < n; ++j) {
+      const int x = j % kSize[0];
+      v[c][j] = x >= 5 && x < 11 ? 0.75f + 0.125f * float(c) - 0.01f * float(j % 7) : 1e-6f * float((j + c) % 3 - 1);
+    }
+  }
+  NebWriter w;
+  w.setGridSize(kSize[0], kSize[1], kSize[2]);
+  w.setTransform(kFrameTransform);
+  for (int c = 0; c < 3; ++c) ASSERT_TRUE(w.addChannel(4 + c, v[c].data()));
+  ASSERT_TRUE(w.write((dir / "n.neb").c_str()));
+  INeb* frame = newINeb((dir / "n.neb").c_str());
+  ASSERT_TRUE(frame);
+  const std::vector<const float*> decoded = {frame->getChannel(4), frame->getChannel(5), frame->getChannel(6)};
+  // The noise cells are inactive; --tolerance and --dense keep their meaning.
+  struct Case {
+    std::vector<std::string> options;
+    float tolerance;
+    bool dense;
+  };
+  const Case cases[] = {{{}, 0.0f, false}, {{"--tolerance", "0.8"}, 0.8f, false}, {{"--dense"}, 0.0f, true}};
+  for (const Case& c : cases) {
+    VdbFile file = convertAndRead(c.options, dir / "n.neb", dir / "n.vdb");
+    auto vel = openvdb::gridPtrCast<openvdb::Vec3SGrid>(file.find("vel"));
+    ASSERT_TRUE(vel);
+    expectSparseGrid(*vel, decoded, c.tolerance, c.dense);
+    if (c.options.empty()) {
+      EXPECT_EQ(vel->activeVoxelCount(), openvdb::Index64(6 * kSize[1] * kSize[2]));
+    }
+  }
+  deleteINeb(frame);
+}
+
+TEST(Neb2VdbRoundTrip, PointsFileAndParticleGroupsInChannels) {
+  TempDir dir;
+  ASSERT_TRUE(writeTestFrame(dir / "g_0003.neb", kSize, {2, 4, 5, 6}, true, 3));
+  struct Case {
+    std::vector<std::string> options;
+    std::vector<std::string> volume, points;  // sorted; no points: no points file
+  };
+  const std::string pointsFile = dir / "g_pts_0003.vdb";
+  const Case cases[] = {
+      {{"--points-file", pointsFile}, {"density", "vel"}, {"Embers", "Sparks"}},
+      {{"--channels", "Sparks"}, {"Sparks"}, {}},
+      {{"--channels=density,Embers", "--points-file", pointsFile}, {"density"}, {"Embers"}},
+      {{"--rename", "Sparks=sparks", "--channels", "sparks,vel"}, {"sparks", "vel"}, {}},
+      {{"--channels", "vel", "--points-file", pointsFile}, {"vel"}, {"Embers", "Sparks"}},
+  };
+  for (const Case& c : cases) {
+    std::remove(pointsFile.c_str());
+    VdbFile file = convertAndRead(c.options, dir / "g_0003.neb", dir / "g_0003.vdb");
+    ASSERT_TRUE(file.opened);
+    std::vector<std::string> names = file.names();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, c.volume) << c.options[1];
+    const bool written = std::ifstream(pointsFile).good();
+    EXPECT_EQ(written, !c.points.empty()) << c.options[1];
+    if (!written) continue;
+    const VdbFile points = readVdbFile(pointsFile);
+    names = points.names();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, c.points) << c.options[1];
+    EXPECT_EQ(points.metadata->metaValue<int32_t>("frame"), 3);
+    for (const auto& g : points.grids) EXPECT_TRUE(openvdb::gridPtrCast<openvdb::points::PointDataGrid>(g));
+  }
 }

@@ -1,7 +1,14 @@
 #include "tools/neb2vdb/FrameExporter.h"
 
+#include <algorithm>
+#include <cmath>
 #include <map>
 #include <mutex>
+#include <vector>
+
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+#include <tbb/parallel_reduce.h>
 
 #include <openvdb/io/File.h>
 #include <openvdb/openvdb.h>
@@ -52,10 +59,35 @@ uint32_t compressionFlags(Compression c) {
   }
 }
 
+// The largest finite component magnitude of a vector grid's channels.
+float peakMagnitude(const float* const values[3], size_t cells) {
+  float peak = 0.0f;
+  for (int c = 0; c < 3; ++c)
+    peak = tbb::parallel_reduce(
+        tbb::blocked_range<size_t>(0, cells), peak,
+        [&](const tbb::blocked_range<size_t>& r, float m) {
+          for (size_t i = r.begin(); i != r.end(); ++i) {
+            const float a = std::fabs(values[c][i]);
+            if (a > m && std::isfinite(a)) m = a;
+          }
+          return m;
+        },
+        [](float a, float b) { return std::max(a, b); });
+  return peak;
+}
+
+// Codec noise floor of vector grids (see FrameExporter.h).
+constexpr float kVectorNoiseFloor = 1.0f / 65536.0f;
+
 openvdb::GridBase::Ptr buildGrid(const GridPlan& plan, const float* const values[3], const int size[3],
                                  const Options& o) {
   if (plan.components == 3) {
-    openvdb::Vec3SGrid::Ptr grid = openvdb::Vec3SGrid::create(VolConvert::buildVec3Tree(values, size, o.tolerance, o.dense));
+    float tolerance = o.tolerance;
+    if (!o.dense) {
+      const size_t cells = size_t(VolConvert::DenseFloatTree::cellCount(size));
+      tolerance = std::max(tolerance, peakMagnitude(values, cells) * kVectorNoiseFloor);
+    }
+    openvdb::Vec3SGrid::Ptr grid = openvdb::Vec3SGrid::create(VolConvert::buildVec3Tree(values, size, tolerance, o.dense));
     grid->setVectorType(plan.vecType);
     return grid;
   }
@@ -71,6 +103,34 @@ openvdb::GridBase::Ptr buildGrid(const GridPlan& plan, const float* const values
   return grid;
 }
 
+// -values, for a component the Z-up turn negates. Sign flips are exact.
+std::vector<float> negated(const float* values, size_t cells) {
+  std::vector<float> out(cells);
+  tbb::parallel_for(tbb::blocked_range<size_t>(0, cells), [&](const tbb::blocked_range<size_t>& r) {
+    for (size_t i = r.begin(); i != r.end(); ++i) out[i] = -values[i];
+  });
+  return out;
+}
+
+bool groupSelected(const Options& o, const std::string& original, const std::string& written) {
+  return o.groupSelection.empty() || o.groupSelection.count(original) || o.groupSelection.count(written);
+}
+
+// Writes `grids` with the file metadata through an AtomicFile.
+ExportResult writeFile(const std::string& path, const openvdb::GridCPtrVec& grids, const openvdb::MetaMap& metadata,
+                       const Options& o, long long& bytes) {
+  AtomicFile output;
+  std::string error;
+  if (!output.open(path, error)) return exportFailure(VolConvert::kExportFailed, error.c_str());
+  openvdb::io::File file(output.writePath());
+  if (o.compression != Compression::kDefault) file.setCompression(compressionFlags(o.compression));
+  file.write(grids, metadata);
+  file.close();
+  bytes += output.size();
+  if (!output.commit(error)) return exportFailure(VolConvert::kExportFailed, error.c_str());
+  return ExportResult();
+}
+
 ExportResult run(const FrameTask& task, INeb& frame, const Options& o, FrameOutcome& outcome) {
   const std::vector<GridPlan> plans = planGrids(FrameExporter::storedChannels(frame), o.naming);
   int size[3] = {0, 0, 0};
@@ -80,6 +140,11 @@ ExportResult run(const FrameTask& task, INeb& frame, const Options& o, FrameOutc
   openvdb::Mat4d matrix;
   if (!VolConvert::indexToWorldMatrix(t, matrix))
     return exportFailure(VolConvert::kExportBadTransform, VolConvert::kSingularTransformReason);
+  if (o.naming.zUp) {
+    // Row vectors: w' = w * R with R taking (x, y, z) to (x, -z, y); exact in double.
+    const openvdb::Mat4d turn(1, 0, 0, 0, 0, 0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1);
+    matrix = matrix * turn;
+  }
 
   // Each channel's buffer goes back as soon as the last grid that reads it is built: the
   // next channel then reuses it (ostutils/LargeBlockCache.h) instead of touching fresh
@@ -93,11 +158,16 @@ ExportResult run(const FrameTask& task, INeb& frame, const Options& o, FrameOutc
   for (size_t p = 0; p < plans.size(); ++p) {
     const GridPlan& plan = plans[p];
     const float* values[3] = {};
+    std::vector<float> flipped[3];
     for (int i = 0; i < plan.components; ++i) {
       values[i] = frame.getChannel(plan.channels[i]);
       if (!values[i])
         return exportFailure(VolConvert::kExportChannelUnavailable,
                              ("cannot decode channel " + std::to_string(plan.channels[i])).c_str());
+      if (plan.negate[i]) {
+        flipped[i] = negated(values[i], size_t(VolConvert::DenseFloatTree::cellCount(size)));
+        values[i] = flipped[i].data();
+      }
     }
     openvdb::GridBase::Ptr grid = buildGrid(plan, values, size, o);
     grid->setName(plan.name);
@@ -108,16 +178,19 @@ ExportResult run(const FrameTask& task, INeb& frame, const Options& o, FrameOutc
       for (int i = 0; i < plan.components; ++i)
         if (lastUse[plan.channels[i]] == p) data->ReleaseChannelSlot(plan.channels[i]);
   }
+  openvdb::GridCPtrVec points;
   if (o.particles) {
     for (int g = 0; g < frame.getParticleGroupCount(); ++g) {
       IOstranePrtGroup* group = frame.getParticleGroup(g);
       if (!group) continue;
-      std::string name = group->getName() ? group->getName() : "";
+      const std::string original = group->getName() ? group->getName() : "";
+      std::string name = original;
       const auto renamed = o.naming.renames.find(name);
       if (renamed != o.naming.renames.end()) name = renamed->second;
+      if (!groupSelected(o, original, name)) continue;
       size_t leftOut = 0;
-      grids.push_back(
-          makePointDataGrid(*group, *openvdb::math::Transform::createLinearTransform(matrix), name, &leftOut));
+      points.push_back(makePointDataGrid(*group, *openvdb::math::Transform::createLinearTransform(matrix), name,
+                                         o.naming.zUp, &leftOut));
       outcome.particlesLeftOut += leftOut;
     }
   }
@@ -128,16 +201,13 @@ ExportResult run(const FrameTask& task, INeb& frame, const Options& o, FrameOutc
   metadata.insertMeta("converter", openvdb::StringMetadata("neb2vdb"));
   metadata.insertMeta("converter_version", openvdb::StringMetadata(kConverterVersion));
 
-  AtomicFile output;
-  std::string error;
-  if (!output.open(task.destination, error)) return exportFailure(VolConvert::kExportFailed, error.c_str());
-  openvdb::io::File file(output.writePath());
-  if (o.compression != Compression::kDefault) file.setCompression(compressionFlags(o.compression));
-  file.write(grids, metadata);
-  file.close();
-  outcome.bytesWritten = output.size();
-  if (!output.commit(error)) return exportFailure(VolConvert::kExportFailed, error.c_str());
-  return ExportResult();
+  if (task.pointsDestination.empty()) {
+    grids.insert(grids.end(), points.begin(), points.end());
+  } else if (!points.empty()) {
+    const ExportResult written = writeFile(task.pointsDestination, points, metadata, o, outcome.bytesWritten);
+    if (written.code != VolConvert::kExportOk) return written;
+  }
+  return writeFile(task.destination, grids, metadata, o, outcome.bytesWritten);
 }
 
 }  // namespace

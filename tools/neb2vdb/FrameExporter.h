@@ -9,6 +9,21 @@
 // File metadata: "frame" (Int32, when the frame has a number), "source_file" (string,
 // the source path as given), "converter" ("neb2vdb") and "converter_version".
 //
+// With a points file (--points-file) the point data grids go there instead, with the same
+// file metadata; it is written first, and only when the frame has a group to write, so a
+// volume file that exists means its frame is done (--skip-existing).
+//
+// Vector grids (sparse): the cache's lossy codec gives back a stored zero as the rounding
+// residue of its dequantisation, q * (1/scale) + offset in single precision: a few dozen
+// units in the last place of the zone's range (about 2^-19 of the largest component on
+// the sample). A cell is active when some component's magnitude exceeds the larger of
+// the tolerance and 2^-16 of the grid's largest finite component magnitude in the frame.
+// Active voxels keep their bits; --dense keeps every cell.
+//
+// Up axis z: the index-to-world matrix is followed by the turn (x, y, z) -> (x, -z, y),
+// vector grids are planned turned (GridNaming), particle positions and velocities turn
+// with them (PointGroupGrid).
+//
 // The file appears only when complete (AtomicFile); a failed frame leaves nothing.
 #pragma once
 
@@ -25,6 +40,7 @@ namespace Neb2Vdb {
 
 struct FrameTask {
   std::string source, destination;
+  std::string pointsDestination;  // empty: the particle groups go into `destination`
   bool hasNumber = false;
   int number = 0;
   // No other job holds the same frame object (the library shares one object per file):

@@ -101,20 +101,33 @@ std::vector<GridPlan> planGrids(uint32_t present, const NamingRules& rules) {
       add(plans, scalar(name, row.channels[0], row.fog), rules);
       continue;
     }
-    const bool whole = has(present, row.channels[0]) && has(present, row.channels[1]) && has(present, row.channels[2]);
+    // Component i of the written vector reads channel order[i] (negated where flip[i]).
+    int order[3] = {row.channels[0], row.channels[1], row.channels[2]};
+    bool flip[3] = {false, false, false};
+    if (rules.zUp && row.vecType != openvdb::VEC_INVARIANT) {
+      order[1] = row.channels[2];
+      order[2] = row.channels[1];
+      flip[1] = true;
+    }
+    const bool whole = has(present, order[0]) && has(present, order[1]) && has(present, order[2]);
     if (rules.preset != Preset::kNative && whole) {
       GridPlan p;
       p.name = rules.preset == Preset::kHoudini ? row.houdini : row.blender;
       p.components = 3;
-      for (int i = 0; i < 3; ++i) p.channels[i] = row.channels[i];
+      for (int i = 0; i < 3; ++i) {
+        p.channels[i] = order[i];
+        p.negate[i] = flip[i];
+      }
       p.vecType = row.vecType;
       add(plans, p, rules);
       continue;
     }
     const std::vector<std::string> names = rowNames(row, rules.preset);
     for (int i = 0; i < 3; ++i) {
-      if (!has(present, row.channels[i])) continue;
-      add(plans, scalar(rules.preset == Preset::kNative ? names[i] : names[1 + i], row.channels[i], false), rules);
+      if (!has(present, order[i])) continue;
+      GridPlan p = scalar(rules.preset == Preset::kNative ? names[i] : names[1 + i], order[i], false);
+      p.negate[0] = flip[i];
+      add(plans, p, rules);
     }
   }
   for (int c = 0; c < 32; ++c)

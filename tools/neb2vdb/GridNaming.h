@@ -20,6 +20,13 @@
 // its own float grid, as volconvert writes them.
 //
 // File order: the rows above, top to bottom, then the other channels by number.
+//
+// Up axis z (NamingRules::zUp): the cache is Y-up; the files turn it +90 degrees about X,
+// (x, y, z) -> (x, -z, y), so that Y-up becomes Z-up. The rotation is exact (a permutation
+// and a sign). Vectors that live in world space (velocity, advection origin, wavelet
+// vector) take the same turn: component 0 reads channel c0, component 1 reads -c2 and
+// component 2 reads c1. Split components follow suit ("vel_y" = -channel 6,
+// "VelocityZ_ost" = channel 5). Colour is not a direction and stays as it is.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +48,7 @@ struct GridPlan {
   std::string name;       // after --rename
   int components = 1;     // 1: float grid of channels[0]; 3: Vec3s grid of channels[0..2]
   int channels[3] = {-1, -1, -1};
+  bool negate[3] = {false, false, false};  // component i is -channels[i] (the Z-up turn)
   openvdb::VecType vecType = openvdb::VEC_INVARIANT;
   bool fog = false;
 };
@@ -49,6 +57,7 @@ struct NamingRules {
   Preset preset = Preset::kHoudini;
   std::map<std::string, std::string> renames;  // preset name -> written name
   std::set<std::string> selection;             // empty: every grid; else preset or written names
+  bool zUp = false;                            // turn the Y-up cache to Z-up (see above)
 };
 
 // The grids for the channels of `present` (bit c = channel c stored), in file order.

@@ -41,6 +41,7 @@ FrameTask taskAt(const Options& o, int64_t k) {
   if (!o.framesGiven) {
     task.source = o.source;
     task.destination = o.destination;
+    task.pointsDestination = o.pointsFile;
     const int number = ZUtils::frameNumberFromFileName(o.source.c_str());
     task.hasNumber = number != ZUtils::kNoFrameNumber;
     task.number = number;
@@ -50,6 +51,7 @@ FrameTask taskAt(const Options& o, int64_t k) {
   task.hasNumber = true;
   task.source = ZUtils::expandFramePattern(o.source.c_str(), task.number, "");
   task.destination = ZUtils::expandFramePattern(o.destination.c_str(), task.number, "");
+  if (!o.pointsFile.empty()) task.pointsDestination = ZUtils::expandFramePattern(o.pointsFile.c_str(), task.number, "");
   return task;
 }
 
@@ -100,6 +102,8 @@ int runNeb2Vdb(int argc, const char* const* argv, VolConvert::ConsoleOutput& out
   if (o.framesGiven && count > 1 &&
       (!ZUtils::hasFramePattern(o.source.c_str()) || !ZUtils::hasFramePattern(o.destination.c_str())))
     return usageError(err, "with --frames, SOURCE and DESTINATION need a frame token such as '####'");
+  if (o.framesGiven && count > 1 && !o.pointsFile.empty() && !ZUtils::hasFramePattern(o.pointsFile.c_str()))
+    return usageError(err, "with --frames, the --points-file name needs a frame token such as '####'");
 
   std::mutex loader;  // newINeb / deleteINeb
   const int jobs = int(std::min<int64_t>(o.jobs > 0 ? o.jobs : chooseJobs(o, count, loader), count));
@@ -125,7 +129,8 @@ int runNeb2Vdb(int argc, const char* const* argv, VolConvert::ConsoleOutput& out
       }
       // The folder first: a frame that cannot be written is not worth loading.
       std::string folderError;
-      if (!makeFolderFor(task.destination, folderError)) {
+      if (!makeFolderFor(task.destination, folderError) ||
+          (!task.pointsDestination.empty() && !makeFolderFor(task.pointsDestination, folderError))) {
         progress.failed(labelOf(o, task), task.number, folderError);
         continue;
       }

@@ -32,10 +32,16 @@ const char* helpText() {
          "                           vel Cd), blender (density temperature flame velocity\n"
          "                           color), native (volconvert's names, split components)\n"
          "      --rename=OLD=NEW     write the grid or particle group OLD as NEW (repeatable)\n"
-         "      --channels=LIST      write only these grids (comma separated preset names)\n"
+         "      --channels=LIST      write only these grids and particle groups (comma\n"
+         "                           separated preset grid names or group names)\n"
+         "      --up-axis=AXIS       y keeps the cache's Y-up world; z turns it to Z-up\n"
+         "                           (grids, vectors and particles; default: z for the\n"
+         "                           blender preset, y otherwise)\n"
          "      --half               store float grids as 16-bit halves\n"
          "      --compression=C      blosc, zip or none (default: OpenVDB's default)\n"
          "      --no-particles       leave out the particle groups\n"
+         "      --points-file=FILE   write the particle groups to FILE (a pattern with\n"
+         "                           --frames) instead of the volume file\n"
          "  -j, --jobs=N             frames converted at once, and the threads the run uses\n"
          "                           in all (default: the cores; fewer frames at once when\n"
          "                           the physical memory is short)\n"
@@ -71,7 +77,8 @@ const OptionDef kOptionDefs[] = {{"frames", 'f', true},        {"skip-existing",
                        {"tolerance", 0, true},       {"preset", 0, true},         {"rename", 0, true},
                        {"channels", 0, true},        {"half", 0, false},          {"compression", 0, true},
                        {"no-particles", 0, false},   {"jobs", 'j', true},         {"quiet", 'q', false},
-                       {"help", 'h', false},         {"version", 'V', false}};
+                       {"help", 'h', false},         {"version", 'V', false},     {"up-axis", 0, true},
+                       {"points-file", 0, true}};
 
 std::vector<std::string> splitList(const std::string& text) {
   std::vector<std::string> items;
@@ -86,7 +93,7 @@ std::vector<std::string> splitList(const std::string& text) {
 
 // Applies one option; false with `error` set for a bad value.
 bool apply(const std::string& name, const std::string& value, Options& o, std::vector<std::string>& channels,
-           std::string& error) {
+           char& upAxis, std::string& error) {
   if (name == "frames") {
     o.framesGiven = true;
     ZUtils::FrameListError why;
@@ -124,6 +131,18 @@ bool apply(const std::string& name, const std::string& value, Options& o, std::v
     o.naming.renames[value.substr(0, eq)] = value.substr(eq + 1);
   } else if (name == "channels") {
     for (const std::string& c : splitList(value)) channels.push_back(c);
+  } else if (name == "up-axis") {
+    if (value != "y" && value != "z") {
+      error = "unknown up axis '" + value + "' (y or z)";
+      return false;
+    }
+    upAxis = value[0];
+  } else if (name == "points-file") {
+    if (value.empty()) {
+      error = "empty --points-file name";
+      return false;
+    }
+    o.pointsFile = value;
   } else if (name == "compression") {
     if (value == "blosc") o.compression = Compression::kBlosc;
     else if (value == "zip") o.compression = Compression::kZip;
@@ -150,6 +169,7 @@ bool apply(const std::string& name, const std::string& value, Options& o, std::v
 ParseOutcome parseOptions(int argc, const char* const* argv, Options& o, std::string& error) {
   std::vector<std::string> names, channels;
   bool help = false, version = false, optionsEnd = false;
+  char upAxis = 0;  // 'y', 'z' or 0: the preset's
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i] ? argv[i] : "";
     if (optionsEnd || arg.size() < 2 || arg[0] != '-') {
@@ -196,18 +216,28 @@ ParseOutcome parseOptions(int argc, const char* const* argv, Options& o, std::st
     }
     if (std::strcmp(def->name, "help") == 0) help = true;
     else if (std::strcmp(def->name, "version") == 0) version = true;
-    else if (!apply(def->name, value, o, channels, error)) return ParseOutcome::kUsageError;
+    else if (!apply(def->name, value, o, channels, upAxis, error)) return ParseOutcome::kUsageError;
   }
   if (help) return ParseOutcome::kHelp;
   if (version) return ParseOutcome::kVersion;
+  o.naming.zUp = upAxis ? upAxis == 'z' : o.naming.preset == Preset::kBlender;
+  // A name that no grid of the preset can have is a particle group's: group names are
+  // only known once a frame is read.
   for (const std::string& c : channels) {
-    bool known = isPresetGridName(o.naming.preset, c);
-    for (const auto& r : o.naming.renames) known = known || r.second == c;
-    if (!known) {
-      error = "unknown grid name '" + c + "' in --channels for this preset";
+    if (c.empty()) {
+      error = "empty name in --channels";
       return ParseOutcome::kUsageError;
     }
-    o.naming.selection.insert(c);
+    bool grid = isPresetGridName(o.naming.preset, c);
+    for (const auto& r : o.naming.renames) grid = grid || (r.second == c && isPresetGridName(o.naming.preset, r.first));
+    if (grid) o.naming.selection.insert(c);
+    else o.groupSelection.insert(c);
+  }
+  // Groups alone: no grid is selected, which an empty grid selection would not say.
+  if (o.naming.selection.empty() && !o.groupSelection.empty()) o.naming.selection.insert(std::string());
+  if (!o.pointsFile.empty() && !o.particles) {
+    error = "--points-file and --no-particles exclude each other";
+    return ParseOutcome::kUsageError;
   }
   if (names.size() != 2) {
     error = names.size() < 2 ? "missing source or destination name" : "too many names: '" + names[2] + "'";

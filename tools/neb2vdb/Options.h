@@ -4,6 +4,7 @@
 // literal file names otherwise).
 #pragma once
 
+#include <set>
 #include <string>
 
 #include "zutils/FrameList.h"
@@ -25,6 +26,12 @@ struct Options {
   bool half = false;
   Compression compression = Compression::kDefault;
   bool particles = true;
+  // Particle groups named in --channels (names that are no grid name of the preset). Empty:
+  // every group; else only these groups (original or written name).
+  std::set<std::string> groupSelection;
+  // --points-file: the particle groups go to this file (pattern with --frames) instead of
+  // the volume file. Empty: one file.
+  std::string pointsFile;
   int jobs = 0;  // 0: as many as the cores and the memory allow
   bool quiet = false;
 };

@@ -23,6 +23,12 @@ using openvdb::tools::PointIndexGrid;
 constexpr int kPositionSlot = 0, kVelocitySlot = 1, kIdSlot = 10;
 constexpr int kTypeFloat = 10, kTypeId = 7;
 
+void turnToZUp(float v[3]) {
+  const float y = v[1];
+  v[1] = -v[2];
+  v[2] = y;
+}
+
 std::string slotError(IOstranePrtGroup& group, int slot) {
   return std::string("cannot read channel ") + std::to_string(slot) + " of particle group '" + group.getName() + "'";
 }
@@ -46,7 +52,7 @@ void addAttribute(PointDataTree& tree, const openvdb::tools::PointIndexTree& ind
 }  // namespace
 
 PointDataGrid::Ptr makePointDataGrid(IOstranePrtGroup& group, const openvdb::math::Transform& transform,
-                                     const std::string& name, size_t* leftOut) {
+                                     const std::string& name, bool zUp, size_t* leftOut) {
   const int count = group.getParticleCount();
   std::vector<openvdb::Vec3f> positions;
   std::vector<int> kept;
@@ -55,6 +61,7 @@ PointDataGrid::Ptr makePointDataGrid(IOstranePrtGroup& group, const openvdb::mat
   for (int i = 0; i < count; ++i) {
     float p[3];
     if (!group.getParticleValue(i, kPositionSlot, p)) throw std::runtime_error(slotError(group, kPositionSlot));
+    if (zUp) turnToZUp(p);
     const openvdb::Vec3d world(p[0], p[1], p[2]);
     const openvdb::Vec3d index = transform.worldToIndex(world);
     bool placeable = true;
@@ -79,7 +86,10 @@ PointDataGrid::Ptr makePointDataGrid(IOstranePrtGroup& group, const openvdb::mat
     if (type == kTypeId && bytes == 8) {
       addAttribute(tree, index->tree(), attribute, readSlot<int64_t>(group, slot, kept));
     } else if (type == kTypeFloat && bytes == 12) {
-      addAttribute(tree, index->tree(), attribute, readSlot<openvdb::Vec3f>(group, slot, kept));
+      std::vector<openvdb::Vec3f> values = readSlot<openvdb::Vec3f>(group, slot, kept);
+      if (zUp && slot == kVelocitySlot)
+        for (openvdb::Vec3f& v : values) turnToZUp(v.asPointer());
+      addAttribute(tree, index->tree(), attribute, values);
     } else if (type == kTypeFloat && bytes == 4) {
       addAttribute(tree, index->tree(), attribute, readSlot<float>(group, slot, kept));
     } else if (bytes == 4) {

@@ -6,6 +6,8 @@
 // the group has becomes an attribute: slot 1 "v" (Vec3s), slot 10
 // "id" (int64), the others "slot_<n>": Vec3s or float for float
 // slots, int32 for integer and untyped 32-bit slots (bits kept as they are).
+// With zUp, positions and velocities take the Z-up turn (x, y, z) -> (x, -z, y) first,
+// as the grids do (GridNaming.h); `transform` is then the turned one.
 // A particle whose position is not finite or lies beyond 2^30 voxels cannot be placed
 // and is left out; the count is returned.
 #pragma once
@@ -21,6 +23,6 @@ namespace Neb2Vdb {
 
 // Throws std::runtime_error when a present channel cannot be read.
 openvdb::points::PointDataGrid::Ptr makePointDataGrid(IOstranePrtGroup& group, const openvdb::math::Transform& transform,
-                                                      const std::string& name, size_t* leftOut);
+                                                      const std::string& name, bool zUp, size_t* leftOut);
 
 }  // namespace Neb2Vdb
