@@ -83,14 +83,15 @@ void describeStored(const char* path) {
 }  // namespace
 
 #if defined(NEB_FUZZ_ENTRY_POINT)
-// A few bytes of constant zone may claim a channel of any size within the memory limit, and
-// a frame has up to 32 of them: zero-filling 32 x the script's limit each time teaches the
-// fuzzer nothing. Particle counts are bounded the same way, and sorting or expanding a
-// claimed million particles under the sanitizer took most of the time at 4 MiB. 1 MiB (a
-// 64^3 float channel, 128K particle identifiers) holds every seed many times over; the
-// limit's own refusal path is reached all the more often.
+// A few bytes of constant zone may claim a channel of any size, and a frame has up to 32 of
+// them: zero-filling what the script's budget allows each time teaches the fuzzer nothing.
+// Particle counts are bounded the same way: sorting or expanding a claimed million
+// particles under the sanitizer took most of the time at 4 MiB. A process budget of 8 MiB
+// in all (eight 64^3 float channels) holds every seed many times over, bounds what one
+// input may make the target fill and sort whatever its number of channels, and sends the
+// channels past it down the budget's refusal path.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  OSTUtils::setMemoryLimitBytes(uint64_t(1) << 20);
+  OSTUtils::setMemoryLimitBytes(uint64_t(8) << 20);
   return 0;
 }
 #endif
