@@ -11,8 +11,8 @@
 // Both take the request's bytes from the process-wide memory budget (MemoryLimit.h) first:
 // a request the budget refuses fails like an exhausted heap, with the budget's report and
 // no retry. releaseArray gives the bytes back: each block carries its byte count in a
-// header in front of the elements (kArrayHeaderBytes, a whole max_align_t so the elements
-// keep the heap's alignment), which is why such storage must only ever be released with
+// header in front of the elements (kArrayHeaderBytes, as large as the heap's alignment so
+// the elements keep it), which is why such storage must only ever be released with
 // releaseArray, never with free(). These functions are for plain element types only
 // (trivially constructible and destructible); objects go through newObject /
 // releaseObject.
@@ -43,7 +43,8 @@ inline HeapHooks& heapHooks() {
 }
 inline void resetHeapHooks() { heapHooks() = HeapHooks{&std::malloc, &std::calloc}; }
 
-constexpr size_t kArrayHeaderBytes = alignof(std::max_align_t);
+// 16 at least: the heaps of 64-bit systems align to 16 even where max_align_t says 8.
+constexpr size_t kArrayHeaderBytes = alignof(std::max_align_t) > 16 ? alignof(std::max_align_t) : 16;
 static_assert(kArrayHeaderBytes >= sizeof(uint64_t), "the header holds a 64-bit byte count");
 
 namespace detail {

@@ -153,6 +153,10 @@ for name in "${targets[@]}"; do
   fi
   printf '%-18s %14s %8s %8s  %s\n' "$name" "${execs:-?}" "${cov:-?}" "${ft:-?}" "$result"
 done
+for name in "${targets[@]}"; do
+  # Inputs of a second or more (reported by the targets run with -report_slow_units=1).
+  grep -h '^Slowest unit:' "$LOGS/$name.log" 2>/dev/null | sed "s/^/   $name: /" | tail -3 || true
+done
 if [ "$failed" != 0 ]; then
   for name in "${targets[@]}"; do
     [ "$(cat "$LOGS/$name.rc" 2>/dev/null || echo 1)" = 0 ] && continue

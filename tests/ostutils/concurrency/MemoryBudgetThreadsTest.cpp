@@ -10,15 +10,16 @@
 #include "ostutils/OstArray.h"
 #include "support/ReportCapture.h"
 
-// Threads allocate, grow and free through every counted path at once, under a budget tight
-// enough that requests are refused and kept large blocks are given back while other threads
+// Threads allocate, grow and free through every counted path at once, under a budget that
+// one thread's round alone may pass (a 6 MiB block and a 3 MiB reservation against 8 MiB),
+// so that requests are refused and kept large blocks are given back while other threads
 // take and keep them. Whatever succeeded or failed, once everything is freed and the
 // large-block cache emptied, nothing is held.
 TEST(MemoryBudgetThreads, TotalReturnsToZero) {
   ReportCapture quiet;  // refusals are expected
   const uint64_t cacheLimit = OSTUtils::largeBlockCacheLimit();
-  OSTUtils::setLargeBlockCacheLimit(uint64_t(12) << 20);
-  OSTUtils::setMemoryLimitBytes(uint64_t(28) << 20);
+  OSTUtils::setLargeBlockCacheLimit(uint64_t(6) << 20);
+  OSTUtils::setMemoryLimitBytes(uint64_t(8) << 20);
   EXPECT_EQ(0u, OSTUtils::memoryHeldBytes());
   const int kThreads = 4, kRounds = 300;
   std::vector<int> refused(kThreads, 0);
