@@ -18,7 +18,9 @@ std::vector<char> constantFrame(int nx, int channels) {
   const int32_t cells = nx * 128 * 128;
   for (int c = 0; c < channels; ++c) {
     std::vector<char> zone;
-    auto put = [&zone](const void* p, size_t n) { zone.insert(zone.end(), static_cast<const char*>(p), static_cast<const char*>(p) + n); };
+    auto put = [&zone](const void* p, size_t n) {
+      zone.insert(zone.end(), static_cast<const char*>(p), static_cast<const char*>(p) + n);
+    };
     const uint16_t magic = 0xFC01;
     const uint8_t method = 1;  // a constant zone: count, value
     const float value = 0.5f + static_cast<float>(c);
@@ -74,7 +76,8 @@ TEST(FrameMemoryBudget, ChannelsPastTheBudgetAreNullUntilAFrameIsFreed) {
   ASSERT_EQ(0, loadBytes(*a, first));
   ASSERT_EQ(0, loadBytes(*b, second));
   // (cells + 4 floats of slack) x 4 bytes.
-  const uint64_t firstChannel = (uint64_t(128) * 128 * 128 + 4) * 4, secondChannel = (uint64_t(160) * 128 * 128 + 4) * 4;
+  const uint64_t firstChannel = (uint64_t(128) * 128 * 128 + 4) * 4;
+  const uint64_t secondChannel = (uint64_t(160) * 128 * 128 + 4) * 4;
   EXPECT_EQ(2, touchEveryChannel(*a, firstChannel, budget));
   EXPECT_EQ(0, touchEveryChannel(*b, secondChannel, budget));
 

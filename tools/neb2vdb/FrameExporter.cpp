@@ -117,9 +117,10 @@ ExportResult run(const FrameTask& task, INeb& frame, const Options& o, FrameOutc
         ZUtils::ThreadReportCapture capture(&reports);
         values[i] = frame.getChannel(plan.channels[i]);
       }
-      if (!values[i])
-        return exportFailure(VolConvert::kExportChannelUnavailable,
-                             ("cannot decode channel " + std::to_string(plan.channels[i]) + reportReason(reports)).c_str());
+      if (!values[i]) {
+        const std::string reason = "cannot decode channel " + std::to_string(plan.channels[i]) + reportReason(reports);
+        return exportFailure(VolConvert::kExportChannelUnavailable, reason.c_str());
+      }
     }
     openvdb::GridBase::Ptr grid = buildGrid(plan, values, size, o);
     grid->setName(plan.name);
