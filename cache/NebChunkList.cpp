@@ -34,10 +34,11 @@ void readGroupTable(NebImportContext& ctx) {
   // The smallest entry is an empty name and three int32: 16 bytes.
   in.requireLeft(count, 16, kChunkDataMessage);
   resizeGroups(frame, count);
+  OSTUtils::MemoryReservation nameBytes;  // declared first: outlives the string's storage
   std::string name;
   for (int32_t i = 0; i < count; ++i) {
     PGroup& group = frame.groups[i];
-    in.readString(name);
+    in.readString(name, nameBytes);
     setGroupName(group, name);
     group.particleCount = in.readInt32(kChunkDataMessage);
     group.presentChannels = in.readInt32(kChunkDataMessage);
@@ -62,11 +63,12 @@ void readGroupData(NebImportContext& ctx) {
   in.requireLeft(count, 24, kChunkDataMessage);
   frame.groups.SetSize(0);
   resizeGroups(frame, count);
+  OSTUtils::MemoryReservation nameBytes;  // declared first: outlives the string's storage
   std::string name;
   for (int32_t i = 0; i < count; ++i) {
     PGroup& group = frame.groups[i];
     group.owner = &frame;
-    in.readString(name);
+    in.readString(name, nameBytes);
     setGroupName(group, name);
     group.groupType = in.readInt32(kChunkDataMessage);
     group.particleCount = in.readInt32(kChunkDataMessage);
@@ -143,7 +145,7 @@ void ReadNebChunkList(NebImportContext& ctx, int64_t dataOffset) {
         if (version < 3) return;
         break;
       case kChunkText:
-        in.readString(ctx.frame.chunkText);
+        in.readString(ctx.frame.chunkText, ctx.frame.chunkTextBytes);
         break;
       case kChunkGroupData:
         if (ctx.headerOnly) {

@@ -4,7 +4,6 @@
 
 #include <cstdint>
 
-#include "ostutils/MemoryLimit.h"
 #include "zutils/Report.h"
 
 void NebFileReader::fail(const char* message) {
@@ -50,20 +49,20 @@ float NebFileReader::readFloat(const char* message) {
   return v;
 }
 
-void NebFileReader::readString(std::string& out) {
+void NebFileReader::readString(std::string& out, OSTUtils::MemoryReservation& hold) {
   static const char* const kBadString = "Bad string length in nebu2 file!\n";
   const int32_t n = readInt32(kBadString);
   requireLeft(n, kBadString);
-  requireAllocation(n, 1);
+  if (static_cast<uint64_t>(n) > hold.bytes()) requireAllocation(n, 1, hold);
   out.resize(static_cast<size_t>(n));
   if (n > 0) read(&out[0], n, kBadString);
 }
 
-void NebFileReader::requireAllocation(int64_t count, int64_t unitBytes) {
+void NebFileReader::requireAllocation(int64_t count, int64_t unitBytes, OSTUtils::MemoryReservation& hold) {
   if (count < 0 || unitBytes < 0) throw IOErrException();
   const uint64_t bytes = unitBytes > 0 && count > INT64_MAX / unitBytes ? UINT64_MAX
                                                                           : static_cast<uint64_t>(count * unitBytes);
-  if (!OSTUtils::withinMemoryLimit(bytes)) throw IOErrException();
+  if (!hold.reserve(bytes)) throw IOErrException();
 }
 
 void NebFileReader::requireLeft(int64_t bytes, const char* message) const {

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <string>
 
+#include "ostutils/MemoryLimit.h"
+
 class IOErrException {};
 
 class NebFileReader {
@@ -25,16 +27,19 @@ class NebFileReader {
   int64_t readInt64(const char* message);
   float readFloat(const char* message);
   // int32 byte count, then the text. A negative count or one past the end of the file fails.
-  void readString(std::string& out);
+  // `hold` keeps the text's bytes counted in the memory budget for as long as the string
+  // keeps its storage (it only grows, as the string's capacity does).
+  void readString(std::string& out, OSTUtils::MemoryReservation& hold);
 
   // Throws (reporting `message`) unless 0 <= bytes <= bytes left after the current position.
   void requireLeft(int64_t bytes, const char* message) const;
   // Same for count * unitBytes, without overflow.
   void requireLeft(int64_t count, int64_t unitBytes, const char* message) const;
-  // Throws unless an allocation of count * unitBytes is within the process-wide memory
-  // limit (ostutils/MemoryLimit.h, which reports the refusal). For the reader's std
-  // containers; newArray and OstArray check the limit themselves.
-  static void requireAllocation(int64_t count, int64_t unitBytes);
+  // Makes `hold` hold count * unitBytes of the process-wide memory budget
+  // (ostutils/MemoryLimit.h, which reports a refusal), or throws. For the reader's std
+  // containers, with `hold` living as long as the container's storage; newArray and
+  // OstArray count themselves.
+  static void requireAllocation(int64_t count, int64_t unitBytes, OSTUtils::MemoryReservation& hold);
 
   int64_t position() const { return position_; }
   int64_t length() const { return length_; }

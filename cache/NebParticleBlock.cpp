@@ -103,9 +103,10 @@ void ReadNebParticleBlock(NebImportContext& ctx, int tag) {
   const int32_t scratchCount = in.readInt32("9\n");
   const char* const scratchMessage = tag == 13 ? "13\n" : "x91\n";
   in.requireLeft(scratchCount, 4, scratchMessage);
+  OSTUtils::MemoryReservation scratchBytes;  // declared first: outlives the storage
   std::vector<float> scratch;
   if (load) {
-    NebFileReader::requireAllocation(scratchCount, 4);
+    NebFileReader::requireAllocation(scratchCount, 4, scratchBytes);
     scratch.resize(static_cast<size_t>(scratchCount));
     in.read(scratch.data(), static_cast<int64_t>(scratchCount) * 4, scratchMessage);
   } else {
@@ -116,11 +117,12 @@ void ReadNebParticleBlock(NebImportContext& ctx, int tag) {
   // A group takes at least an empty name, the count, 32 start indices and the end sub-tag.
   in.requireLeft(groupCount, 4 + 4 + 128 + 4, "11\n");
   if (!frame.groups.SetSize(groupCount)) throw IOErrException();
+  OSTUtils::MemoryReservation nameBytes;
   std::string name;
   for (int32_t g = 0; g < groupCount; ++g) {
     PGroup& group = frame.groups[g];
     group.owner = &frame;
-    in.readString(name);
+    in.readString(name, nameBytes);
     if (!group.setName(name.data(), static_cast<int64_t>(name.size()))) throw IOErrException();
     group.particleCount = in.readInt32("12\n");
     int32_t starts[32];

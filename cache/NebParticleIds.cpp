@@ -15,7 +15,8 @@
 
 void ReadNebParticleIds(NebImportContext& ctx, PGroup& group, int64_t bytes) {
   NebFileReader& in = ctx.in;
-  NebFileReader::requireAllocation(bytes, 1);
+  OSTUtils::MemoryReservation streamBytes;
+  NebFileReader::requireAllocation(bytes, 1, streamBytes);
   std::vector<unsigned char> stream(static_cast<size_t>(bytes));
   in.read(stream.data(), bytes, "x161\n");
 

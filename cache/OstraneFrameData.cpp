@@ -82,6 +82,7 @@ void OstraneFrameData::ClearFrameData() {
   groups.Free();
   chunkText.clear();
   chunkText.shrink_to_fit();
+  chunkTextBytes.release();
   for (int i = 0; i < kChannelCount; ++i) channelIntArrays[i].Free();
 }
 

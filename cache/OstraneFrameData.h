@@ -125,6 +125,8 @@ class OstraneFrameData : public INeb {
   std::atomic<int32_t> decodeLock{0};
   std::atomic<uint64_t> decodeOwner{0};
   int32_t decodeDepth = 0;
+  // chunkText's bytes in the memory budget (its size comes from the file).
+  OSTUtils::MemoryReservation chunkTextBytes;
   std::string chunkText;
   std::string sourcePath;
   std::string channelsMapping;

@@ -319,11 +319,14 @@ bool SGCompressor<D>::DecompressZone(Zone& zone, int jobIndex) {
 
   OstArray<int, int>& scratch = jobBuffers[jobIndex];
   // The decoder's spare room follows the values; without it decoding is only slower, so
-  // it is not asked for where the memory limit would refuse it (and report that).
+  // it is not asked for where the memory budget would refuse it (and report that). A
+  // growth holds the old scratch and the new one at once.
   const int64_t spareInts = DecodeSpareInts(n);
-  const bool spare = n + spareInts <= INT_MAX &&
-                     static_cast<uint64_t>(n + spareInts) * sizeof(int) <= memoryLimitBytes() &&
-                     scratch.SetSize(static_cast<int>(n + spareInts), nullptr, true);
+  const uint64_t budget = memoryLimitBytes(), held = memoryHeldBytes();
+  const bool spareFits = n + spareInts <= scratch.capacity ||
+                         (held <= budget && static_cast<uint64_t>(n + spareInts) * sizeof(int) <= budget - held);
+  const bool spare =
+      n + spareInts <= INT_MAX && spareFits && scratch.SetSize(static_cast<int>(n + spareInts), nullptr, true);
   if (!spare && !scratch.SetSize(static_cast<int>(n), nullptr, true)) {
     ZUtils::logReport("Can't allocate %d MB for decompression\n", static_cast<int>(n / 1048576));
     return false;

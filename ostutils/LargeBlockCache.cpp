@@ -33,8 +33,17 @@ Cache& cache() {
   return *c;
 }
 
-void freeBlock(void* block) {
+// Really frees a block and gives its bytes back to the budget.
+void freeBlock(void* block, size_t bytes) {
   ::operator delete(block, std::align_val_t(ZUtils::platform::kLargeBlockAlignment));
+  releaseMemory(bytes);
+}
+
+// Releases the oldest kept block. Lock held; the cache is not empty.
+void releaseOldest(Cache& c) {
+  freeBlock(c.kept.front().block, c.kept.front().bytes);
+  c.bytes -= c.kept.front().bytes;
+  c.kept.pop_front();
 }
 
 uint64_t defaultLimit() {
@@ -48,8 +57,7 @@ uint64_t defaultLimit() {
   }
   uint64_t limit = ZUtils::platform::physicalMemoryBytes() / 8;
   if (limit > (uint64_t(2) << 30)) limit = uint64_t(2) << 30;
-  const uint64_t perAllocation = memoryLimitBytes();
-  if (perAllocation < UINT64_MAX / 8 && limit > 8 * perAllocation) limit = 8 * perAllocation;
+  if (limit > memoryLimitBytes() / 2) limit = memoryLimitBytes() / 2;
   return limit;
 }
 
@@ -65,11 +73,7 @@ uint64_t limitOf(Cache& c) {
 // Releases the oldest kept blocks until `room` more bytes fit the limit. Lock held.
 void makeRoom(Cache& c, uint64_t room) {
   limitOf(c);
-  while (!c.kept.empty() && c.bytes + room > c.limit) {
-    freeBlock(c.kept.front().block);
-    c.bytes -= c.kept.front().bytes;
-    c.kept.pop_front();
-  }
+  while (!c.kept.empty() && c.bytes + room > c.limit) releaseOldest(c);
 }
 
 }  // namespace
@@ -87,8 +91,13 @@ void* takeLargeBlock(size_t bytes) {
       return block;
     }
   }
+  if (!reserveMemory(bytes)) return nullptr;
   void* block = ::operator new(bytes, std::align_val_t(ZUtils::platform::kLargeBlockAlignment), std::nothrow);
-  if (block) ZUtils::platform::adviseLargeBlock(block, bytes);
+  if (!block) {
+    releaseMemory(bytes);
+    return nullptr;
+  }
+  ZUtils::platform::adviseLargeBlock(block, bytes);
   return block;
 }
 
@@ -105,7 +114,7 @@ void giveLargeBlock(void* block, size_t bytes) {
       return;
     }
   }
-  freeBlock(block);
+  freeBlock(block, bytes);
 }
 
 uint64_t largeBlockCacheLimit() {
@@ -126,6 +135,12 @@ void setLargeBlockCacheLimit(uint64_t bytes) {
   c.limit = bytes;
   c.limitRead = true;
   makeRoom(c, 0);
+}
+
+void releaseLargeBlocksFor(uint64_t bytes, uint64_t budget) {
+  Cache& c = cache();
+  std::lock_guard<std::mutex> hold(c.lock);
+  while (!c.kept.empty() && (bytes > budget || memoryHeldBytes() > budget - bytes)) releaseOldest(c);
 }
 
 }  // namespace OSTUtils

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "ostutils/LargeBlockCache.h"
 #include "zutils/Report.h"
 #include "zutils/platform/Memory.h"
 
@@ -11,8 +12,11 @@ namespace OSTUtils {
 
 namespace {
 
-// 0 = not read yet. A limit of 0 bytes cannot be asked for (0 means "default").
+// 0 = not read yet. A budget of 0 bytes cannot be asked for (0 means "default").
 std::atomic<uint64_t> gLimit{0};
+// Bytes held. Constant-initialised and trivially destructible: arrays freed during static
+// destruction still give their bytes back.
+std::atomic<uint64_t> gHeld{0};
 
 uint64_t defaultLimit() {
   if (const char* text = std::getenv("NEB_MEMORY_LIMIT_MB")) {
@@ -26,6 +30,15 @@ uint64_t defaultLimit() {
   }
   const uint64_t physical = ZUtils::platform::physicalMemoryBytes();
   return physical ? physical : UINT64_MAX;
+}
+
+// One attempt to add `bytes` to the total without passing `limit`.
+bool tryTake(uint64_t bytes, uint64_t limit) {
+  uint64_t held = gHeld.load(std::memory_order_relaxed);
+  while (bytes <= limit && held <= limit - bytes) {
+    if (gHeld.compare_exchange_weak(held, held + bytes, std::memory_order_relaxed)) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -43,12 +56,23 @@ uint64_t memoryLimitBytes() {
 
 void setMemoryLimitBytes(uint64_t bytes) { gLimit.store(bytes ? bytes : defaultLimit(), std::memory_order_relaxed); }
 
-bool withinMemoryLimit(uint64_t bytes) {
+uint64_t memoryHeldBytes() { return gHeld.load(std::memory_order_relaxed); }
+
+bool reserveMemory(uint64_t bytes) {
   const uint64_t limit = memoryLimitBytes();
-  if (bytes <= limit) return true;
-  ZUtils::logReport("[ERROR] allocation of %llu bytes exceeds the memory limit of %llu bytes\n",
-                    static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(limit));
+  if (tryTake(bytes, limit)) return true;
+  // Kept blocks are memory nobody uses: give them back before refusing. Another thread
+  // may take the room first; then this request fails like any other over the budget.
+  if (bytes <= limit) {
+    releaseLargeBlocksFor(bytes, limit);
+    if (tryTake(bytes, limit)) return true;
+  }
+  ZUtils::logReport("[ERROR] allocation of %llu bytes refused: %llu bytes held of the memory budget of %llu bytes\n",
+                    static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(memoryHeldBytes()),
+                    static_cast<unsigned long long>(limit));
   return false;
 }
+
+void releaseMemory(uint64_t bytes) { gHeld.fetch_sub(bytes, std::memory_order_relaxed); }
 
 }  // namespace OSTUtils

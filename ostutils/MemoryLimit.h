@@ -1,20 +1,30 @@
-// The process-wide allocation limit.
+// The process-wide memory budget.
 //
 // Sizes read from a file decide how much the library allocates: channel buffers, particle
-// channels, decoder tables, scratch arrays, inflate output. A damaged or hostile file can
-// name any size, and on systems that overcommit a huge request "succeeds" and the process
-// dies later when the pages are touched. So every allocation whose size comes from a file
-// is checked against one limit before it is made; a request over it fails exactly like an
-// exhausted heap (false / null / empty array), with one report naming both sizes.
+// channels, decoder tables, scratch arrays, inflate output. A constant zone of a few bytes
+// may claim a channel of any size and a frame has up to 32 channels; a host may hold
+// several frames. A limit per request would let every single request pass while their sum
+// exceeds physical memory (and on systems that overcommit the process dies later, when
+// the pages are touched). So the library counts the bytes it holds, and every allocation
+// takes its bytes from one budget before it is made and gives them back when it is freed.
 //
-// The limit is per allocation, not a running total. Default: the machine's physical
-// memory. The environment variable NEB_MEMORY_LIMIT_MB (a positive decimal number of
-// MiB) replaces it; it is read once, on the first check. Hosts and tests may set it
-// directly with setMemoryLimitBytes.
+// A request that would take the total over the budget first makes the large-block cache
+// (LargeBlockCache.h) give back the blocks it keeps, oldest first (they count as held).
+// If that is not enough it fails exactly like an exhausted heap (false / null / empty
+// array), with one report naming the request, the total held and the budget.
 //
-// newArray, newZeroedArray (Allocation.h) and OstArray growth (OstArray.h) check the limit
-// themselves; code that allocates otherwise (std::vector, new[]) with a size from a file
-// calls withinMemoryLimit first.
+// Default budget: the machine's physical memory. The environment variable
+// NEB_MEMORY_LIMIT_MB (a positive decimal number of MiB) replaces it; it is read once, on
+// first use. Hosts and tests may set it directly with setMemoryLimitBytes.
+//
+// Who counts: newArray / newZeroedArray / releaseArray (Allocation.h) and OstArray growth
+// and release (OstArray.h) count themselves, exactly, whatever the size's origin. Code that
+// allocates otherwise (std::vector, std::string) with a size from a file holds a
+// MemoryReservation for as long as the container holds the storage.
+//
+// The total is one atomic counter: reserving is a compare-and-swap loop, releasing one
+// subtraction. No lock is taken unless a request is over the budget and the large-block
+// cache has to be trimmed.
 #pragma once
 
 #include <cstdint>
@@ -23,16 +33,55 @@
 
 namespace OSTUtils {
 
-// True when an allocation of `bytes` is allowed. Otherwise reports
-// "[ERROR] allocation of %llu bytes exceeds the memory limit of %llu bytes\n" and
-// returns false. Called from OstArray's inline growth, hence also from plug-ins.
-NEB_PLUGIN_API bool withinMemoryLimit(uint64_t bytes);
+// Takes `bytes` from the budget. True when they fit (the caller then owes one
+// releaseMemory of the same count). Otherwise, after the large-block cache gave back what
+// it keeps, reports
+// "[ERROR] allocation of %llu bytes refused: %llu bytes held of the memory budget of %llu bytes\n"
+// and returns false. Called from OstArray's inline growth, hence also from plug-ins.
+NEB_PLUGIN_API bool reserveMemory(uint64_t bytes);
 
-// The limit in bytes (reads NEB_MEMORY_LIMIT_MB on first use).
+// Gives back bytes taken with reserveMemory.
+NEB_PLUGIN_API void releaseMemory(uint64_t bytes);
+
+// The bytes held now: live arrays and buffers, reservations, and the blocks the
+// large-block cache keeps.
+uint64_t memoryHeldBytes();
+
+// The budget in bytes (reads NEB_MEMORY_LIMIT_MB on first use).
 uint64_t memoryLimitBytes();
 
-// Replaces the limit; 0 restores the default (environment, else physical memory), read
-// again. For tests and hosts; takes effect for allocations that start afterwards.
+// Replaces the budget; 0 restores the default (environment, else physical memory), read
+// again. Takes effect for requests that start afterwards; what is held already stays held
+// even when it is over a lowered budget.
 void setMemoryLimitBytes(uint64_t bytes);
+
+// Bytes held for a container the library does not allocate itself (std::vector scratch,
+// std::string text read from a file). Given back when destroyed.
+class MemoryReservation {
+ public:
+  MemoryReservation() = default;
+  ~MemoryReservation() { release(); }
+  MemoryReservation(const MemoryReservation&) = delete;
+  MemoryReservation& operator=(const MemoryReservation&) = delete;
+
+  // Holds `bytes` in place of what it held. False (reported by reserveMemory) when the
+  // budget refuses them; it then holds nothing.
+  bool reserve(uint64_t bytes) {
+    release();
+    if (!reserveMemory(bytes)) return false;
+    bytes_ = bytes;
+    return true;
+  }
+  // Holds at least `bytes`: for a container reused with a capacity that only grows.
+  bool reserveAtLeast(uint64_t bytes) { return bytes <= bytes_ || reserve(bytes); }
+  void release() {
+    if (bytes_) releaseMemory(bytes_);
+    bytes_ = 0;
+  }
+  uint64_t bytes() const { return bytes_; }
+
+ private:
+  uint64_t bytes_ = 0;
+};
 
 }  // namespace OSTUtils

@@ -6,8 +6,10 @@
 //   - shrinking never reallocates;
 //   - a failed growth leaves the array EMPTY (data null, size 0, capacity 0): the old
 //     contents are gone, never half grown. SetSize never throws;
-//   - every growth is checked against the process-wide limit (MemoryLimit.h) and fails
-//     as above when the new storage would exceed it.
+//   - the storage counts in the process-wide memory budget (MemoryLimit.h): a growth takes
+//     the new storage's bytes (capacity x sizeof(T)) from it and fails as above when the
+//     budget refuses them; freeing storage gives exactly those bytes back. During a growth
+//     the old and the new storage are both held, and both count.
 //
 // Which element types may be stored
 // ---------------------------------
@@ -157,23 +159,29 @@ class OstArrayBase {
     return static_cast<uint64_t>(elements) * sizeof(T) >= ZUtils::platform::kLargeBlockBytes;
   }
 
+  // Large blocks settle the budget in takeLargeBlock / giveLargeBlock (a kept block stays
+  // counted); the others here.
   static T* allocateStorage(S elements) {
     if (static_cast<uint64_t>(elements) > SIZE_MAX / sizeof(T)) {
-      withinMemoryLimit(UINT64_MAX);  // reports the refusal
+      reserveMemory(UINT64_MAX);  // refused: reports it
       return nullptr;
     }
     const size_t bytes = static_cast<size_t>(elements) * sizeof(T);
-    if (!withinMemoryLimit(bytes)) return nullptr;
     if (isLargeBlock(elements)) return static_cast<T*>(takeLargeBlock(bytes));
-    return static_cast<T*>(::operator new(bytes, std::nothrow));
+    if (!reserveMemory(bytes)) return nullptr;
+    T* p = static_cast<T*>(::operator new(bytes, std::nothrow));
+    if (!p) releaseMemory(bytes);
+    return p;
   }
 
   static void freeStorage(T* p, S elements) {
     if (!p) return;
+    const size_t bytes = static_cast<size_t>(elements) * sizeof(T);
     if (isLargeBlock(elements)) {
-      giveLargeBlock(static_cast<void*>(p), static_cast<size_t>(elements) * sizeof(T));
+      giveLargeBlock(static_cast<void*>(p), bytes);
     } else {
       ::operator delete(static_cast<void*>(p));
+      releaseMemory(bytes);
     }
   }
 

@@ -12,15 +12,15 @@
 # FUZZ_TARGETS="frame paths" runs only the named targets.
 #
 # Memory: the runs set NEB_MEMORY_LIMIT_MB (FUZZ_MEMORY_LIMIT_MB, default 64), the
-# library's limit for each allocation sized by a file. Requests up to that limit are
-# legitimate, and a small limit keeps runs fast: a few bytes of constant zone may claim a
-# channel of any size, and filling it teaches the fuzzer nothing. The sanitizer refuses
-# single requests above the limit (the library then fails cleanly: the limit's own path is
-# fuzzed too). A frame holds at most 32 grid channels, each within the limit, so libFuzzer
-# counts a process above 32 limits plus FUZZ_RSS_SLACK_MB (default 1024) as a finding.
-# The frame target sets a lower limit of its own (fuzz/FrameFuzz.cpp): zero-filling 32
-# channels of 64 MiB per input made it run at a hundred inputs a second. The OpenVDB
-# target runs under FUZZ_VDB_MEMORY_LIMIT_MB (default 4) for the same reason (see below).
+# library's process-wide budget: the total of the bytes it holds (ostutils/MemoryLimit.h).
+# Requests within it are legitimate, and a small budget keeps runs fast: a few bytes of
+# constant zone may claim a channel of any size, and filling it teaches the fuzzer nothing.
+# The sanitizer refuses single requests above the budget, and the library refuses every
+# request past it and fails cleanly (the budget's own path is fuzzed too), so libFuzzer
+# counts a process above the budget plus FUZZ_RSS_SLACK_MB (default 1024) as a finding.
+# The frame target sets a lower budget of its own (fuzz/FrameFuzz.cpp) and reports every
+# input slower than a second. The OpenVDB target runs under FUZZ_VDB_MEMORY_LIMIT_MB
+# (default 4) for the same reason (see below).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -79,12 +79,16 @@ run_target() {  # name
   local dirs=("$corpus")
   [ -d "$BUILD/seeds/$name" ] && dirs+=("$BUILD/seeds/$name")
   [ -d "$ROOT/tests/fuzz/regressions/$name" ] && dirs+=("$ROOT/tests/fuzz/regressions/$name")
-  local leaks=1 extra=(-timeout=30) limit=$LIMIT_MB sanitizerLimit=$LIMIT_MB rc=0 forked=0
+  local leaks=1 extra=(-timeout=30) limit=$LIMIT_MB sanitizerLimit=$LIMIT_MB rc=0 forked=0 rssFactor=1
   if [ "$name" = channel_mappings ]; then
     # Every path of the text parser is reached within a few entries, and the longest text
     # that matters is a name just over the largest output buffer the target offers (247
     # bytes). Longer texts only made each input slower: at 2 KiB the rate fell below half.
     extra+=(-max_len=512)
+  fi
+  if [ "$name" = frame ]; then
+    # "Slowest unit" lines in the log name any input that took a second or more.
+    extra+=(-report_slow_units=1)
   fi
   if [ "$name" = vdbport ]; then
     # OpenVDB's reader leaks the node it was reading when a tree is cut short, and some
@@ -95,7 +99,10 @@ run_target() {  # name
     # The library's limit is 4 MiB (a 100^3 float channel, far above every seed): the
     # plug-in fills whole channels at the box the file claims, and OpenVDB's buffers sized
     # by the stream are refused above 32 MiB (libFuzzer itself needs single blocks of 20).
+    # OpenVDB's own trees are outside the library's budget: the process bound allows 32
+    # budgets of them.
     leaks=0
+    rssFactor=32
     limit=${FUZZ_VDB_MEMORY_LIMIT_MB:-4}
     sanitizerLimit=$((limit > 32 ? limit : 32))
     extra=(-timeout=10 -fork=1 -ignore_timeouts=1)
@@ -104,7 +111,7 @@ run_target() {  # name
   NEB_MEMORY_LIMIT_MB=$limit \
   LD_PRELOAD=$PRELOAD ASAN_OPTIONS=allocator_may_return_null=1:max_allocation_size_mb=$sanitizerLimit:detect_leaks=$leaks:detect_odr_violation=0 \
     "$BUILD/fuzz/neb_fuzz_$name" -max_total_time="$SECS" "${extra[@]}" -detect_leaks=$leaks \
-      -rss_limit_mb=$((32 * limit + RSS_SLACK_MB)) -malloc_limit_mb=$((32 * limit + RSS_SLACK_MB)) \
+      -rss_limit_mb=$((rssFactor * limit + RSS_SLACK_MB)) -malloc_limit_mb=$((rssFactor * limit + RSS_SLACK_MB)) \
       -print_final_stats=1 -artifact_prefix="$findings/" "${dirs[@]}" >"$LOGS/$name.log" 2>&1 || rc=$?
   # In fork mode libFuzzer exits with the code of the last child it ran, even when that
   # child's timeout (70) or memory bound (71) was one it was told to ignore: a run whose
@@ -145,6 +152,10 @@ for name in "${targets[@]}"; do
     failed=1
   fi
   printf '%-18s %14s %8s %8s  %s\n' "$name" "${execs:-?}" "${cov:-?}" "${ft:-?}" "$result"
+done
+for name in "${targets[@]}"; do
+  # Inputs of a second or more (reported by the targets run with -report_slow_units=1).
+  grep -h '^Slowest unit:' "$LOGS/$name.log" 2>/dev/null | sed "s/^/   $name: /" | tail -3 || true
 done
 if [ "$failed" != 0 ]; then
   for name in "${targets[@]}"; do

@@ -60,7 +60,7 @@ void readAll(OstraneFrameData& frame) {
 }
 
 // A flipped grid size or particle count may legitimately ask for gigabytes (the format lets
-// a few bytes claim any number of cells); the memory limit, lowered here to what a small
+// a few bytes claim any number of cells); the memory budget, lowered here to what a small
 // test may take, is what bounds them.
 class NebDamage : public ::testing::TestWithParam<int> {
  protected:

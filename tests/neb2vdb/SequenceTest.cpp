@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <set>
 
 #include "Neb2VdbTestSupport.h"
@@ -90,6 +91,22 @@ TEST(Neb2VdbSequence, UnreadableAndMissingFramesAreListedAndLeaveNoOutput) {
                              ": " + numbered(dir, "s", 1, "neb") + " is not a folder"),
             std::string::npos)
       << blocked.err;
+
+  // A frame whose channel the memory budget refuses fails with the budget's report as its
+  // reason, and the run goes on with the next frame.
+  const int large[3] = {96, 96, 40};  // (368640 cells + 4 of slack) x 4 bytes per channel
+  ASSERT_TRUE(writeTestFrame(numbered(dir, "b", 1, "neb"), large, {2}, false, 1));
+  ASSERT_TRUE(writeTestFrame(numbered(dir, "b", 2, "neb"), size, {2}, false, 2));
+  setenv("NEB_MEMORY_LIMIT_MB", "1", 1);
+  const ProgramResult refused = runNeb2vdb({"--frames=1-2", dir / "b_####.neb", dir / "p_####.vdb"});
+  unsetenv("NEB_MEMORY_LIMIT_MB");
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.err.find("frame 1 (" + numbered(dir, "b", 1, "neb") +
+                             "): cannot decode channel 2: [ERROR] allocation of 1474576 bytes refused: "),
+            std::string::npos)
+      << refused.err;
+  EXPECT_FALSE(exists(numbered(dir, "p", 1, "vdb")));
+  EXPECT_TRUE(readVdbFile(numbered(dir, "p", 2, "vdb")).opened) << refused.err;
 }
 
 TEST(Neb2VdbSequence, KilledRunLeavesOnlyCompleteFiles) {

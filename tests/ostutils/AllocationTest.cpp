@@ -3,9 +3,12 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "ostutils/Allocation.h"
+#include "ostutils/LargeBlockCache.h"
 #include "ostutils/MemoryLimit.h"
 #include "ostutils/OstArray.h"
 #include "zutils/platform/Memory.h"
@@ -83,29 +86,77 @@ TEST(Allocation, NewObject) {
   EXPECT_EQ(s, nullptr);
 }
 
-// One limit for every allocation path: over it each fails like an exhausted heap, with one
-// report naming the request and the limit; at the limit each succeeds.
-TEST(Allocation, MemoryLimitRefusesLargerRequestsOnEveryPath) {
+// One budget for every allocation path: each counts exactly the bytes it holds (an array
+// its capacity), a request past what is left fails like an exhausted heap with one report
+// naming the request, the total held and the budget, and freeing gives the bytes back.
+TEST(Allocation, MemoryBudgetCountsWhatEveryPathHolds) {
   LimitReset reset;
-  OSTUtils::setMemoryLimitBytes(1 << 20);
-  const std::string refusal = "[ERROR] allocation of 1048580 bytes exceeds the memory limit of 1048576 bytes\n";
-  {
-    ReportCapture capture;
-    char* p = reinterpret_cast<char*>(1);
-    EXPECT_FALSE(OSTUtils::newArray(p, (1 << 20) + 4));
-    EXPECT_EQ(p, nullptr);
-    EXPECT_FALSE(OSTUtils::newZeroedArray(p, (1 << 20) + 4));
-    EXPECT_EQ(p, nullptr);
-    OSTUtils::OstArray<char, long long> a;
-    ASSERT_TRUE(a.SetSize(16));
-    EXPECT_FALSE(a.SetSize((1 << 20) + 4, nullptr, true));
-    EXPECT_EQ(a.data, nullptr);
-    EXPECT_EQ(a.capacity, 0);
-    EXPECT_EQ(capture.text(), refusal + refusal + refusal);
+  const uint64_t cacheLimit = OSTUtils::largeBlockCacheLimit();
+  OSTUtils::setLargeBlockCacheLimit(0);  // freed large blocks go back at once here
+  struct Path {
+    const char* name;
+    uint64_t bytes;
+    std::function<bool(uint64_t, std::shared_ptr<void>&)> take;
+  };
+  auto heap = [](bool zeroed) {
+    return [zeroed](uint64_t bytes, std::shared_ptr<void>& hold) {
+      char* p = nullptr;
+      if (!(zeroed ? OSTUtils::newZeroedArray(p, bytes) : OSTUtils::newArray(p, bytes))) return false;
+      hold = std::shared_ptr<void>(p, [](void* q) {
+        char* c = static_cast<char*>(q);
+        OSTUtils::releaseArray(c);
+      });
+      return true;
+    };
+  };
+  auto array = [](uint64_t bytes, std::shared_ptr<void>& hold) {
+    auto a = std::make_shared<OSTUtils::OstArray<int, int64_t>>();
+    if (!a->SetSize(static_cast<int64_t>(bytes / 4), nullptr, true)) return false;
+    hold = a;
+    return true;
+  };
+  auto reservation = [](uint64_t bytes, std::shared_ptr<void>& hold) {
+    auto r = std::make_shared<OSTUtils::MemoryReservation>();
+    if (!r->reserve(bytes)) return false;
+    hold = r;
+    return true;
+  };
+  const Path paths[] = {{"newArray", 1 << 20, heap(false)},
+                        {"newZeroedArray", 1 << 20, heap(true)},
+                        {"OstArray", 1 << 20, array},
+                        {"OstArray large block", 6 << 20, array},
+                        {"MemoryReservation", 1 << 20, reservation}};
+  for (const Path& path : paths) {
+    const uint64_t before = OSTUtils::memoryHeldBytes();
+    const uint64_t budget = before + path.bytes * 3 / 2;
+    OSTUtils::setMemoryLimitBytes(budget);
+    std::shared_ptr<void> first, second;
+    ASSERT_TRUE(path.take(path.bytes, first)) << path.name;
+    EXPECT_EQ(before + path.bytes, OSTUtils::memoryHeldBytes()) << path.name;
+    {
+      ReportCapture capture;
+      EXPECT_FALSE(path.take(path.bytes, second)) << path.name;
+      EXPECT_TRUE(capture.hasBudgetRefusal(path.bytes, budget)) << path.name << capture.text();
+    }
+    EXPECT_EQ(before + path.bytes, OSTUtils::memoryHeldBytes()) << path.name;
+    first.reset();
+    EXPECT_EQ(before, OSTUtils::memoryHeldBytes()) << path.name;
+    ASSERT_TRUE(path.take(path.bytes, second)) << path.name;
+    second.reset();
+    EXPECT_EQ(before, OSTUtils::memoryHeldBytes()) << path.name;
   }
-  int* q = nullptr;
-  ASSERT_TRUE(OSTUtils::newZeroedArray(q, (1 << 20) / 4));
-  OSTUtils::releaseArray(q);
+  // Growth with headroom counts the capacity, old and new storage while both are held.
+  const uint64_t before = OSTUtils::memoryHeldBytes();
+  OSTUtils::setMemoryLimitBytes(0);
+  {
+    OSTUtils::OstArray<double, int> grown;
+    for (int i = 0; i < 5000; ++i) {
+      ASSERT_TRUE(grown.Append(i));
+      ASSERT_EQ(before + static_cast<uint64_t>(grown.capacity) * sizeof(double), OSTUtils::memoryHeldBytes());
+    }
+  }
+  EXPECT_EQ(before, OSTUtils::memoryHeldBytes());
+  OSTUtils::setLargeBlockCacheLimit(cacheLimit);
 }
 
 TEST(Allocation, MemoryLimitDefaultsToPhysicalMemoryAndFollowsTheEnvironment) {

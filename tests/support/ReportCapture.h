@@ -35,6 +35,21 @@ class ReportCapture {
     ss << in.rdbuf();
     return ss.str();
   }
+  // Whether the memory budget refused a request of `bytes` under a budget of `budget`
+  // (ostutils/MemoryLimit.h), whatever was held then.
+  bool hasBudgetRefusal(unsigned long long bytes, unsigned long long budget) const {
+    const std::string all = text();
+    const std::string head = "[ERROR] allocation of " + std::to_string(bytes) + " bytes refused: ";
+    const std::string tail = " bytes held of the memory budget of " + std::to_string(budget) + " bytes";
+    for (size_t at = all.find(head); at != std::string::npos; at = all.find(head, at + 1)) {
+      const size_t held = at + head.size();
+      const size_t end = all.find('\n', held);
+      const std::string line = all.substr(held, end == std::string::npos ? std::string::npos : end - held);
+      const size_t digits = line.find_first_not_of("0123456789");
+      if (digits > 0 && digits != std::string::npos && line.substr(digits) == tail) return true;
+    }
+    return false;
+  }
   // Everything sent to the debugger output since construction.
   std::string debugText() const {
     std::lock_guard<std::mutex> lock(mutex());

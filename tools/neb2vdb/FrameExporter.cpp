@@ -22,6 +22,7 @@
 #include "vdb/FrameTransform.h"
 #include "vdb/SparseTree.h"
 #include "vdb/VdbWriteGuard.h"
+#include "zutils/ThreadReportCapture.h"
 
 namespace Neb2Vdb {
 
@@ -31,6 +32,20 @@ using VolConvert::exportFailure;
 FrameExporter::FrameExporter(const Options& options) : options_(options) {
   static std::once_flag once;
   std::call_once(once, [] { openvdb::initialize(); });  // registers the point grids too
+}
+
+std::string reportReason(const std::string& reports) {
+  std::string out;
+  size_t start = 0;
+  while (start < reports.size()) {
+    size_t end = reports.find('\n', start);
+    if (end == std::string::npos) end = reports.size();
+    std::string line = reports.substr(start, end - start);
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\r' || line.back() == '\t')) line.pop_back();
+    if (!line.empty()) out += (out.empty() ? ": " : "; ") + line;
+    start = end + 1;
+  }
+  return out;
 }
 
 uint32_t FrameExporter::storedChannels(INeb& frame) {
@@ -154,16 +169,24 @@ ExportResult run(const FrameTask& task, INeb& frame, const Options& o, FrameOutc
   for (size_t p = 0; p < plans.size(); ++p)
     for (int i = 0; i < plans[p].components; ++i) lastUse[plans[p].channels[i]] = p;
 
+  // Channel buffers are allocated on this thread, and a stored record may fill several
+  // channels at the first request of one of them: the reports of every request so far
+  // (a refusal of the memory budget above all) become the reason of a channel that fails.
+  std::string reports;
   openvdb::GridCPtrVec grids;
   for (size_t p = 0; p < plans.size(); ++p) {
     const GridPlan& plan = plans[p];
     const float* values[3] = {};
     std::vector<float> flipped[3];
     for (int i = 0; i < plan.components; ++i) {
-      values[i] = frame.getChannel(plan.channels[i]);
-      if (!values[i])
-        return exportFailure(VolConvert::kExportChannelUnavailable,
-                             ("cannot decode channel " + std::to_string(plan.channels[i])).c_str());
+      {
+        ZUtils::ThreadReportCapture capture(&reports);
+        values[i] = frame.getChannel(plan.channels[i]);
+      }
+      if (!values[i]) {
+        const std::string reason = "cannot decode channel " + std::to_string(plan.channels[i]) + reportReason(reports);
+        return exportFailure(VolConvert::kExportChannelUnavailable, reason.c_str());
+      }
       if (plan.negate[i]) {
         flipped[i] = negated(values[i], size_t(VolConvert::DenseFloatTree::cellCount(size)));
         values[i] = flipped[i].data();

@@ -54,6 +54,10 @@ struct FrameOutcome {
   size_t particlesLeftOut = 0;
 };
 
+// ": " and the captured report lines (ZUtils::ThreadReportCapture) joined by "; ", or
+// nothing when none were made: the reason added to a failed frame's message.
+std::string reportReason(const std::string& reports);
+
 class FrameExporter {
  public:
   explicit FrameExporter(const Options& options);  // initialises OpenVDB once

@@ -22,10 +22,10 @@ int64_t estimateFramePeak(INeb& frame) {
   return cells * 4 * (2 * int64_t(channels) + 1) + particles * 128 + (int64_t(64) << 20);
 }
 
-int defaultJobCount(int cores, int64_t frames, int64_t framePeak, int64_t physicalBytes) {
+int defaultJobCount(int cores, int64_t frames, int64_t framePeak, int64_t memoryBytes) {
   int64_t jobs = std::max(1, cores);
   jobs = std::min(jobs, std::max<int64_t>(frames, 1));
-  if (physicalBytes > 0 && framePeak > 0) jobs = std::min(jobs, physicalBytes / 4 * 3 / framePeak);
+  if (memoryBytes > 0 && framePeak > 0) jobs = std::min(jobs, memoryBytes / 4 * 3 / framePeak);
   return int(std::max<int64_t>(jobs, 1));
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "nebloader.h"
+#include "ostutils/MemoryLimit.h"
 #include "tools/neb2vdb/FrameExporter.h"
 #include "tools/neb2vdb/MemoryBudget.h"
 #include "tools/neb2vdb/Options.h"
@@ -20,6 +21,7 @@
 #include "vdb/AtomicFile.h"
 #include "zutils/DefaultThreadCount.h"
 #include "zutils/FramePattern.h"
+#include "zutils/ThreadReportCapture.h"
 #include "zutils/platform/Memory.h"
 
 namespace Neb2Vdb {
@@ -76,7 +78,10 @@ int chooseJobs(const Options& o, int64_t count, std::mutex& loader) {
       deleteINeb(frame);
     }
   }
-  const uint64_t memory = ZUtils::platform::physicalMemoryBytes();
+  // The frames converted at once share the library's memory budget (NEB_MEMORY_LIMIT_MB):
+  // planning by the smaller of it and the machine keeps them from refusing each other.
+  const uint64_t physical = ZUtils::platform::physicalMemoryBytes(), budget = OSTUtils::memoryLimitBytes();
+  const uint64_t memory = physical ? std::min(physical, budget) : budget;
   return defaultJobCount(cores, count, peak, int64_t(std::min<uint64_t>(memory, INT64_MAX)));
 }
 
@@ -136,12 +141,14 @@ int runNeb2Vdb(int argc, const char* const* argv, VolConvert::ConsoleOutput& out
       }
       const auto started = std::chrono::steady_clock::now();
       INeb* frame;
+      std::string reports;  // why a load failed (a refusal of the memory budget, say)
       {
         std::lock_guard<std::mutex> hold(loader);
+        ZUtils::ThreadReportCapture capture(&reports);
         frame = newINeb(task.source.c_str());
       }
       if (!frame) {
-        progress.failed(labelOf(o, task), task.number, "cannot load the source frame");
+        progress.failed(labelOf(o, task), task.number, "cannot load the source frame" + reportReason(reports));
         continue;
       }
       const FrameOutcome outcome = exporter.exportFrame(task, *frame);

@@ -44,7 +44,7 @@ const char* helpText() {
          "                           --frames) instead of the volume file\n"
          "  -j, --jobs=N             frames converted at once, and the threads the run uses\n"
          "                           in all (default: the cores; fewer frames at once when\n"
-         "                           the physical memory is short)\n"
+         "                           the memory or NEB_MEMORY_LIMIT_MB is short)\n"
          "  -q, --quiet              print errors only\n"
          "  -h, --help               show this help and exit\n"
          "  -V, --version            show the version and exit\n"
