@@ -129,7 +129,9 @@ void logReport(const char* format, ...) {
   std::lock_guard<std::recursive_mutex> lock(reportMutex());
   const ReportSettings& s = settings();
 
-  FILE* file = s.filePath.empty() ? nullptr : platform::openFile(s.filePath.c_str(), "a");
+  // Binary append: the report file holds the same bytes on every system (Windows would
+  // otherwise write each '\n' as CR LF).
+  FILE* file = s.filePath.empty() ? nullptr : platform::openFile(s.filePath.c_str(), "ab");
 
   if (s.timestamps) {
     char date[64], tod[64];

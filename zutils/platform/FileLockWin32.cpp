@@ -14,6 +14,28 @@ namespace platform {
 
 namespace {
 
+// LockFileEx takes an exclusive lock through a handle opened for reading only, and a shared
+// one through a write-only handle; the interface promises the POSIX rule (exclusive needs
+// write access, shared needs read access), so the handle's granted access is asked for.
+// NtQueryObject is looked up in ntdll at run time; where it is missing the check is left
+// to LockFileEx.
+bool handleGrants(HANDLE h, ACCESS_MASK wanted) {
+  struct BasicInformation {  // PUBLIC_OBJECT_BASIC_INFORMATION
+    ULONG attributes;
+    ACCESS_MASK grantedAccess;
+    ULONG handleCount;
+    ULONG pointerCount;
+    ULONG reserved[10];
+  };
+  typedef LONG(WINAPI * QueryObject)(HANDLE, int, void*, ULONG, ULONG*);
+  static const QueryObject query = reinterpret_cast<QueryObject>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryObject")));
+  if (!query) return true;
+  BasicInformation info{};
+  if (query(h, 0 /* ObjectBasicInformation */, &info, sizeof info, nullptr) < 0) return true;
+  return (info.grantedAccess & wanted) != 0;
+}
+
 HANDLE handleOf(FILE* f) {
   if (!f) return INVALID_HANDLE_VALUE;
   const int fd = _fileno(f);
@@ -26,6 +48,7 @@ HANDLE handleOf(FILE* f) {
 bool lockFileNoWait(FILE* f, bool exclusive) {
   HANDLE h = handleOf(f);
   if (h == INVALID_HANDLE_VALUE) return false;
+  if (!handleGrants(h, exclusive ? (FILE_WRITE_DATA | FILE_APPEND_DATA) : FILE_READ_DATA)) return false;
   OVERLAPPED at{};  // offset 0
   const DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
   return LockFileEx(h, flags, 0, MAXDWORD, MAXDWORD, &at) != 0;
