@@ -13,7 +13,9 @@ set(CMAKE_FIND_ROOT_PATH /usr/${NEB_MINGW_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Packages also outside the target root: a host finds an unpacked nebloader package
+# through CMAKE_PREFIX_PATH wherever it lies.
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 
 # The C and C++ runtimes of GCC, winpthreads and zlib are linked in statically, so the DLL
 # and the programs need no MinGW DLLs beside them (an MSVC host has none of those).

@@ -49,6 +49,17 @@ echo "== Windows cross build (MinGW-w64)"
 cmake -S "$ROOT" -B "$WIN" -G Ninja "${launcher[@]}" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DNEB_BUILD_BENCH=OFF -DNEB_BUILD_VOLCONVERT=OFF -DNEB_BUILD_VDBPORT=OFF \
   -DNEB_BUILD_PYTHON=OFF >/dev/null
+# The build runs one program under wine (the sample frame it installs): the prefix must
+# be ready first.
+if [ -n "$boot_pid" ]; then wait "$boot_pid"; boot_pid=""; fi
+# A persistent server: without it every wine process waits about 3 s for the server to
+# exit when it ends.
+wineserver -p 2>/dev/null || true  # already running for this prefix: fine
+# The first wine process also starts wine's background services, which inherit its output
+# and keep that open as long as the server lives: a caller reading the output (ninja,
+# ctest's test listing) would wait for them. Started here with output going nowhere.
+wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
+trap 'wineserver -k 2>/dev/null || true' EXIT
 cmake --build "$WIN" -j "$JOBS"
 
 echo "== Linux tools for the comparisons ($LIN)"
@@ -57,11 +68,6 @@ if [ ! -f "$LIN/CMakeCache.txt" ]; then
 fi
 cmake --build "$LIN" -j "$JOBS" --target nebinfo nebsample neb_write_fixed
 
-[ -n "$boot_pid" ] && wait "$boot_pid"
-# A persistent server: without it every wine process waits about 3 s for the server to
-# exit when it ends.
-wineserver -p
-trap 'wineserver -k 2>/dev/null || true' EXIT
 # nebloader.dll for the test programs that link it (Windows looks beside the program,
 # then along PATH).
 winpath() { echo "Z:$(cd "$1" && pwd)" | tr / '\\'; }

@@ -7,12 +7,16 @@
 namespace ZUtils {
 namespace platform {
 
+// Sleep() wakes on the scheduler's tick (15.6 ms by default) and may end a little early
+// against a finer clock, so the wait is checked against tickCountMs and finished there:
+// like the Linux build, the sleep is never short.
 void sleepMs(int ms) {
   if (ms <= 0) {
     SwitchToThread();
     return;
   }
-  Sleep(static_cast<DWORD>(ms));
+  const int64_t start = tickCountMs();
+  for (int64_t left = ms; left > 0; left = ms - (tickCountMs() - start)) Sleep(static_cast<DWORD>(left));
 }
 
 bool fileExists(const char* utf8Path) {
@@ -33,7 +37,20 @@ void setCurrentThreadName(const char* name) {
   if (k.SetThreadDescription) k.SetThreadDescription(GetCurrentThread(), toWide(cut).c_str());
 }
 
-int64_t tickCountMs() { return static_cast<int64_t>(GetTickCount64()); }
+// The performance counter, not GetTickCount64: that one advances in scheduler ticks of
+// about 16 ms, too coarse for the pool's timeouts and for measuring short waits.
+int64_t tickCountMs() {
+  static const int64_t frequency = [] {
+    LARGE_INTEGER f;
+    return QueryPerformanceFrequency(&f) && f.QuadPart > 0 ? static_cast<int64_t>(f.QuadPart) : int64_t(0);
+  }();
+  if (frequency == 0) return static_cast<int64_t>(GetTickCount64());
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  const int64_t t = static_cast<int64_t>(now.QuadPart);
+  // Split so that t * 1000 cannot overflow.
+  return t / frequency * 1000 + t % frequency * 1000 / frequency;
+}
 
 }  // namespace platform
 }  // namespace ZUtils
