@@ -7,7 +7,7 @@
 #     past 2 GiB (a sparse file);
 #   - frames written by the Windows writer from the same arrays are byte-identical to the
 #     Linux writer's;
-#   - the decode time of a 256^3 frame on 1 and 2 threads, Linux against wine.
+#   - the decode time of a 256^3 frame on 1 and 2 pool threads, Linux against wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -66,7 +66,7 @@ echo "== Linux tools for the comparisons ($LIN)"
 if [ ! -f "$LIN/CMakeCache.txt" ]; then
   cmake -S "$ROOT" -B "$LIN" -G Ninja "${launcher[@]}" -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
-cmake --build "$LIN" -j "$JOBS" --target nebinfo nebsample neb_write_fixed
+cmake --build "$LIN" -j "$JOBS" --target nebinfo nebsample neb_write_fixed neb_decode_timer
 
 # nebloader.dll for the test programs that link it (Windows looks beside the program,
 # then along PATH).
@@ -129,24 +129,12 @@ cmp -s "$X/near.json" "$X/linux.json" || fail "the frame past 2 GiB reads differ
 echo "ok   ... and decodes like the original"
 rm -f "$X/far.neb"
 
-echo "== Decode time of a 256^3 frame (nebinfo --check, every channel), Linux against wine"
+echo "== Decode time of a 256^3 frame through the worker pool, Linux against wine (same run)"
 (cd "$X" && "$LNEBSAMPLE" -out 'big_####.neb' -frames 1 -res 256 >/dev/null)
-timed() {  # threads, program...: prints wall and CPU seconds of the run
-  local n=$1; shift
-  local wall user sys
-  TIMEFORMAT='%R %U %S'
-  { time QARN_NUM_THREADS=$n "$@" --check big_0000.neb >/dev/null 2>&1; } 2>"$X/time.txt"
-  read -r wall user sys <"$X/time.txt"
-  awk -v w="$wall" -v u="$user" -v s="$sys" 'BEGIN { printf "%s %.2f\n", w, u + s }'
-}
-cd "$X"
-wine "$WNEBINFO" --version >/dev/null  # warm up
 for n in 1 2; do
-  read -r lw lc < <(timed $n "$LNEBINFO")
-  read -r ww wc < <(timed $n wine "$WNEBINFO")
-  echo "threads $n: Linux ${lw}s wall (${lc}s CPU), wine ${ww}s wall (${wc}s CPU)"
+  echo "Linux: $(cd "$X" && QARN_NUM_THREADS=$n "$ROOT/$LIN/tests/cache/neb_decode_timer" big_0000.neb)"
+  echo "wine:  $(cd "$X" && QARN_NUM_THREADS=$n wine "$ROOT/$WIN/tests/cache/neb_decode_timer.exe" big_0000.neb | tr -d '\r')"
 done
-cd "$ROOT"
 rm -f "$X"/big_*.neb
 
 echo "$checks passed, 0 failed: Windows build checks"
