@@ -15,8 +15,9 @@ JOBS=${JOBS:-$(nproc)}
 WIN=build/win64
 LIN=${LINUX_BUILD:-build/release}
 
-# Cross tools, zlib for the target, wine; googletest is built from libgtest-dev's sources.
-PACKAGES=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 libgtest-dev cmake ninja-build)
+# Cross tools, zlib for the target, wine; googletest is built from libgtest-dev's sources;
+# clang, lld and llvm's dlltool build the MSVC-ABI host and nebloader.lib.
+PACKAGES=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 libgtest-dev cmake ninja-build clang lld llvm)
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -84,6 +85,29 @@ cmake -S examples/host -B "$WIN/example" -G Ninja "${launcher[@]}" -DCMAKE_TOOLC
 cmake --build "$WIN/example" -j "$JOBS"
 (export WINEPATH="$(winpath "$WIN/prefix/bin")"; cd "$WIN/example" && ctest --output-on-failure)
 
+echo "== MSVC-ABI host (clang --target=x86_64-pc-windows-msvc, lld-link, no C runtime) against the package, under wine"
+M="$ROOT/$WIN/msvc-host"
+rm -rf "$M" && mkdir -p "$M/plugins"
+DLLTOOL=$(command -v llvm-dlltool || command -v llvm-dlltool-14)
+clang++ --target=x86_64-pc-windows-msvc -std=c++17 -O1 -Wall -Wextra -Werror -fno-exceptions -fno-rtti \
+  -fno-stack-protector -mno-stack-arg-probe -fno-builtin -I "$ROOT/$WIN/prefix/include" \
+  -c examples/msvc-host/MsvcHost.cpp -o "$M/host.obj"
+# The host's few kernel32 functions, as an import library of its own (no SDK here).
+{ printf 'LIBRARY kernel32.dll\nEXPORTS\n'
+  printf '%s\n' CloseHandle CreateThread DeleteFileA ExitProcess GetCommandLineA GetCurrentThreadId \
+    GetFileAttributesA GetStdHandle Sleep WaitForSingleObject WriteFile; } >"$M/kernel32.def"
+"$DLLTOOL" -m i386:x86-64 -d "$M/kernel32.def" -l "$M/kernel32.lib"
+lld-link /nologo /entry:hostMain /subsystem:console /nodefaultlib "$M/host.obj" "$ROOT/$WIN/prefix/lib/nebloader.lib" \
+  "$M/kernel32.lib" /out:"$M/msvc_host.exe"
+# The stand-in import plug-in under both plug-in names, so that the host's thread manager
+# is registered and handed on.
+cp "$WIN/tests/loader/fakeport.dll" "$M/plugins/vdbport_msvc.dll"
+cp "$WIN/tests/loader/fakeport.dll" "$M/plugins/f3dport_msvc.dll"
+cp "$WIN/prefix/share/nebloader/sample_0001.neb" "$M/"
+(export WINEPATH="$(winpath "$WIN/prefix/bin")"; cd "$M" && wine msvc_host.exe sample_0001.neb plugins msvc | tr -d '\r' | tee host.log)
+grep -q '^MSVC-ABI host: all checks passed$' "$M/host.log" || { echo "FAILED: the MSVC-ABI host"; exit 1; }
+msvc_checks=1
+
 echo "== Linux and Windows builds agree"
 X="$ROOT/$WIN/xcheck"
 rm -rf "$X" && mkdir -p "$X"
@@ -98,7 +122,7 @@ same_json() {  # label, file as given to both programs (relative to $X)
   tr -d '\r' <"$X/windows.json" | cmp -s - "$X/linux.json" || { diff <(tr -d '\r' <"$X/windows.json") "$X/linux.json" | head; fail "$1: JSON differs"; }
   echo "ok   $1"
 }
-checks=0
+checks=$msvc_checks
 
 (cd "$X" && "$LNEBSAMPLE" -out 'plume_####.neb' -frames 3 -res 40 >/dev/null)
 for f in plume_0000.neb plume_0001.neb plume_0002.neb; do same_json "nebinfo --json on Linux-written $f" "$f"; checks=$((checks + 1)); done
