@@ -77,36 +77,49 @@ export WINEPATH="$(winpath "$WIN/loader")"
 echo "== Test suites under wine"
 (cd "$WIN" && ctest --output-on-failure -j "$JOBS" --timeout 600)
 
-echo "== Example host (MinGW) against the installed package, under wine"
-rm -rf "$WIN/prefix" "$WIN/example"
-cmake --install "$WIN" --prefix "$ROOT/$WIN/prefix" >/dev/null
-cmake -S examples/host -B "$WIN/example" -G Ninja "${launcher[@]}" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_PREFIX_PATH="$ROOT/$WIN/prefix" >/dev/null
-cmake --build "$WIN/example" -j "$JOBS"
-(export WINEPATH="$(winpath "$WIN/prefix/bin")"; cd "$WIN/example" && ctest --output-on-failure)
+echo "== The package nebloader-<version>-win64.zip"
+rm -f "$WIN"/nebloader-*-win64.zip
+(cd "$WIN" && cpack >/dev/null)
+ZIP=$(ls "$WIN"/nebloader-*-win64.zip)
+rm -rf "$WIN/package" && mkdir -p "$WIN/package"
+(cd "$WIN/package" && cmake -E tar xf "$ROOT/$ZIP")
+PREFIX="$ROOT/$WIN/package/$(basename "$ZIP" .zip)"
+for f in bin/nebloader.dll bin/nebinfo.exe bin/nebsample.exe lib/libnebloader.dll.a lib/nebloader.lib \
+         include/nebloader.h lib/cmake/nebloader/nebloaderConfig.cmake share/nebloader/sample_0001.neb; do
+  [ -f "$PREFIX/$f" ] || { echo "FAILED: $f missing from $ZIP"; exit 1; }
+done
+echo "ok   $(basename "$ZIP") holds the DLL, the tools, both import libraries, the header and the CMake package"
+checks=1
 
-echo "== MSVC-ABI host (clang --target=x86_64-pc-windows-msvc, lld-link, no C runtime) against the package, under wine"
+echo "== Example host (MinGW) against the unpacked package, under wine"
+rm -rf "$WIN/example"
+cmake -S examples/host -B "$WIN/example" -G Ninja "${launcher[@]}" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_PREFIX_PATH="$PREFIX" >/dev/null
+cmake --build "$WIN/example" -j "$JOBS"
+(export WINEPATH="$(winpath "$PREFIX/bin")"; cd "$WIN/example" && ctest --output-on-failure)
+
+echo "== MSVC-ABI host (clang --target=x86_64-pc-windows-msvc, lld-link, no C runtime) against the unpacked package, under wine"
 M="$ROOT/$WIN/msvc-host"
 rm -rf "$M" && mkdir -p "$M/plugins"
 DLLTOOL=$(command -v llvm-dlltool || command -v llvm-dlltool-14)
 clang++ --target=x86_64-pc-windows-msvc -std=c++17 -O1 -Wall -Wextra -Werror -fno-exceptions -fno-rtti \
-  -fno-stack-protector -mno-stack-arg-probe -fno-builtin -I "$ROOT/$WIN/prefix/include" \
+  -fno-stack-protector -mno-stack-arg-probe -fno-builtin -I "$PREFIX/include" \
   -c examples/msvc-host/MsvcHost.cpp -o "$M/host.obj"
 # The host's few kernel32 functions, as an import library of its own (no SDK here).
 { printf 'LIBRARY kernel32.dll\nEXPORTS\n'
   printf '%s\n' CloseHandle CreateThread DeleteFileA ExitProcess GetCommandLineA GetCurrentThreadId \
     GetFileAttributesA GetStdHandle Sleep WaitForSingleObject WriteFile; } >"$M/kernel32.def"
 "$DLLTOOL" -m i386:x86-64 -d "$M/kernel32.def" -l "$M/kernel32.lib"
-lld-link /nologo /entry:hostMain /subsystem:console /nodefaultlib "$M/host.obj" "$ROOT/$WIN/prefix/lib/nebloader.lib" \
+lld-link /nologo /entry:hostMain /subsystem:console /nodefaultlib "$M/host.obj" "$PREFIX/lib/nebloader.lib" \
   "$M/kernel32.lib" /out:"$M/msvc_host.exe"
 # The stand-in import plug-in under both plug-in names, so that the host's thread manager
 # is registered and handed on.
 cp "$WIN/tests/loader/fakeport.dll" "$M/plugins/vdbport_msvc.dll"
 cp "$WIN/tests/loader/fakeport.dll" "$M/plugins/f3dport_msvc.dll"
-cp "$WIN/prefix/share/nebloader/sample_0001.neb" "$M/"
-(export WINEPATH="$(winpath "$WIN/prefix/bin")"; cd "$M" && wine msvc_host.exe sample_0001.neb plugins msvc | tr -d '\r' | tee host.log)
+cp "$PREFIX/share/nebloader/sample_0001.neb" "$M/"
+(export WINEPATH="$(winpath "$PREFIX/bin")"; cd "$M" && wine msvc_host.exe sample_0001.neb plugins msvc | tr -d '\r' | tee host.log)
 grep -q '^MSVC-ABI host: all checks passed$' "$M/host.log" || { echo "FAILED: the MSVC-ABI host"; exit 1; }
-msvc_checks=1
+checks=$((checks + 1))
 
 echo "== Linux and Windows builds agree"
 X="$ROOT/$WIN/xcheck"
@@ -122,7 +135,6 @@ same_json() {  # label, file as given to both programs (relative to $X)
   tr -d '\r' <"$X/windows.json" | cmp -s - "$X/linux.json" || { diff <(tr -d '\r' <"$X/windows.json") "$X/linux.json" | head; fail "$1: JSON differs"; }
   echo "ok   $1"
 }
-checks=$msvc_checks
 
 (cd "$X" && "$LNEBSAMPLE" -out 'plume_####.neb' -frames 3 -res 40 >/dev/null)
 for f in plume_0000.neb plume_0001.neb plume_0002.neb; do same_json "nebinfo --json on Linux-written $f" "$f"; checks=$((checks + 1)); done
