@@ -1,10 +1,9 @@
 #include "cache/NebFileReader.h"
 
-#include <sys/types.h>
-
 #include <cstdint>
 
 #include "zutils/Report.h"
+#include "zutils/platform/File.h"
 
 void NebFileReader::fail(const char* message) {
   if (message) ZUtils::logReport("%s", message);
@@ -17,10 +16,10 @@ void NebFileReader::measure(const char* message) {
 }
 
 void NebFileReader::seek(int64_t offset, int origin, const char* message) {
-  if (fseeko(file_, static_cast<off_t>(offset), origin) != 0) fail(message);
-  const off_t at = ftello(file_);
+  if (!ZUtils::platform::seekFile(file_, offset, origin)) fail(message);
+  const int64_t at = ZUtils::platform::tellFile(file_);
   if (at < 0) fail(message);
-  position_ = static_cast<int64_t>(at);
+  position_ = at;
 }
 
 void NebFileReader::read(void* out, int64_t bytes, const char* message) {

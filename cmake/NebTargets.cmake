@@ -10,16 +10,36 @@ function(neb_add_library name)
   add_library(${name} STATIC ${ARGN})
   target_include_directories(${name} PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>)
   target_compile_options(${name} PRIVATE ${NEB_WARNINGS})
+  if(WIN32)
+    # The layers go whole into nebloader.dll: the functions marked for export are defined
+    # here, so they are declared dllexport, not dllimport.
+    target_compile_definitions(${name} PUBLIC NEBLOADER_BUILDING)
+  endif()
 endfunction()
 
 # neb_add_test(name SOURCES... LIBS libs...): one GoogleTest program registered with CTest.
 function(neb_add_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(WIN32)
+    # Test files that drive child processes through a POSIX shell (tests/CMakeLists.txt).
+    foreach(posixOnly ${NEB_POSIX_ONLY_TESTS})
+      list(FILTER T_SOURCES EXCLUDE REGEX "/${posixOnly}$")
+    endforeach()
+    if(NOT T_SOURCES)
+      return()
+    endif()
+  endif()
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_compile_options(${name} PRIVATE ${NEB_WARNINGS})
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${T_LABELS}")
+  if(CMAKE_CROSSCOMPILING)
+    # Listing the tests runs the program (through the emulator): at test time, not while
+    # building.
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 DISCOVERY_MODE PRE_TEST PROPERTIES LABELS "${T_LABELS}")
+  else()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${T_LABELS}")
+  endif()
 endfunction()
 
 # neb_add_bench(name SOURCES... LIBS libs...)
@@ -32,6 +52,7 @@ endfunction()
 
 # neb_add_layer(name DIRS dirs... LIBS libs...): a layer library from every .cpp file in
 # the given folders (relative to the calling folder). New files are picked up at build time.
+# Files named *Posix.cpp are built for POSIX systems only, *Win32.cpp for Windows only.
 function(neb_add_layer name)
   cmake_parse_arguments(L "" "" "DIRS;LIBS" ${ARGN})
   set(srcs)
@@ -39,6 +60,11 @@ function(neb_add_layer name)
     file(GLOB found CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${d}/*.cpp)
     list(APPEND srcs ${found})
   endforeach()
+  if(WIN32)
+    list(FILTER srcs EXCLUDE REGEX "Posix\\.cpp$")
+  else()
+    list(FILTER srcs EXCLUDE REGEX "Win32\\.cpp$")
+  endif()
   if(NOT srcs)
     # An empty layer still has to exist as a target for the layers above it.
     set(srcs ${PROJECT_SOURCE_DIR}/cmake/empty.cpp)

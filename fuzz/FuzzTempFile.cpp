@@ -1,13 +1,17 @@
 // The temporary input files of the file-level targets: one directory per process, removed
 // at exit, so that two fuzzers never share an input. The directory is on the memory file
 // system where there is one: every input is written, opened and closed a few times.
-#include <fcntl.h>
-#include <sys/stat.h>
+#if defined(_WIN32)
+#include <process.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "FuzzTarget.h"
 
@@ -18,6 +22,13 @@ struct TempDir {
   std::string path;
   std::string last;
   TempDir() {
+#if defined(_WIN32)
+    // No memory file system and no mkdtemp: a folder named after the process in the
+    // temporary folder (the replay tests run there).
+    std::error_code ec;
+    const std::filesystem::path p = std::filesystem::temp_directory_path(ec) / ("nebfuzz-" + std::to_string(_getpid()));
+    if (!ec && (std::filesystem::create_directory(p, ec) || std::filesystem::is_directory(p, ec))) path = p.generic_string();
+#else
     char shm[] = "/dev/shm/nebfuzz-XXXXXX";
     char tmp[] = "/tmp/nebfuzz-XXXXXX";
     if (mkdtemp(shm)) {
@@ -25,10 +36,12 @@ struct TempDir {
     } else if (mkdtemp(tmp)) {
       path = tmp;
     }
+#endif
   }
   ~TempDir() {
-    if (!last.empty()) unlink(last.c_str());
-    if (!path.empty()) rmdir(path.c_str());
+    if (!last.empty()) std::remove(last.c_str());
+    std::error_code ec;
+    if (!path.empty()) std::filesystem::remove(path, ec);
   }
 };
 
@@ -44,18 +57,13 @@ const char* writeTempFile(const char* name, const uint8_t* data, size_t size) {
   TempDir& d = dir();
   if (d.path.empty()) return nullptr;
   file = d.path + "/" + name;
-  if (!d.last.empty() && d.last != file) unlink(d.last.c_str());
+  if (!d.last.empty() && d.last != file) std::remove(d.last.c_str());
   d.last = file;
-  const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  if (fd < 0) return nullptr;
-  size_t done = 0;
-  while (done < size) {
-    const ssize_t n = write(fd, data + done, size - done);
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
-  close(fd);
-  return done == size ? file.c_str() : nullptr;
+  FILE* f = std::fopen(file.c_str(), "wb");
+  if (!f) return nullptr;
+  const size_t done = size ? std::fwrite(data, 1, size, f) : 0;
+  const bool closed = std::fclose(f) == 0;
+  return done == size && closed ? file.c_str() : nullptr;
 }
 
 }  // namespace nebfuzz

@@ -464,7 +464,10 @@ void texts() {
                          "/a/b;;/c/d;e",        "x%%d_%3i_%u.neb",  "nom\xc3\xa9_\xe2\x82\xac_\xff\xfe-0012.neb",
                          "\xf4\x80\x80\x81.neb", "seq-5.0042.vdb", " +12x", "-3",
                          "99999999999999999999", "0",
-                         "2147483647",          "-2147483649",      "\t\n 2"};
+                         "2147483647",          "-2147483649",      "\t\n 2",
+                         // listing wildcards against the file "take[2]_0001.neb"
+                         "take[2]_*.neb",       "t*e?2]_00*1.neb",  "*",
+                         "**?*[*",              "take[2]_0001.nebx", "take\\[2]_0001.neb"};
   k = 0;
   for (const char* p : paths) {
     Bytes b = le(42, 4);

@@ -61,6 +61,9 @@ if [ -f scripts/test-install.sh ]; then
   fi
 fi
 
+echo "== Windows build (MinGW-w64 cross build, tests under wine)"
+LINUX_BUILD=build/release bash scripts/test-windows.sh
+
 if [ -f scripts/fuzz.sh ]; then
   echo "== Fuzz smoke run (every target, briefly)"
   bash scripts/fuzz.sh "${FUZZ_SECONDS:-40}"

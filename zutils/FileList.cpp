@@ -1,8 +1,5 @@
 #include "zutils/FileList.h"
 
-#include <dirent.h>
-#include <fnmatch.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -12,6 +9,7 @@
 #include <vector>
 
 #include "zutils/Report.h"
+#include "zutils/platform/File.h"
 
 namespace ZUtils {
 
@@ -25,16 +23,30 @@ void FileNameList::clear() {
 
 namespace {
 
-// The listing wildcard knows only '*' and '?'. fnmatch would also read '[' as a class
-// and '\' as an escape, so a name such as "take[2]_*.neb" would no longer match itself;
-// those characters are escaped to stand for themselves.
-std::string literalWildcard(const char* name) {
-  std::string out;
-  for (const char* p = name; *p; ++p) {
-    if (*p == '[' || *p == ']' || *p == '\\') out += '\\';
-    out += *p;
+// The listing wildcard knows only '*' (any run of bytes, empty included) and '?' (one
+// byte); every other byte, '[' and '\\' included, stands for itself, so a name such as
+// "take[2]_*.neb" matches itself. Byte-wise, and so case-sensitive, on every system: a
+// pattern selects the same files on Linux and Windows. Backtracks only to the last '*',
+// which is enough for this wildcard (linear in practice, quadratic at worst).
+bool wildcardMatch(const char* pattern, const char* name) {
+  const char* starP = nullptr;
+  const char* starN = nullptr;
+  while (*name) {
+    if (*pattern == '*') {
+      starP = ++pattern;
+      starN = name;
+    } else if (*pattern == '?' || *pattern == *name) {
+      ++pattern;
+      ++name;
+    } else if (starP) {
+      pattern = starP;
+      name = ++starN;
+    } else {
+      return false;
+    }
   }
-  return out;
+  while (*pattern == '*') ++pattern;
+  return *pattern == '\0';
 }
 
 bool skipped(const char* entry) {
@@ -52,27 +64,24 @@ bool listFiles(const char* pattern, FileNameList& list) {
     if (*p == '/' || *p == '\\') nameStart = p + 1;
   }
   const std::string prefix(pattern, static_cast<size_t>(nameStart - pattern));
-  const std::string wildcard = literalWildcard(nameStart);
+  const std::string wildcard(nameStart);
   if (wildcard.empty()) return false;
-
-  DIR* dir = opendir(prefix.empty() ? "." : prefix.c_str());
-  if (!dir) return false;
 
   std::vector<std::string> found;
   try {
-    while (struct dirent* entry = readdir(dir)) {
-      if (skipped(entry->d_name)) continue;
-      if (fnmatch(wildcard.c_str(), entry->d_name, 0) != 0) continue;
-      found.push_back(prefix + entry->d_name);
+    std::vector<std::string> entries;
+    if (!platform::listDirectory(prefix.empty() ? "." : prefix.c_str(), &entries)) return false;
+    for (const std::string& entry : entries) {
+      if (skipped(entry.c_str())) continue;
+      if (!wildcardMatch(wildcard.c_str(), entry.c_str())) continue;
+      found.push_back(prefix + entry);
     }
   } catch (const std::bad_alloc&) {
-    closedir(dir);
     logReport("[ERROR] listFiles ran out of memory listing %s\n", pattern);
     return false;
   }
-  closedir(dir);
 
-  // readdir order depends on the file system; sorting keeps "first found" stable.
+  // Directory order depends on the file system; sorting keeps "first found" stable.
   std::sort(found.begin(), found.end());
   if (found.empty()) return false;
   if (found.size() > static_cast<size_t>(INT32_MAX)) found.resize(INT32_MAX);

@@ -10,6 +10,7 @@
 
 #include "zutils/ThreadReportCapture.h"
 #include "zutils/platform/Debugger.h"
+#include "zutils/platform/File.h"
 
 namespace ZUtils {
 
@@ -41,8 +42,7 @@ const char* const kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                  "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 bool localTime(int64_t t, std::tm& out) {
-  std::time_t tt = static_cast<std::time_t>(t);
-  return localtime_r(&tt, &out) != nullptr;
+  return platform::localTime(t, &out);
 }
 
 }  // namespace
@@ -71,10 +71,7 @@ void outputDebugString(const char* text) {
     sink(text);
     return;
   }
-  if (platform::debuggerAttached()) {
-    std::fputs(text, stderr);
-    std::fflush(stderr);
-  }
+  if (platform::debuggerAttached()) platform::debuggerOutput(text);
 }
 
 int formatString(char* buffer, int length, const char* format, ...) {
@@ -132,7 +129,9 @@ void logReport(const char* format, ...) {
   std::lock_guard<std::recursive_mutex> lock(reportMutex());
   const ReportSettings& s = settings();
 
-  FILE* file = s.filePath.empty() ? nullptr : std::fopen(s.filePath.c_str(), "a");
+  // Binary append: the report file holds the same bytes on every system (Windows would
+  // otherwise write each '\n' as CR LF).
+  FILE* file = s.filePath.empty() ? nullptr : platform::openFile(s.filePath.c_str(), "ab");
 
   if (s.timestamps) {
     char date[64], tod[64];

@@ -289,7 +289,7 @@ void PosixThreadManager::gatherNumaNodes() {
   if (!platform::processAffinityMask(&process)) return;
   platform::CpuMask* masks = new (std::nothrow) platform::CpuMask[kMaxNumaNodes];
   if (!masks) return;
-  const int n = platform::readNumaNodeMasks("/sys/devices/system/node", masks, kMaxNumaNodes);
+  const int n = platform::systemNumaNodeMasks(masks, kMaxNumaNodes);
   if (n > 0) {
     nodes_ = new (std::nothrow) NumaNode[n];
     if (nodes_) {

@@ -1,8 +1,6 @@
 // Helpers of the cache tests: temporary nebu2 files and frames loaded from them.
 #pragma once
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,16 +12,13 @@
 #include "cache/OstraneFrameData.h"
 #include "compress/GridBlockWriter.h"
 #include "ostutils/OstArray.h"
+#include "support/TempPaths.h"
 
-// A file under /tmp removed when the object goes away.
+// A file in the temporary folder removed when the object goes away.
 class TempNebFile {
  public:
   TempNebFile() {
-    char name[] = "/tmp/neb_cache_test_XXXXXX";
-    int fd = mkstemp(name);
-    if (fd >= 0) close(fd);
-    path_ = std::string(name) + ".neb";
-    std::rename(name, path_.c_str());
+    path_ = testsupport::freshTempFile("neb_cache_test_", ".neb");
   }
   ~TempNebFile() { std::remove(path_.c_str()); }
   const char* path() const { return path_.c_str(); }

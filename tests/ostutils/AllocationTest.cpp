@@ -13,6 +13,7 @@
 #include "ostutils/OstArray.h"
 #include "zutils/platform/Memory.h"
 #include "support/ReportCapture.h"
+#include "support/TestEnvironment.h"
 
 namespace {
 
@@ -23,7 +24,7 @@ void* failingCalloc(size_t, size_t) {
 
 struct LimitReset {
   ~LimitReset() {
-    unsetenv("NEB_MEMORY_LIMIT_MB");
+    testsupport::unsetEnv("NEB_MEMORY_LIMIT_MB");
     OSTUtils::setMemoryLimitBytes(0);
   }
 };
@@ -161,19 +162,19 @@ TEST(Allocation, MemoryBudgetCountsWhatEveryPathHolds) {
 
 TEST(Allocation, MemoryLimitDefaultsToPhysicalMemoryAndFollowsTheEnvironment) {
   LimitReset reset;
-  unsetenv("NEB_MEMORY_LIMIT_MB");
+  testsupport::unsetEnv("NEB_MEMORY_LIMIT_MB");
   OSTUtils::setMemoryLimitBytes(0);
   EXPECT_EQ(OSTUtils::memoryLimitBytes(), ZUtils::platform::physicalMemoryBytes());
   EXPECT_GT(OSTUtils::memoryLimitBytes(), uint64_t(64) << 20);
-  setenv("NEB_MEMORY_LIMIT_MB", "3", 1);
+  testsupport::setEnv("NEB_MEMORY_LIMIT_MB", "3");
   OSTUtils::setMemoryLimitBytes(0);
   EXPECT_EQ(OSTUtils::memoryLimitBytes(), uint64_t(3) << 20);
   // Raising above physical memory is allowed (hosts with swap or overcommit).
-  setenv("NEB_MEMORY_LIMIT_MB", "1000000000", 1);
+  testsupport::setEnv("NEB_MEMORY_LIMIT_MB", "1000000000");
   OSTUtils::setMemoryLimitBytes(0);
   EXPECT_EQ(OSTUtils::memoryLimitBytes(), uint64_t(1000000000) << 20);
   ReportCapture capture;
-  setenv("NEB_MEMORY_LIMIT_MB", "lots", 1);
+  testsupport::setEnv("NEB_MEMORY_LIMIT_MB", "lots");
   OSTUtils::setMemoryLimitBytes(0);
   EXPECT_EQ(OSTUtils::memoryLimitBytes(), ZUtils::platform::physicalMemoryBytes());
   EXPECT_EQ(capture.text(), "[WARNING] NEB_MEMORY_LIMIT_MB=\"lots\" is not a positive number of MiB; ignored\n");

@@ -8,17 +8,14 @@
 #include <mutex>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
+#include "support/TempPaths.h"
 #include "zutils/Report.h"
 
 class ReportCapture {
  public:
   ReportCapture() {
-    char name[] = "/tmp/neb_report_XXXXXX";
-    int fd = mkstemp(name);
-    if (fd >= 0) close(fd);
-    path_ = name;
+    path_ = testsupport::freshTempFile("neb_report_");
     ZUtils::setReportFilePath(path_.c_str());
     debugger().clear();
     ZUtils::setDebugOutputSink(&ReportCapture::sink);

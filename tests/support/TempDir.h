@@ -1,20 +1,16 @@
-// A fresh directory under /tmp for one test, removed with everything in it at scope exit.
+// A fresh directory under the system's temporary folder for one test, removed with
+// everything in it at scope exit.
 #pragma once
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
+
+#include "support/TempPaths.h"
 
 class TempDir {
  public:
-  TempDir() {
-    char name[] = "/tmp/neb_test_XXXXXX";
-    const char* made = mkdtemp(name);
-    path_ = made ? made : "";
-  }
-  ~TempDir() {
-    if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
-  }
+  TempDir() : path_(testsupport::freshTempDir("neb_test_")) {}
+  ~TempDir() { testsupport::removeTree(path_); }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
   const std::string& path() const { return path_; }

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <climits>
 #include <string>
 #include <utility>
@@ -137,7 +135,7 @@ TEST(EnumFilesDisk, NebFallsBackToUnpaddedNumbers) {
 
 TEST(EnumFilesDisk, DirectoryWithHashIsLiteral) {
   TempDir dir;
-  ASSERT_EQ(mkdir((dir / "sim#1").c_str(), 0755), 0);
+  ASSERT_TRUE(testsupport::makeDirectory(dir / "sim#1"));
   ASSERT_TRUE(dir.touch("sim#1/smoke_0005.neb"));
   ASSERT_TRUE(dir.touch("sim#1/smoke_0006.neb"));
   EnumFiles e;

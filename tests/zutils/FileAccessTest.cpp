@@ -1,11 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <utime.h>
-
 #include <string>
 
 #include "support/TempDir.h"
+#include "support/TestEnvironment.h"
 #include "zutils/FileAccess.h"
 
 TEST(OpenFileUtf8, OpensNonAsciiAndInvalidUtf8Names) {
@@ -37,10 +35,7 @@ TEST(FileModificationTime, ReadsMtimeOrZero) {
   TempDir dir;
   ASSERT_TRUE(dir.touch("f.neb"));
   const std::string path = dir / "f.neb";
-  struct utimbuf times;
-  times.actime = 1000000000;
-  times.modtime = 1425909907;
-  ASSERT_EQ(utime(path.c_str(), &times), 0);
+  ASSERT_TRUE(testsupport::setModificationTime(path, 1425909907));
   EXPECT_EQ(ZUtils::fileModificationTime(path.c_str()), 1425909907);
   EXPECT_EQ(ZUtils::fileModificationTime((dir / "missing").c_str()), 0);
   EXPECT_EQ(ZUtils::fileModificationTime(nullptr), 0);

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <string>
 #include <vector>
 
@@ -63,7 +61,7 @@ TEST(ListFiles, NoMatchOrUnreadableDirectoryIsFalseAndEmpty) {
 
 TEST(ListFiles, SubdirectoriesAreListedToo) {
   TempDir dir;
-  ASSERT_EQ(mkdir((dir / "sub.neb").c_str(), 0755), 0);
+  ASSERT_TRUE(testsupport::makeDirectory(dir / "sub.neb"));
   ZUtils::FileNameList list;
   ASSERT_TRUE(ZUtils::listFiles((dir / "*.neb").c_str(), list));
   EXPECT_EQ(items(list), (std::vector<std::string>{dir / "sub.neb"}));

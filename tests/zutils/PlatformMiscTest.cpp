@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <pthread.h>
-
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -9,6 +7,7 @@
 
 #include "support/TempDir.h"
 #include "support/ReportCapture.h"
+#include "support/ThreadInfo.h"
 #include "zutils/platform/Misc.h"
 #include "zutils/platform/Module.h"
 
@@ -47,16 +46,19 @@ TEST(PlatformMisc, ThreadNamesAreCutTo15Characters) {
   std::string seen;
   std::thread([&] {
     setCurrentThreadName("ostrane-worker-number-17");
-    char name[32] = {};
-    pthread_getname_np(pthread_self(), name, sizeof name);
-    seen = name;
+    seen = testsupport::currentThreadName();
   }).join();
   EXPECT_EQ(seen, "ostrane-worker-");
 }
 
 TEST(PlatformModule, LoadsFindsAndFrees) {
+#if defined(_WIN32)
+  EXPECT_STREQ(moduleFileExtension(), ".dll");
+  void* m = loadModule("msvcrt.dll");  // the C runtime every Windows has, with its cos
+#else
   EXPECT_STREQ(moduleFileExtension(), ".so");
   void* m = loadModule("libm.so.6");
+#endif
   ASSERT_NE(m, nullptr);
   auto cosine = reinterpret_cast<double (*)(double)>(findModuleSymbol(m, "cos"));
   ASSERT_NE(cosine, nullptr);
@@ -68,9 +70,10 @@ TEST(PlatformModule, LoadsFindsAndFrees) {
 TEST(PlatformModule, MissingModuleIsNullAndSilent) {
   ReportCapture capture;
   TempDir dir;
-  ASSERT_TRUE(dir.touch("vdbport.so", "not an ELF file"));
-  EXPECT_EQ(loadModule((dir / "vdbport.so").c_str()), nullptr);
-  EXPECT_EQ(loadModule((dir / "f3dport.so").c_str()), nullptr);
+  const std::string ext = moduleFileExtension();
+  ASSERT_TRUE(dir.touch("vdbport" + ext, "not a module"));
+  EXPECT_EQ(loadModule((dir / ("vdbport" + ext)).c_str()), nullptr);
+  EXPECT_EQ(loadModule((dir / ("f3dport" + ext)).c_str()), nullptr);
   EXPECT_EQ(capture.text(), "");
   EXPECT_EQ(loadModule(nullptr), nullptr);
   EXPECT_EQ(findModuleSymbol(nullptr, "x"), nullptr);

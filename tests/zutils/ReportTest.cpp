@@ -1,16 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <regex>
 #include <set>
 #include <string>
 
 #include "support/ReportCapture.h"
+#include "support/TestEnvironment.h"
 #include "zutils/Report.h"
 
 namespace {
@@ -27,12 +26,10 @@ struct SinkOnly {
   ~SinkOnly() { ZUtils::setDebugOutputSink(nullptr); }
 };
 
-std::set<std::string> directoryEntries(const char* path) {
+std::set<std::string> directoryEntries(const std::string& path) {
   std::set<std::string> names;
-  if (DIR* d = opendir(path)) {
-    while (dirent* e = readdir(d)) names.insert(e->d_name);
-    closedir(d);
-  }
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(path, ec)) names.insert(e.path().filename().string());
   return names;
 }
 
@@ -42,13 +39,13 @@ struct UtcZone {
     const char* tz = std::getenv("TZ");
     had_ = tz != nullptr;
     if (had_) old_ = tz;
-    setenv("TZ", "UTC", 1);
-    tzset();
+    testsupport::setEnv("TZ", "UTC");
+    testsupport::reloadTimeZone();
   }
   ~UtcZone() {
-    if (had_) setenv("TZ", old_.c_str(), 1);
-    else unsetenv("TZ");
-    tzset();
+    if (had_) testsupport::setEnv("TZ", old_.c_str());
+    else testsupport::unsetEnv("TZ");
+    testsupport::reloadTimeZone();
   }
   bool had_;
   std::string old_;
@@ -87,8 +84,7 @@ TEST(LogReport, NullFormatDoesNothing) {
 }
 
 TEST(LogReport, DefaultSettingsWriteNothingAndCreateNoFile) {
-  char cwd[4096];
-  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  const std::string cwd = std::filesystem::current_path().string();
   const std::set<std::string> before = directoryEntries(cwd);
   SinkOnly sink;
   testing::internal::CaptureStdout();

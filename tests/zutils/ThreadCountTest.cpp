@@ -1,12 +1,11 @@
 // Default thread count rules and the NUMA node table of the pool.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <climits>
 #include <cstdio>
 #include <string>
 
+#include "support/TempDir.h"
 #include "zutils/DefaultThreadCount.h"
 #include "zutils/ThreadPool.h"
 #include "zutils/platform/Affinity.h"
@@ -73,14 +72,13 @@ TEST(CpuList, ParsesKernelListsAndRejectsJunk) {
 class NodeDir : public ::testing::Test {
  protected:
   void SetUp() override {
-    char name[] = "/tmp/neb_nodes_XXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    root = name;
+    root = testsupport::freshTempDir("neb_nodes_");
+    ASSERT_FALSE(root.empty());
   }
-  void TearDown() override { EXPECT_EQ(std::system(("rm -rf " + root).c_str()), 0); }
+  void TearDown() override { testsupport::removeTree(root); }
   void node(int id, const char* list) {
     std::string dir = root + "/node" + std::to_string(id);
-    mkdir(dir.c_str(), 0700);
+    testsupport::makeDirectory(dir);
     if (!list) return;
     FILE* f = std::fopen((dir + "/cpulist").c_str(), "w");
     std::fputs(list, f);
@@ -93,7 +91,7 @@ TEST_F(NodeDir, ReadsNodesInNumberOrder) {
   node(10, "6-7\n");
   node(2, "2-5\n");
   node(0, "0-1\n");
-  mkdir((root + "/nodeX").c_str(), 0700);  // not a node
+  testsupport::makeDirectory(root + "/nodeX");  // not a node
   CpuMask masks[4];
   ASSERT_EQ(ZUtils::platform::readNumaNodeMasks(root.c_str(), masks, 4), 3);
   EXPECT_EQ(masks[0].count(), 2);

@@ -5,10 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "cache/NebWriter.h"
 #include "tools/nebsample/SmokePlume.h"
 #include "zutils/FramePattern.h"
+#include "zutils/platform/CommandLine.h"
 
 namespace {
 
@@ -64,7 +66,7 @@ bool writeFrame(const std::string& path, int frameNumber, const NebSample::Plume
 
 }  // namespace
 
-int main(int argc, char** argv) {
+static int run(int argc, char** argv) {
   std::string pattern = "sample_####.neb";
   int frames = 10, start = 0, resolution = 64;
   for (int i = 1; i < argc; ++i) {
@@ -122,4 +124,14 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
   }
   return 0;
+}
+
+int main(int argc, char** argv) {
+  // File names arrive as UTF-8 on every system (on Windows from the wide command line,
+  // since argv there holds only what the ANSI code page can say).
+  std::vector<std::string> args = ZUtils::platform::utf8Arguments(argc, argv);
+  std::vector<char*> utf8Argv;
+  for (std::string& a : args) utf8Argv.push_back(&a[0]);
+  utf8Argv.push_back(nullptr);
+  return run(static_cast<int>(args.size()), utf8Argv.data());
 }

@@ -19,5 +19,10 @@ bool parseCpuList(const char* text, CpuMask* out);
 // there are more than maxNodes nodes: callers then treat the machine as one node.
 int readNumaNodeMasks(const char* nodeDir, CpuMask* masks, int maxNodes);
 
+// The machine's NUMA nodes as the system reports them, with the same result convention:
+// on Linux readNumaNodeMasks of "/sys/devices/system/node", on Windows the nodes' group
+// affinities (processor numbers as in Affinity.h: group * 64 + bit).
+int systemNumaNodeMasks(CpuMask* masks, int maxNodes);
+
 }  // namespace platform
 }  // namespace ZUtils

@@ -46,5 +46,11 @@ bool debuggerAttached() {
   return attached;
 }
 
+void debuggerOutput(const char* text) {
+  if (!text) return;
+  std::fputs(text, stderr);
+  std::fflush(stderr);
+}
+
 }  // namespace platform
 }  // namespace ZUtils

@@ -2,7 +2,6 @@
 // (support/FakePort.cpp) copied under the names the loader composes. The plug-in table is
 // process-wide and modules stay loaded, so the test that needs no module to be found runs
 // first; the others load the modules themselves (a second load is a no-op).
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -32,10 +31,10 @@ struct PluginDirs {
   PluginDirs() {
     emptyDir = root.file("empty");
     pluginDir = root.file("plugins");
-    mkdir(emptyDir.c_str(), 0755);
-    mkdir(pluginDir.c_str(), 0755);
-    f3d = pluginDir + "/f3dport_test.so";
-    vdb = pluginDir + "/vdbport_test.so";
+    testsupport::makeDirectory(emptyDir);
+    testsupport::makeDirectory(pluginDir);
+    f3d = pluginDir + "/f3dport_test" + loadertest::kModuleExtension;
+    vdb = pluginDir + "/vdbport_test" + loadertest::kModuleExtension;
     copied = loadertest::copyFile(NEB_FAKEPORT_PATH, f3d) && loadertest::copyFile(NEB_FAKEPORT_PATH, vdb);
   }
   TempDir root;
@@ -57,15 +56,12 @@ int loadPlugins() {
 void managerCalls(int& set, int& release) {
   set = release = 0;
   for (const std::string& path : {dirs().f3d, dirs().vdb}) {
-    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
-    ASSERT_NE(module, nullptr) << path;
-    auto counters = reinterpret_cast<void (*)(int*, int*)>(dlsym(module, "FakePortCounters"));
-    ASSERT_NE(counters, nullptr);
+    auto counters = reinterpret_cast<void (*)(int*, int*)>(loadertest::loadedModuleSymbol(path, "FakePortCounters"));
+    ASSERT_NE(counters, nullptr) << path;
     int s = 0, r = 0;
     counters(&s, &r);
     set += s;
     release += r;
-    dlclose(module);
   }
 }
 
@@ -121,9 +117,9 @@ TEST_F(ImportPlugins, ManagerHandedToBothPluginsAndRefused) {
   managerCalls(set1, release1);
   EXPECT_EQ(release1 - release0, 2);
 
-  setenv("FAKEPORT_REFUSE", "1", 1);
+  testsupport::setEnv("FAKEPORT_REFUSE", "1");
   EXPECT_EQ(initalizeNebuLoader(dirs().pluginDir.c_str(), "test", 0, &manager), 0);
-  unsetenv("FAKEPORT_REFUSE");
+  testsupport::unsetEnv("FAKEPORT_REFUSE");
   finalizeNebuLoader();
   int set2, release2;
   managerCalls(set2, release2);

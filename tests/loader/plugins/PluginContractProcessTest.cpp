@@ -59,7 +59,7 @@ class PluginContractProcess : public ::testing::Test {
 
   std::string makeDir(const std::string& name) {
     std::string path = root.file(name);
-    EXPECT_EQ(mkdir(path.c_str(), 0755), 0) << path;
+    EXPECT_TRUE(testsupport::makeDirectory(path)) << path;
     return path;
   }
 

@@ -3,9 +3,11 @@
 // library keeps its report settings to itself; nebSetReportFilePath reaches them).
 #pragma once
 
-#include <sys/stat.h>
-#include <sys/time.h>
-#include <unistd.h>
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,20 +16,16 @@
 #include <string>
 
 #include "loader/ReportHook.h"
+#include "support/TempPaths.h"
+#include "support/TestEnvironment.h"
 
 namespace loadertest {
 
-// A fresh directory under /tmp, removed with its files at destruction.
+// A fresh directory in the temporary folder, removed with its files at destruction.
 class TempDir {
  public:
-  TempDir() {
-    char name[] = "/tmp/neb_loader_XXXXXX";
-    path_ = mkdtemp(name) ? name : "/tmp";
-  }
-  ~TempDir() {
-    std::string cmd = "rm -rf '" + path_ + "'";
-    if (path_ != "/tmp") (void)std::system(cmd.c_str());
-  }
+  TempDir() : path_(testsupport::freshTempDir("neb_loader_")) {}
+  ~TempDir() { testsupport::removeTree(path_); }
   const std::string& path() const { return path_; }
   std::string file(const std::string& name) const { return path_ + "/" + name; }
 
@@ -51,28 +49,45 @@ inline std::string readText(const std::string& path) {
 
 // Sets the modification time of a file to `seconds` since the epoch.
 inline bool setModificationTime(const std::string& path, long seconds) {
-  struct timeval times[2];
-  times[0].tv_sec = seconds;
-  times[0].tv_usec = 0;
-  times[1] = times[0];
-  return utimes(path.c_str(), times) == 0;
+  return testsupport::setModificationTime(path, seconds);
+}
+
+// File extension of plug-in modules.
+#if defined(_WIN32)
+constexpr const char* kModuleExtension = ".dll";
+#else
+constexpr const char* kModuleExtension = ".so";
+#endif
+
+// Address of `symbol` in a module the process has already loaded from `path` (it is not
+// loaded here); null when the module is not loaded or lacks the symbol.
+inline void* loadedModuleSymbol(const std::string& path, const char* symbol) {
+#if defined(_WIN32)
+  HMODULE module = GetModuleHandleA(path.c_str());
+  return module ? reinterpret_cast<void*>(GetProcAddress(module, symbol)) : nullptr;
+#else
+  void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+  if (!module) return nullptr;
+  void* address = dlsym(module, symbol);
+  dlclose(module);  // the library's own reference keeps it loaded
+  return address;
+#endif
 }
 
 inline bool copyFile(const std::string& from, const std::string& to) {
   std::string bytes = readText(from);
   if (bytes.empty()) return false;
   if (!writeText(to, bytes)) return false;
-  return chmod(to.c_str(), 0755) == 0;
+  std::error_code ec;
+  std::filesystem::permissions(to, std::filesystem::perms(0755), ec);  // a module is mapped executable
+  return !ec;
 }
 
 // Routes the library's reports into a temporary file while alive.
 class LibraryReports {
  public:
   LibraryReports() {
-    char name[] = "/tmp/neb_loader_report_XXXXXX";
-    int fd = mkstemp(name);
-    if (fd >= 0) close(fd);
-    path_ = name;
+    path_ = testsupport::freshTempFile("neb_loader_report_");
     nebSetReportFilePath(path_.c_str());
   }
   ~LibraryReports() {

@@ -2,7 +2,6 @@
 // inline, reuse of jobs and threads, the holder path, and the fall-back when the pool
 // cannot take every job.
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <atomic>
 #include <set>
@@ -29,12 +28,12 @@ class SumJob : public OstParallel {
     uint64_t s = 0;
     for (int64_t i = job->begin; i < job->end; ++i) s += static_cast<uint64_t>(i * i) ^ static_cast<uint64_t>(job->op);
     sums[job->index] = s;
-    threads[job->index] = pthread_self();
+    threads[job->index] = std::this_thread::get_id();
     progressCounter.fetch_add(static_cast<int>(job->count));
   }
   void viaHolder(Job* job) { sums[job->index] = static_cast<uint64_t>(job->end) * 1000 + job->index; }
   uint64_t sums[16] = {};
-  pthread_t threads[16] = {};
+  std::thread::id threads[16] = {};
 };
 
 struct Pool {
@@ -60,21 +59,21 @@ TEST(OstParallelThreads, PiecesRunOnDistinctThreadsWithInlineResults) {
     threaded.setRange(100001);
     threaded.runJobs(7);
     uint64_t total = 0;
-    std::set<pthread_t> distinct;
+    std::set<std::thread::id> distinct;
     for (int i = 0; i < 4; ++i) {
       total += threaded.sums[i];
       distinct.insert(threaded.threads[i]);
-      EXPECT_FALSE(pthread_equal(threaded.threads[i], pthread_self()));
+      EXPECT_NE(threaded.threads[i], std::this_thread::get_id());
     }
     EXPECT_EQ(distinct.size(), 4u);
     EXPECT_EQ(total, inlineRun.sums[0]);
     EXPECT_EQ(threaded.progressCounter.load(), 100001);
 
     // A second run on the same jobs lands on the same threads.
-    pthread_t before[4];
+    std::thread::id before[4];
     for (int i = 0; i < 4; ++i) before[i] = threaded.threads[i];
     threaded.runJobs(7);
-    for (int i = 0; i < 4; ++i) EXPECT_TRUE(pthread_equal(before[i], threaded.threads[i]));
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(before[i], threaded.threads[i]);
   }
   // Every job thread left its loop in time.
   EXPECT_EQ(capture.text().find("did not exit properly"), std::string::npos);
@@ -97,7 +96,7 @@ TEST(OstParallelThreads, SameCountKeepsJobsAndThreadsAnotherCountRebuilds) {
   EXPECT_LE(workers->workerCount(), 5);
   p.setRange(10);
   p.runJobs(0);
-  EXPECT_FALSE(pthread_equal(p.threads[0], p.threads[1]));
+  EXPECT_NE(p.threads[0], p.threads[1]);
 }
 
 TEST(OstParallelThreads, HolderPathRunsTheMemberOnEveryJob) {
@@ -120,7 +119,7 @@ TEST(OstParallelThreads, RegisteredManagerIsTakenAndInlineJobsAreRebuiltOnThread
   p.setupJobs(1);  // no manager yet: inline
   p.setRange(5);
   p.runJobs(0);
-  EXPECT_TRUE(pthread_equal(p.threads[0], pthread_self()));
+  EXPECT_EQ(p.threads[0], std::this_thread::get_id());
 
   OSTUtils::RegisterThreadManager(pool.manager);
   p.setupJobs(1);  // same count, but the jobs must now live on a pool thread
@@ -128,7 +127,7 @@ TEST(OstParallelThreads, RegisteredManagerIsTakenAndInlineJobsAreRebuiltOnThread
   EXPECT_EQ(p.getManager(), pool.manager);
   p.setRange(5);
   p.runJobs(0);
-  EXPECT_FALSE(pthread_equal(p.threads[0], pthread_self()));
+  EXPECT_NE(p.threads[0], std::this_thread::get_id());
 }
 
 class Progress : public ZUtils::ThreadProgress {
@@ -206,7 +205,7 @@ TEST(OstParallelThreads, PoolRefusingJobsFallsBackToOneInlineJob) {
   ASSERT_EQ(p.getJobCount(), 1);
   p.setRange(100001);
   p.runJobs(7);
-  EXPECT_TRUE(pthread_equal(p.threads[0], pthread_self()));
+  EXPECT_EQ(p.threads[0], std::this_thread::get_id());
   SumJob reference;
   reference.setRange(100001);
   reference.runJobs(7);

@@ -2,11 +2,6 @@
 // progress object calls, abort codes, single procedures, priority, stack size and the
 // bounded termination of a blocked worker.
 #include <gtest/gtest.h>
-#include <pthread.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -18,6 +13,7 @@
 #include <vector>
 
 #include "support/ReportCapture.h"
+#include "support/ThreadInfo.h"
 #include "zutils/DefaultThreadCount.h"
 #include "zutils/ThreadPool.h"
 #include "zutils/platform/Event.h"
@@ -36,7 +32,7 @@ class Recorder : public ThreadProcedure {
     std::lock_guard<std::mutex> lock(mutex);
     ran.push_back(index);
     counts.insert(count);
-    threads.insert(pthread_self());
+    threads.insert(std::this_thread::get_id());
     indexOk = indexOk && manager->currentThreadIndex() == index;
     statusOk = statusOk && status == &statusCell && progress != nullptr;
   }
@@ -45,7 +41,7 @@ class Recorder : public ThreadProcedure {
   std::mutex mutex;
   std::vector<int> ran;
   std::set<int> counts;
-  std::set<pthread_t> threads;
+  std::set<std::thread::id> threads;
   bool indexOk = true;
   bool statusOk = true;
 };
@@ -185,17 +181,10 @@ class Single : public ThreadProcedure {
   Single() : done(false), release(true, true) {}
   void run(volatile int* status, volatile int* progress, int parameter, int count) override {
     args = (status == nullptr && progress == nullptr && count == 1) ? parameter : -100;
-    char buf[32] = {};
-    pthread_getname_np(pthread_self(), buf, sizeof buf);
-    threadName = buf;
-    errno = 0;
-    tid = static_cast<long>(syscall(SYS_gettid));
-    nice = getpriority(PRIO_PROCESS, static_cast<id_t>(tid));
-    pthread_attr_t attr;
-    if (pthread_getattr_np(pthread_self(), &attr) == 0) {
-      pthread_attr_getstacksize(&attr, &stack);
-      pthread_attr_destroy(&attr);
-    }
+    threadName = testsupport::currentThreadName();
+    tid = testsupport::currentKernelThreadId();
+    belowNormal = testsupport::currentThreadBelowNormal();
+    stack = testsupport::currentThreadStackBytes();
     index = owner ? owner->currentThreadIndex() : -5;
     release.wait(-1);
     done.set();
@@ -205,8 +194,8 @@ class Single : public ThreadProcedure {
   Event release;
   PosixThreadManager* owner = nullptr;
   int args = -1;
-  long tid = 0;
-  int nice = 0;
+  uint64_t tid = 0;
+  bool belowNormal = false;
   int index = -1;
   size_t stack = 0;
   std::string threadName;
@@ -215,8 +204,6 @@ class Single : public ThreadProcedure {
 TEST(ThreadPool, RunProcedureRunsOnceNamedLowPriorityWithTheStackSize) {
   ReportCapture capture;
   PosixThreadManager pool;
-  errno = 0;
-  const int base = getpriority(PRIO_PROCESS, static_cast<id_t>(getpid()));
   pool.setLowPriority(1);
   pool.setStackSize(3 << 20);
   Single single;
@@ -226,7 +213,7 @@ TEST(ThreadPool, RunProcedureRunsOnceNamedLowPriorityWithTheStackSize) {
   EXPECT_EQ(single.args, 42);
   EXPECT_EQ(single.index, 42);
   EXPECT_EQ(single.threadName, std::string("MTSingleProcedureName").substr(0, 15));
-  EXPECT_EQ(single.nice, base + 5 > 19 ? 19 : base + 5);
+  EXPECT_TRUE(single.belowNormal);
   EXPECT_GE(single.stack, size_t(3) << 20);
   EXPECT_EQ(pool.runProcedure(nullptr, 0), -1);
 }
@@ -288,12 +275,10 @@ TEST(ThreadPool, BlockedWorkerIsAbandonedAfterTheTimeout) {
   // path takes the loader's lock. LeakSanitizer's exit check holds that lock while it stops
   // every thread, and a thread still exiting then deadlocks the run. Its task entry goes
   // only after the exit itself.
-  const std::string task = "/proc/self/task/" + std::to_string(blocked.tid);
-  struct stat st;
   until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (stat(task.c_str(), &st) == 0 && std::chrono::steady_clock::now() < until)
+  while (testsupport::threadStillRunning(blocked.tid) && std::chrono::steady_clock::now() < until)
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  EXPECT_NE(stat(task.c_str(), &st), 0) << "the abandoned thread is still running";
+  EXPECT_FALSE(testsupport::threadStillRunning(blocked.tid)) << "the abandoned thread is still running";
 }
 
 TEST(ThreadPool, FactoryFunctions) {
