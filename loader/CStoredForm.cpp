@@ -53,6 +53,14 @@ int neb_frame_grid_record(neb_frame* frame, int index, neb_grid_record* record) 
   });
 }
 
+int neb_frame_grid_mask(neb_frame* frame, unsigned* mask) {
+  return guarded("neb_frame_grid_mask", [&]() {
+    if (!frame || !mask) return badArgument("neb_frame_grid_mask", "null frame or output");
+    *mask = static_cast<unsigned>(frameOf(frame)->channelMask);
+    return NEB_OK;
+  });
+}
+
 int neb_frame_stored_group_count(neb_frame* frame) {
   return guarded("neb_frame_stored_group_count", [&]() {
     if (!frame) return badArgument("neb_frame_stored_group_count", "null frame");

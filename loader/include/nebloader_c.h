@@ -199,8 +199,8 @@ NEB_C_API int neb_group_find_id(neb_group* group, long long id);
 
 /* ---- Channel mappings ---- */
 
-/* The mapping of `path` that neb_frame_open uses by default (the grids of an imported
-   file by name, the native channels for .neb). */
+/* The mapping of `path` that neb_frame_open uses by default: the grids the import plug-in
+   finds in the files of its sequence, by name; "" gives the native channel names. */
 NEB_C_API int neb_default_mapping(const char* path, char* buffer, long long size, long long* length);
 /* Entry `index` of a mapping text: its channel and name. NEB_E_ABSENT past the last. */
 NEB_C_API int neb_mapping_entry(const char* mapping, int index, int* channel, char* name, long long size,
@@ -255,6 +255,10 @@ typedef struct neb_grid_record {
    `index`. A frame without grid data (header-only, imported) has none. */
 NEB_C_API int neb_frame_grid_record_count(neb_frame* frame);
 NEB_C_API int neb_frame_grid_record(neb_frame* frame, int index, neb_grid_record* record);
+
+/* The grid mask of the file: bit c set for every channel c it declares (bit 18 packed
+   colour). A stored record may exist without its bit, and a bit without its record. */
+NEB_C_API int neb_frame_grid_mask(neb_frame* frame, unsigned* mask);
 
 /* Every group of the file, with or without positions, in file order. */
 NEB_C_API int neb_frame_stored_group_count(neb_frame* frame);
