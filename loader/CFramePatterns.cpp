@@ -51,7 +51,10 @@ int neb_parse_frame_list(const char* text, int* frames, long long capacity, long
     const size_t stored = list.size() < static_cast<unsigned long long>(capacity) ? list.size()
                                                                                  : static_cast<size_t>(capacity);
     if (stored > 0) std::memcpy(frames, list.data(), stored * sizeof(int));
-    return stored == list.size() ? NEB_OK : NEB_E_BUFFER;
+    if (stored == list.size()) return NEB_OK;
+    // A count query (no array) is no fault.
+    if (frames) ZUtils::logReport("[ERROR] %s: %lld frames do not fit %lld\n", name, *count, capacity);
+    return NEB_E_BUFFER;
   });
 }
 

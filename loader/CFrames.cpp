@@ -82,7 +82,11 @@ int neb_frame_open(const char* path, const char* mapping, long long max_voxels, 
     const bool headerOnly = (flags & NEB_OPEN_HEADER_ONLY) != 0;
     if (flags & NEB_OPEN_UNSHARED) return openUnshared(path, mappingText.c_str(), max_voxels, headerOnly, frame);
     OstraneFrameData* f = AcquireFrame(path, mappingText.c_str(), max_voxels, headerOnly);
-    if (!f) return NEB_E_LOAD;
+    if (!f) {
+      // The factory gives no status; the reader's own reports (if any) came before.
+      ZUtils::logReport("[ERROR] %s: cannot load %s\n", name, path);
+      return NEB_E_LOAD;
+    }
     *frame = handleOf(f);
     return NEB_OK;
   });

@@ -33,10 +33,26 @@ int levelOf(const char* text) {
 
 // The report layer keeps one (function, pointer) pair; the host's pair rides in a block
 // of its own that is never freed, because a report already past the report lock may still
-// use an earlier pair while the host installs a new one.
+// use an earlier pair while the host installs a new one. Installing a pair again reuses
+// its block, so the blocks number the distinct pairs a host ever installed.
 void forward(const char* text, void* user) {
   const Callback* c = static_cast<const Callback*>(user);
   c->fn(levelOf(text), text, c->user);
+}
+
+std::mutex& callbackLock() {
+  static std::mutex* m = new std::mutex;
+  return *m;
+}
+
+const Callback* callbackBlock(neb_report_fn fn, void* user) {
+  static std::vector<Callback*>* blocks = new std::vector<Callback*>;
+  std::lock_guard<std::mutex> lock(callbackLock());
+  for (const Callback* c : *blocks)
+    if (c->fn == fn && c->user == user) return c;
+  blocks->reserve(blocks->size() + 1);
+  blocks->push_back(new Callback{fn, user});
+  return blocks->back();
 }
 
 // Pools made by neb_initialize, newest last; neb_finalize stops the newest.
@@ -61,9 +77,7 @@ void neb_set_report_callback(neb_report_fn callback, void* user) {
       ZUtils::setReportCallback(nullptr, nullptr);
       return NEB_OK;
     }
-    // Kept for the life of the process (see forward); one block per installation.
-    Callback* c = new Callback{callback, user};
-    ZUtils::setReportCallback(&forward, c);
+    ZUtils::setReportCallback(&forward, const_cast<Callback*>(callbackBlock(callback, user)));
     return NEB_OK;
   });
 }
