@@ -92,7 +92,7 @@ int neb_initialize(const char* search_paths, const char* suffix, int threads) {
       ZUtils::logReport("[ERROR] neb_initialize: no thread pool could be made\n");
       return NEB_E_MEMORY;
     }
-    if (threads > 0) ZUtils::setDefaultThreadCount(threads);
+    ZUtils::setDefaultThreadCount(threads);  // 0: the environment's count again
     const int mask = CacheIO::InitializeLoader(search_paths, suffix, 0, pool, true);
     // As with initalizeNebuLoader, the pool is taken on only when a plug-in is ready.
     if (mask == 0) {

@@ -117,9 +117,9 @@ NEB_C_API void neb_set_report_callback(neb_report_fn callback, void* user);
 
 /* Import plug-ins and worker threads (initalizeNebuLoader of nebloader.h). search_paths
    and suffix may be null: the plug-ins are then looked for beside the library. threads:
-   -1 keeps decoding on the calling threads; 0 runs parallel work on a pool of the default
-   thread count, n > 0 on a pool of n threads (n becomes the process's default thread
-   count). As with initalizeNebuLoader and a manager, the pool is taken on only when a
+   -1 keeps decoding on the calling threads; 0 runs parallel work on a pool of the
+   environment's thread count (neb_default_thread_count), n > 0 on a pool of n threads (n
+   becomes the process's default thread count until a later 0). As with initalizeNebuLoader and a manager, the pool is taken on only when a
    plug-in is ready. The result is >= 0, bit 0 set when the Field3D plug-in is ready and
    bit 1 when the OpenVDB plug-in is; or a failure status. */
 NEB_C_API int neb_initialize(const char* search_paths, const char* suffix, int threads);

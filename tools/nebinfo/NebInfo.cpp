@@ -169,9 +169,14 @@ int runNebInfo(int argc, char** argv) {
     }
   }
   for (const std::string& p : paths) foreign = foreign || isForeign(p);
-  // The import plug-ins are found beside the program's library directory (run path);
-  // no thread manager is handed over, so imports and decoding stay on the caller's thread.
-  if (foreign) neb_initialize(nullptr, nullptr, -1);
+  // The import plug-ins are found beside the library; no thread manager is handed over, so
+  // imports and decoding stay on the caller's thread.
+  if (foreign && !(neb_initialize(nullptr, nullptr, -1) & 2)) {
+    // The build tree's plug-in is linked beside the program (tools/nebinfo/CMakeLists.txt).
+    const std::string program = argv[0];
+    const size_t slash = program.rfind('/');
+    if (slash != std::string::npos) neb_initialize(program.substr(0, slash).c_str(), "build", -1);
+  }
 
   SummaryOptions summary;
   summary.statistics = o.verbose;
