@@ -32,7 +32,7 @@ import time
 def cpp_samples(program, frame, count, name="BM_ReadEveryChannel"):
     """`count` one-iteration samples of the named benchmark: (wall s, CPU s) each."""
     out = subprocess.run(
-        [program, f"--benchmark_filter=^{name}$", "--benchmark_min_time=0.001",
+        [program, f"--benchmark_filter=^{name}(/|$)", "--benchmark_min_time=0.001",
          f"--benchmark_repetitions={count}", "--benchmark_format=json"],
         env=dict(os.environ, NEB_BENCH_FRAME=frame), check=True, capture_output=True, text=True).stdout
     runs = [b for b in json.loads(out)["benchmarks"] if b.get("run_type") == "iteration"]
