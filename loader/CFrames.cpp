@@ -34,10 +34,6 @@ bool isUnshared(const void* frame) {
 // A frame of its own, loaded here so that the reader's status reaches the caller.
 int openUnshared(const char* path, const char* mapping, long long maxVoxels, bool headerOnly, neb_frame** out) {
   std::unordered_set<const void*>& set = unsharedFrames();
-  {
-    std::lock_guard<std::mutex> lock(unsharedLock());
-    set.reserve(set.size() + 1);  // no allocation after the frame is handed out
-  }
   OstraneFrameData* frame = new (std::nothrow) OstraneFrameData;
   if (!frame) {
     ZUtils::logReport("[ERROR] neb_frame_open: out of memory\n");
@@ -60,9 +56,12 @@ int openUnshared(const char* path, const char* mapping, long long maxVoxels, boo
     delete frame;
     return NEB_E_MEMORY;
   }
-  {
+  try {
     std::lock_guard<std::mutex> lock(unsharedLock());
     set.insert(frame);
+  } catch (...) {
+    OstraneFrame::ReleaseFrame(frame);  // the registry's frame now: released through it
+    throw;
   }
   *out = handleOf(frame);
   return NEB_OK;
