@@ -1,12 +1,16 @@
 #!/usr/bin/python3
-"""Reading the channels of a frame through the Python package, against the same reads in
-C++ (the ChannelReadBench program), in one run.
+"""Reading the channels of a frame through the Python package and through the C interface,
+against the same reads in C++ (the ChannelReadBench program), in one run.
 
     /usr/bin/python3 bench/python_channel_reads.py --build build/release [--frame F] [--rounds 7]
 
 One iteration loads the frame, reads every channel present and releases the frame (the
 library decodes each channel on first read, so every iteration decodes the whole frame):
   C++     newINeb, getChannel of each channel, deleteINeb (BM_ReadEveryChannel);
+  C       neb_frame_open, neb_frame_channel of each channel, neb_frame_close, compiled
+          (BM_ReadEveryChannelC of the same program);
+  C via ctypes  the same C calls from Python through ctypes on libnebloader.so, without
+          the package;
   Python  nebloader.open, frame.channel(n) of each channel (zero-copy views), close;
   Python by name  frame[name] for every name in frame.channels, where the vector names
           (velocity, color) are (nz, ny, nx, 3) copies: more work than the C++ reads, shown
@@ -25,10 +29,10 @@ import tempfile
 import time
 
 
-def cpp_samples(program, frame, count):
-    """`count` one-iteration samples of BM_ReadEveryChannel: (wall s, CPU s) each."""
+def cpp_samples(program, frame, count, name="BM_ReadEveryChannel"):
+    """`count` one-iteration samples of the named benchmark: (wall s, CPU s) each."""
     out = subprocess.run(
-        [program, "--benchmark_filter=BM_ReadEveryChannel", "--benchmark_min_time=0.001",
+        [program, f"--benchmark_filter=^{name}(/|$)", "--benchmark_min_time=0.001",
          f"--benchmark_repetitions={count}", "--benchmark_format=json"],
         env=dict(os.environ, NEB_BENCH_FRAME=frame), check=True, capture_output=True, text=True).stdout
     runs = [b for b in json.loads(out)["benchmarks"] if b.get("run_type") == "iteration"]
@@ -45,6 +49,31 @@ def python_sample(nebloader, frame, by_name):
             for n in range(32):
                 if n in f:
                     f.channel(n)
+    return time.perf_counter() - wall, time.process_time() - cpu
+
+
+def ctypes_library(build):
+    import ctypes
+    lib = ctypes.CDLL(os.path.join(build, "loader/libnebloader.so"))
+    lib.neb_frame_open.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_longlong, ctypes.c_int,
+                                   ctypes.POINTER(ctypes.c_void_p)]
+    lib.neb_frame_has_channel.argtypes = [ctypes.c_void_p, ctypes.c_int]
+    lib.neb_frame_channel.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.POINTER(ctypes.POINTER(ctypes.c_float))]
+    lib.neb_frame_close.argtypes = [ctypes.c_void_p]
+    return lib
+
+
+def ctypes_sample(lib, frame):
+    import ctypes
+    wall, cpu = time.perf_counter(), time.process_time()
+    handle = ctypes.c_void_p()
+    if lib.neb_frame_open(frame.encode(), None, -1, 0, ctypes.byref(handle)) != 0:
+        raise RuntimeError(f"cannot load {frame}")
+    values = ctypes.POINTER(ctypes.c_float)()
+    for n in range(32):
+        if lib.neb_frame_has_channel(handle, n) == 1:
+            lib.neb_frame_channel(handle, n, ctypes.byref(values))
+    lib.neb_frame_close(handle)
     return time.perf_counter() - wall, time.process_time() - cpu
 
 
@@ -70,11 +99,14 @@ def main():
         with nebloader.open(frame) as f:
             print(f"frame {frame}: {f.grid_size}, channels {f.channels}")
         program = os.path.join(build, "bench/ChannelReadBench")
-        times = {"C++": [], "Python": [], "Python by name": []}
+        lib = ctypes_library(build)  # the package's library: one copy in this process
+        times = {"C++": [], "C": [], "Python": [], "C via ctypes": [], "Python by name": []}
         python_sample(nebloader, frame, False)  # warm-up, as Google Benchmark's first run
         for _ in range(args.rounds):
             times["C++"] += cpp_samples(program, frame, args.samples)
+            times["C"] += cpp_samples(program, frame, args.samples, "BM_ReadEveryChannelC")
             for _ in range(args.samples):
+                times["C via ctypes"].append(ctypes_sample(lib, frame))
                 times["Python"].append(python_sample(nebloader, frame, False))
                 times["Python by name"].append(python_sample(nebloader, frame, True))
 

@@ -11,6 +11,8 @@
 //   channel_mappings  mapping texts
 //   paths             frame patterns, path lists, UTF-8 names
 //   neb2vdb_options   neb2vdb command lines (arguments separated by NUL bytes)
+//   c_interface       every frame above as a file, mapping texts, frame patterns, frame
+//                     lists and writer arguments for the C interface
 // Every seed carries the leading selector bytes its target expects (see fuzz/*Fuzz.cpp).
 #include <sys/stat.h>
 
@@ -104,6 +106,9 @@ void saveFrame(const std::string& name, NebWriter& w) {
   const char* readings[] = {"load_", "header_", "stored_"};
   for (unsigned char selector = 0; selector < 3; ++selector)
     save("frame", readings[selector] + name, prefixed({selector}, out));
+  // The C interface's frame operation (4): shared full load, header-only and unshared.
+  for (unsigned char flags = 0; flags < 3; ++flags)
+    save("c_interface", "file" + std::to_string(flags) + "_" + name, prefixed({4, flags}, out));
 }
 
 void frames() {
@@ -493,6 +498,37 @@ void texts() {
   }
 }
 
+// The C interface's text operations (0 mapping, 1 pattern, 2 frame list) take ten number
+// bytes before the text; its writer operation (3) numbers only.
+void cInterface() {
+  const struct {
+    unsigned char op;
+    const char* text;
+  } texts[] = {{0, "2,density;1,temperature;4,vel.x;"}, {0, "7,a,b;-3,;x,y;"}, {1, "/cache/smoke_####.neb"},
+               {1, "x%%d_%3i_<frame04>.vdb"},           {2, "1-240x10,3,7"},     {2, "5-3"},
+               {2, "-10--1,2147483647"}};
+  int k = 0;
+  for (const auto& t : texts) {
+    Bytes b = {t.op, 40, 3, 1, 7, 0, 0, 0, 20, 30, 0};
+    b.insert(b.end(), t.text, t.text + std::strlen(t.text));
+    save("c_interface", "text" + std::to_string(k++), b);
+  }
+  // Writer: grid bytes (size + 1), version, precision + 2, create, transform, frame number,
+  // then values, channels, particles + 1 and slots.
+  const Bytes writers[] = {
+      {3, 5, 4, 3, 5, 2, 0, 0, 42, 0, 0, 0},
+      {3, 3, 3, 3, 4, 14, 0, 1, 7, 0, 0, 0},
+      {3, 2, 2, 2, 3, 2, 0, 0, 1, 0, 0, 0},
+  };
+  k = 0;
+  for (Bytes b : writers) {
+    for (int i = 0; i < 140; ++i) b.push_back(static_cast<unsigned char>(i * 37));
+    Bytes tail = {3, 4, 2, 1, 3, 1, 5, 0, 0, 2, 1, 1, 14, 1, 1, 2, 1, 1};
+    b.insert(b.end(), tail.begin(), tail.end());
+    save("c_interface", "writer" + std::to_string(k++), b);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -508,5 +544,6 @@ int main(int argc, char** argv) {
   zip();
   particleMethods();
   texts();
+  cInterface();
   return gOk ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 // nebloader._nebloader: the native part of the Python package. Frames are read through
-// libnebloader.so's public interface; writing and frame patterns go through the package's
-// private layers (PrivateLayers.h). Argument checking and naming live in __init__.py.
+// libnebloader.so's C++ interface; writing, frame patterns and the slot layout go through
+// its C interface (nebloader_c.h). Nothing else of the library is linked in, so a process
+// holds one copy of it. Argument checking and naming live in __init__.py.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -10,7 +11,7 @@
 #include <vector>
 
 #include "nebloader.h"
-#include "python/PrivateLayers.h"
+#include "nebloader_c.h"
 #include "python/PyFrame.h"
 #include "python/ReportLog.h"
 
@@ -29,24 +30,32 @@ Frame openFrame(const std::string& path, std::optional<std::string> mapping, lon
                     : newINebMaxVox(path.c_str(), maxVoxels, headerOnly);
   }
   if (!frame) NebPy::raiseCacheError("cannot load " + path, path, mark);
+  NebPy::reportLog().flush();
   return Frame(frame, path, headerOnly);
 }
 
 int loadPlugins(std::optional<std::string> searchPaths, std::optional<std::string> suffix) {
-  py::gil_scoped_release nogil;
-  return initalizeNebuLoader(searchPaths ? searchPaths->c_str() : nullptr, suffix ? suffix->c_str() : nullptr, 0);
+  int mask;
+  {
+    py::gil_scoped_release nogil;
+    mask = initalizeNebuLoader(searchPaths ? searchPaths->c_str() : nullptr, suffix ? suffix->c_str() : nullptr, 0);
+  }
+  NebPy::reportLog().flush();
+  return mask;
 }
 
 std::string expandFramePattern(const std::string& pattern, int frame) {
-  const int n = nebpyExpandFramePattern(pattern.c_str(), frame, nullptr, 0);
+  long long n = 0;
+  neb_expand_frame_pattern(pattern.c_str(), frame, nullptr, 0, &n);
   std::vector<char> text(static_cast<size_t>(n) + 1);
-  nebpyExpandFramePattern(pattern.c_str(), frame, text.data(), n + 1);
+  if (neb_expand_frame_pattern(pattern.c_str(), frame, text.data(), n + 1, nullptr) != NEB_OK)
+    throw py::value_error("the frame pattern cannot be expanded");
   return std::string(text.data(), static_cast<size_t>(n));
 }
 
 py::tuple slotLayout(int slot) {
   int words = 0, components = 0, type = 0;
-  if (!nebpySlotLayout(slot, &words, &components, &type)) throw py::value_error("particle slots are 0..31");
+  if (neb_slot_layout(slot, &words, &components, &type) != NEB_OK) throw py::value_error("particle slots are 0..31");
   return py::make_tuple(words, components, type);
 }
 
@@ -65,53 +74,50 @@ typedef std::tuple<std::string, int, int, std::vector<SlotData>> GroupData;
 void writeFrame(const std::string& path, std::tuple<int, int, int> grid, FloatArray transform, int frameNumber,
                 int version, int precisionBits, std::vector<std::tuple<int, FloatArray>> channels,
                 std::vector<GroupData> groups) {
-  NebPyFrame f{};
-  f.grid[0] = std::get<0>(grid);
-  f.grid[1] = std::get<1>(grid);
-  f.grid[2] = std::get<2>(grid);
   if (transform.size() != 12) throw py::value_error("the transform has 12 values");
-  for (int i = 0; i < 12; ++i) f.transform[i] = transform.data()[i];
-  f.frameNumber = frameNumber;
-  f.version = version;
-  f.precisionBits = precisionBits;
-  const py::ssize_t cells = py::ssize_t(f.grid[0]) * f.grid[1] * f.grid[2];
-  std::vector<int> numbers;
-  std::vector<const float*> values;
+  const int nx = std::get<0>(grid), ny = std::get<1>(grid), nz = std::get<2>(grid);
+  const py::ssize_t cells = py::ssize_t(nx) * ny * nz;
   for (auto& c : channels) {
     if (std::get<1>(c).size() != cells) throw py::value_error("a grid channel does not match the grid size");
-    numbers.push_back(std::get<0>(c));
-    values.push_back(std::get<1>(c).data());
   }
-  f.channelNumbers = numbers.data();
-  f.channelValues = values.data();
-  f.channelCount = static_cast<int>(numbers.size());
-
-  std::vector<std::vector<NebPyGroupChannel>> slotLists(groups.size());
-  std::vector<NebPyGroup> groupList;
-  for (size_t g = 0; g < groups.size(); ++g) {
-    const int count = std::get<1>(groups[g]);
-    for (auto& s : std::get<3>(groups[g])) {
-      const int slot = std::get<0>(s);
+  for (auto& g : groups) {
+    for (auto& s : std::get<3>(g)) {
+      int words = 0;
+      if (neb_slot_layout(std::get<0>(s), &words, nullptr, nullptr) != NEB_OK)
+        throw py::value_error("particle slots are 0..31");
       const py::array& a = std::get<1>(s);
-      int words = 0, components = 0, type = 0;
-      if (!nebpySlotLayout(slot, &words, &components, &type)) throw py::value_error("particle slots are 0..31");
-      if (!(a.flags() & py::array::c_style) || a.nbytes() != py::ssize_t(count) * words * 4)
-        throw py::value_error("particle slot " + std::to_string(slot) + " does not match the particle count");
-      slotLists[g].push_back(NebPyGroupChannel{slot, a.data()});
+      if (!(a.flags() & py::array::c_style) || a.nbytes() != py::ssize_t(std::get<1>(g)) * words * 4)
+        throw py::value_error("particle slot " + std::to_string(std::get<0>(s)) + " does not match the particle count");
     }
-    groupList.push_back(NebPyGroup{std::get<0>(groups[g]).c_str(), count, std::get<2>(groups[g]), slotLists[g].data(),
-                                   static_cast<int>(slotLists[g].size())});
   }
-  f.groups = groupList.data();
-  f.groupCount = static_cast<int>(groupList.size());
 
   const int64_t mark = NebPy::reportLog().mark();
-  int ok;
+  int status;
   {
     py::gil_scoped_release nogil;
-    ok = nebpyWriteFrame(path.c_str(), &f);
+    neb_writer* w = nullptr;
+    status = neb_writer_create(&w);
+    if (status == NEB_OK) status = neb_writer_set_version(w, version);
+    if (status == NEB_OK) status = neb_writer_set_grid(w, nx, ny, nz, transform.data());
+    if (status == NEB_OK) status = neb_writer_set_frame_number(w, frameNumber);
+    if (status == NEB_OK) status = neb_writer_set_precision(w, precisionBits);
+    for (auto& c : channels) {
+      if (status == NEB_OK) status = neb_writer_add_channel(w, std::get<0>(c), std::get<1>(c).data(), cells);
+    }
+    for (auto& g : groups) {
+      int index = 0;
+      if (status == NEB_OK)
+        status = neb_writer_add_group(w, std::get<0>(g).c_str(), std::get<1>(g), std::get<2>(g), &index);
+      for (auto& s : std::get<3>(g)) {
+        if (status == NEB_OK)
+          status = neb_writer_set_slot(w, index, std::get<0>(s), std::get<1>(s).data(), std::get<1>(s).nbytes());
+      }
+    }
+    if (status == NEB_OK) status = neb_writer_write(w, path.c_str());
+    neb_writer_free(w);
   }
-  if (!ok) NebPy::raiseCacheError("cannot write " + path, path, mark);
+  if (status != NEB_OK) NebPy::raiseCacheError("cannot write " + path, path, mark);
+  NebPy::reportLog().flush();
 }
 
 }  // namespace
@@ -165,7 +171,7 @@ PYBIND11_MODULE(_nebloader, m) {
   m.def("open_frame", &openFrame, py::arg("path"), py::arg("mapping"), py::arg("max_voxels"), py::arg("header_only"));
   m.def("load_plugins", &loadPlugins, py::arg("search_paths"), py::arg("suffix"));
   m.def("expand_frame_pattern", &expandFramePattern);
-  m.def("has_frame_pattern", [](const std::string& p) { return nebpyHasFramePattern(p.c_str()) != 0; });
+  m.def("has_frame_pattern", [](const std::string& p) { return neb_has_frame_pattern(p.c_str()) == 1; });
   m.def("slot_layout", &slotLayout);
   m.def("channel_key", &channelKey);
   m.def("channel_names", &NebPy::channelNames);

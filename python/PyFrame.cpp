@@ -100,6 +100,7 @@ void setCacheErrorType(py::object type) { cacheErrorType = std::move(type); }
 
 void raiseCacheError(const std::string& message, const std::string& path, int64_t reportMark) {
   const std::string report = reportLog().since(reportMark);
+  reportLog().flush();
   std::string text = message;
   if (!report.empty()) text += ": " + report;
   py::object error = cacheErrorType(text);
@@ -212,17 +213,29 @@ py::object Frame::channel(int number) const {
   return scalar(number, channelName(number));
 }
 
+// Exactly what the library's getChannel gives: a stored record is read even when its bit
+// of the grid mask is clear (the format allows such records), so a channel is missing only
+// when the read gives nothing and the mask does not name it either.
 py::object Frame::scalar(int channel, const std::string& name) const {
   const FramePtr h = live();
-  if (!h->frame->hasChannel(channel)) throw py::key_error("channel '" + name + "' is not in " + path_);
-  if (headerOnly_) throw py::value_error("the frame was opened with header_only=True and holds no channel data");
+  if (headerOnly_) {
+    if (!h->frame->hasChannel(channel)) throw py::key_error("channel '" + name + "' is not in " + path_);
+    throw py::value_error("the frame was opened with header_only=True and holds no channel data");
+  }
   const int64_t mark = reportLog().mark();
   const float* values;
   {
     py::gil_scoped_release nogil;
     values = h->frame->getChannel(channel);
   }
-  if (!values) raiseCacheError("cannot decode channel '" + name + "' of " + path_, path_, mark);
+  if (!values) {
+    if (!h->frame->hasChannel(channel)) {
+      reportLog().flush();
+      throw py::key_error("channel '" + name + "' is not in " + path_);
+    }
+    raiseCacheError("cannot decode channel '" + name + "' of " + path_, path_, mark);
+  }
+  reportLog().flush();
   int size[3];
   h->frame->getGridSize(size);
   const py::ssize_t nx = size[0], ny = size[1], nz = size[2];
@@ -232,11 +245,13 @@ py::object Frame::scalar(int channel, const std::string& name) const {
 
 py::object Frame::vector(const ChannelName& named) const {
   const FramePtr h = live();
-  for (int k = 0; k < 3; ++k) {
-    if (!h->frame->hasChannel(named.first + k))
-      throw py::key_error(std::string("channel '") + named.name + "' is not (wholly) in " + path_);
+  if (headerOnly_) {
+    for (int k = 0; k < 3; ++k) {
+      if (!h->frame->hasChannel(named.first + k))
+        throw py::key_error(std::string("channel '") + named.name + "' is not (wholly) in " + path_);
+    }
+    throw py::value_error("the frame was opened with header_only=True and holds no channel data");
   }
-  if (headerOnly_) throw py::value_error("the frame was opened with header_only=True and holds no channel data");
   const int64_t mark = reportLog().mark();
   const float* parts[3];
   {
@@ -244,9 +259,14 @@ py::object Frame::vector(const ChannelName& named) const {
     for (int k = 0; k < 3; ++k) parts[k] = h->frame->getChannel(named.first + k);
   }
   for (int k = 0; k < 3; ++k) {
-    if (!parts[k])
-      raiseCacheError("cannot decode channel '" + channelName(named.first + k) + "' of " + path_, path_, mark);
+    if (parts[k]) continue;
+    if (!h->frame->hasChannel(named.first + k)) {
+      reportLog().flush();
+      throw py::key_error(std::string("channel '") + named.name + "' is not (wholly) in " + path_);
+    }
+    raiseCacheError("cannot decode channel '" + channelName(named.first + k) + "' of " + path_, path_, mark);
   }
+  reportLog().flush();
   int size[3];
   h->frame->getGridSize(size);
   const py::ssize_t nx = size[0], ny = size[1], nz = size[2];
@@ -328,6 +348,7 @@ py::object Group::channel(int slot) const {
     py::gil_scoped_release nogil;
     for (py::ssize_t i = 0; i < n && ok; ++i) ok = group_->getParticleValue(static_cast<int>(i), slot, o + i * bytes);
   }
+  if (ok) reportLog().flush();
   if (!ok) {
     raiseCacheError("cannot read slot " + std::to_string(slot) + " of particle group '" + name() + "'",
                     std::string(), mark);

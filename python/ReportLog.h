@@ -1,12 +1,16 @@
-// The report text of libnebloader.so (and of the package's private layers), captured so
-// that Python exceptions can carry the library's reason.
+// The reports of libnebloader.so, received through the C interface's report callback, so
+// that Python exceptions carry the library's reason and the `logging` module sees every
+// report (logger "nebloader").
 //
-// The library's only report hook is a file (nebSetReportFilePath), appended to per
-// message. The module points both copies of the layers at one private temporary file and
-// remembers its length before a call; the text appended during the call is the reason.
-// Calls may overlap (decoding runs with the GIL released), so a reason can contain lines
-// of another thread's failure, never fewer than its own. The bookkeeping lines of the
-// frame registry ("OstraneFrameData refCount...") are left out.
+// The callback may run on any thread, with or without the GIL, while another thread holds
+// the GIL and waits for a lock of the library: so it never takes the GIL. It appends the
+// report to an in-memory log with a sequence number and to a queue for `logging`, which
+// is emptied by flush() on a thread that holds the GIL (after each call into the library).
+// A reason is the text logged between mark() before a call and since() after it. Calls
+// may overlap (decoding runs with the GIL released), so a reason can contain lines of
+// another thread's failure, never fewer than its own. The frame registry's bookkeeping
+// lines ("OstraneFrameData refCount...") go to `logging` at DEBUG level and are left out
+// of reasons.
 #pragma once
 
 #include <cstdint>
@@ -16,19 +20,16 @@ namespace NebPy {
 
 class ReportLog {
  public:
-  // Creates the file and points the report sinks at it. False when no file could be made
-  // (reasons are then empty).
-  bool start();
-  // Turns the sinks off and removes the file.
+  // Installs the report callback; stop() removes it.
+  void start();
   void stop();
 
   // Position to read from after a call.
   int64_t mark();
-  // Report text written since `mark`, trimmed.
+  // Report text made since `mark`, one line per message, bookkeeping left out.
   std::string since(int64_t mark);
-
- private:
-  std::string path_;
+  // Hands the queued reports to `logging`. Needs the GIL.
+  void flush();
 };
 
 ReportLog& reportLog();

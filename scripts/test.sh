@@ -2,9 +2,9 @@
 # The whole test command: installs what is missing, then builds and runs every test in a
 # Release build (then the Blender add-on in a headless Blender, with that build's neb2vdb
 # and Python module), an AddressSanitizer+UndefinedBehaviorSanitizer build and a
-# ThreadSanitizer build of the concurrency suites, builds the example host against the
-# installed package and tests the Debian package and the wheel (as root). Fails on the
-# first failure.
+# ThreadSanitizer build of the concurrency suites, builds the example hosts (C++ and C)
+# against the installed package, tests the Debian package and the wheel (as root) and the
+# Windows cross build under wine. Fails on the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -50,6 +50,16 @@ if [ -f examples/host/CMakeLists.txt ]; then
   cmake -S examples/host -B build/example -G Ninja -DCMAKE_PREFIX_PATH="$ROOT/build/prefix" >/dev/null
   cmake --build build/example -j "$JOBS"
   (cd build/example && ctest --output-on-failure)
+fi
+
+if [ -f examples/chost/CMakeLists.txt ]; then
+  echo "== C example host against the installed package (find_package and pkg-config)"
+  rm -rf build/cexample
+  [ -d build/prefix ] || cmake --install build/release --prefix "$ROOT/build/prefix" >/dev/null
+  cmake -S examples/chost -B build/cexample -G Ninja -DCMAKE_PREFIX_PATH="$ROOT/build/prefix" \
+    -DNEB_CXX_HOST="$ROOT/build/example/nebhost" >/dev/null
+  cmake --build build/cexample -j "$JOBS"
+  (cd build/cexample && ctest --output-on-failure)
 fi
 
 if [ -f scripts/test-install.sh ]; then

@@ -24,6 +24,8 @@ struct ReportSettings {
   std::string filePath;
   bool timestamps = false;
   bool toStdout = false;
+  ReportCallback callback = nullptr;
+  void* callbackUser = nullptr;
 };
 
 std::recursive_mutex& reportMutex() {
@@ -60,6 +62,12 @@ void setReportTimestamps(bool on) {
 void setReportToStdout(bool on) {
   std::lock_guard<std::recursive_mutex> lock(reportMutex());
   settings().toStdout = on;
+}
+
+void setReportCallback(ReportCallback callback, void* user) {
+  std::lock_guard<std::recursive_mutex> lock(reportMutex());
+  settings().callback = callback;
+  settings().callbackUser = user;
 }
 
 void setDebugOutputSink(DebugOutputSink sink) { g_sink.store(sink); }
@@ -126,57 +134,73 @@ void debugPrint(const char* format, ...) {
 
 void logReport(const char* format, ...) {
   if (!format) return;
-  std::lock_guard<std::recursive_mutex> lock(reportMutex());
-  const ReportSettings& s = settings();
-
-  // Binary append: the report file holds the same bytes on every system (Windows would
-  // otherwise write each '\n' as CR LF).
-  FILE* file = s.filePath.empty() ? nullptr : platform::openFile(s.filePath.c_str(), "ab");
-
-  if (s.timestamps) {
-    char date[64], tod[64];
-    int64_t now = static_cast<int64_t>(std::time(nullptr));
-    formatDate(date, sizeof date, now);
-    formatTimeOfDay(tod, sizeof tod, now);
-    if (file) std::fprintf(file, "[%s|%s] ", date, tod);
-    if (s.toStdout) std::fprintf(stdout, "[%s|%s] ", date, tod);
-  }
-
-  const bool hashed = format[0] == '#';
+  const char* body = format[0] == '#' ? format + 1 : format;
+  ReportCallback callback = nullptr;
+  void* callbackUser = nullptr;
+  char text[4096];
+  text[0] = '\0';
   va_list args;
   va_start(args, format);
-  if (hashed) {
-    char buffer[1024];
-    va_list copy;
-    va_copy(copy, args);
-    std::vsnprintf(buffer, sizeof buffer, format, copy);  // cut at 1023 characters
-    va_end(copy);
-    outputDebugString(buffer);
-  }
-  const char* body = hashed ? format + 1 : format;
-  if (file) {
-    va_list copy;
-    va_copy(copy, args);
-    std::vfprintf(file, body, copy);
-    va_end(copy);
-    std::fclose(file);
-  }
-  if (s.toStdout) {
-    va_list copy;
-    va_copy(copy, args);
-    std::vfprintf(stdout, body, copy);
-    va_end(copy);
-    std::fflush(stdout);
-  }
-  if (std::string* capture = currentThreadReportCapture()) {
-    char buffer[1024];
-    va_list copy;
-    va_copy(copy, args);
-    std::vsnprintf(buffer, sizeof buffer, body, copy);  // cut at 1023 characters
-    va_end(copy);
-    capture->append(buffer);
+  {
+    std::lock_guard<std::recursive_mutex> lock(reportMutex());
+    const ReportSettings& s = settings();
+    callback = s.callback;
+    callbackUser = s.callbackUser;
+
+    // Binary append: the report file holds the same bytes on every system (Windows would
+    // otherwise write each '\n' as CR LF).
+    FILE* file = s.filePath.empty() ? nullptr : platform::openFile(s.filePath.c_str(), "ab");
+
+    if (s.timestamps) {
+      char date[64], tod[64];
+      int64_t now = static_cast<int64_t>(std::time(nullptr));
+      formatDate(date, sizeof date, now);
+      formatTimeOfDay(tod, sizeof tod, now);
+      if (file) std::fprintf(file, "[%s|%s] ", date, tod);
+      if (s.toStdout) std::fprintf(stdout, "[%s|%s] ", date, tod);
+    }
+
+    if (format[0] == '#') {
+      char buffer[1024];
+      va_list copy;
+      va_copy(copy, args);
+      std::vsnprintf(buffer, sizeof buffer, format, copy);  // cut at 1023 characters
+      va_end(copy);
+      outputDebugString(buffer);
+    }
+    if (file) {
+      va_list copy;
+      va_copy(copy, args);
+      std::vfprintf(file, body, copy);
+      va_end(copy);
+      std::fclose(file);
+    }
+    if (s.toStdout) {
+      va_list copy;
+      va_copy(copy, args);
+      std::vfprintf(stdout, body, copy);
+      va_end(copy);
+      std::fflush(stdout);
+    }
+    if (std::string* capture = currentThreadReportCapture()) {
+      char buffer[1024];
+      va_list copy;
+      va_copy(copy, args);
+      std::vsnprintf(buffer, sizeof buffer, body, copy);  // cut at 1023 characters
+      va_end(copy);
+      capture->append(buffer);
+    }
+    if (callback) {
+      va_list copy;
+      va_copy(copy, args);
+      std::vsnprintf(text, sizeof text, body, copy);  // cut at 4095 characters
+      va_end(copy);
+    }
   }
   va_end(args);
+  // Outside the lock: a host's callback may wait for a lock of its own (an interpreter's)
+  // that a thread reporting at the same time holds.
+  if (callback) callback(text, callbackUser);
 }
 
 ExceptionMsg::ExceptionMsg(const char* format, ...) {

@@ -42,6 +42,14 @@ void setReportFilePath(const char* path);  // null or "" turns the file off
 void setReportTimestamps(bool on);
 void setReportToStdout(bool on);
 
+// A function that receives every report as it is made (text as formatted, without the
+// leading '#', cut at 4095 characters), with the pointer given here; null turns it off.
+// It is called after the report lock is released, on the reporting thread, possibly on
+// several threads at once; a report begun just before a change may still reach the
+// previous function. The C interface hands reports to hosts through it.
+typedef void (*ReportCallback)(const char* text, void* user);
+void setReportCallback(ReportCallback callback, void* user);
+
 // The debugger output. The default sink writes to standard error while a debugger is
 // attached to the process and drops the text otherwise. A host or a test may install its
 // own sink (null restores the default). The sink receives one complete string per call and

@@ -26,6 +26,7 @@ int nebFuzz_zip_block(const uint8_t*, size_t);
 int nebFuzz_particle_methods(const uint8_t*, size_t);
 int nebFuzz_channel_mappings(const uint8_t*, size_t);
 int nebFuzz_paths(const uint8_t*, size_t);
+int nebFuzz_c_interface(const uint8_t*, size_t);
 #endif
 
 namespace {
@@ -40,6 +41,7 @@ const Target kTargets[] = {
     {"vdbport", nebFuzz_vdbport},
 #else
     {"frame", nebFuzz_frame},
+    {"c_interface", nebFuzz_c_interface},
     {"grid_block", nebFuzz_grid_block},
     {"entropy", nebFuzz_entropy},
     {"zip_block", nebFuzz_zip_block},

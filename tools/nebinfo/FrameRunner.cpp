@@ -3,20 +3,19 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
-
-#include "zutils/ThreadPool.h"
+#include <thread>
 
 namespace NebInfo {
 
 namespace {
 
-class FrameBatch : public ZUtils::ThreadProcedure {
+class FrameBatch {
  public:
   FrameBatch(const std::vector<std::string>& paths, const SummaryOptions& options,
              const std::function<void(const FrameSummary&)>& done)
       : paths_(paths), options_(options), done_(done), results_(paths.size()), finished_(paths.size(), false) {}
 
-  void run(volatile int*, volatile int*, int, int) override {
+  void run() {
     for (;;) {
       const size_t i = next_.fetch_add(1);
       if (i >= paths_.size()) return;
@@ -32,7 +31,6 @@ class FrameBatch : public ZUtils::ThreadProcedure {
       }
     }
   }
-  const char* name() override { return "nebinfo frame"; }
 
  private:
   const std::vector<std::string>& paths_;
@@ -52,13 +50,14 @@ void summarizeFrames(const std::vector<std::string>& paths, const SummaryOptions
   FrameBatch batch(paths, options, done);
   if (threads > static_cast<int>(paths.size())) threads = static_cast<int>(paths.size());
   if (threads < 1) threads = 1;
-  ZUtils::ThreadManager* pool = ZUtils::createPoolThreadManager();
-  if (!pool || pool->runOnThreads(threads, &batch, nullptr, false) != 0) {
-    // No pool, or a batch that could not be set up completely: whatever is left runs
-    // here (frames a started thread took are finished by it before runOnThreads returns).
-    batch.run(nullptr, nullptr, 0, 1);
+  std::vector<std::thread> workers;
+  try {
+    for (int t = 0; t < threads; ++t) workers.emplace_back([&batch]() { batch.run(); });
+  } catch (...) {
+    // Fewer threads than asked for: those started (or, with none, this one) do the rest.
   }
-  ZUtils::destroyPoolThreadManager(pool);
+  if (workers.empty()) batch.run();
+  for (std::thread& w : workers) w.join();
 }
 
 }  // namespace NebInfo

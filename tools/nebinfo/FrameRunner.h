@@ -10,13 +10,14 @@
 
 namespace NebInfo {
 
-// `threads` < 1 means one. The frames run on a pool from the thread manager, one frame per
-// thread at a time, also for a single thread: checking the 10-frame 256^3 sample on the
-// main thread spent 4 to 7 s of system time faulting channel buffers in, against 1.3 to
-// 1.6 s on one pool thread (the cause lies in how the C heap serves the main thread; the
-// wall time halved). Only when no pool can be had do the frames run on the calling thread. The pool is never registered for the decoders, so each frame decodes on the
-// thread that summarises it (its reports are captured there). `done` is called under a
-// lock, never twice at once.
+// `threads` < 1 means one. The frames run on worker threads, one frame per thread at a
+// time, also for a single thread: checking the 10-frame 256^3 sample on the main thread
+// spent 4 to 7 s of system time faulting channel buffers in, against 1.3 to 1.6 s on one
+// worker thread (the cause lies in how the C heap serves the main thread; the wall time
+// halved). Only when no thread can be started do the frames run on the calling thread.
+// No thread manager is registered for the decoders, so each frame decodes on the thread
+// that summarises it (its reports are captured there). `done` is called under a lock,
+// never twice at once.
 void summarizeFrames(const std::vector<std::string>& paths, const SummaryOptions& options, int threads,
                      const std::function<void(const FrameSummary&)>& done);
 

@@ -3,17 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <memory>
 #include <mutex>
 #include <new>
 
-#include "cache/ChannelStorageInfo.h"
-#include "loader/FrameFactory.h"
-#include "cache/OstraneFrameData.h"
-#include "loader/ChannelMappings.h"
-#include "particles/PGroup.h"
-#include "zutils/FramePattern.h"
-#include "zutils/ThreadReportCapture.h"
+#include "nebloader_c.h"
 
 namespace NebInfo {
 
@@ -28,6 +21,30 @@ std::mutex& foreignLoadLock() {
   static std::mutex m;
   return m;
 }
+
+// The report text of the calling thread's frame (see installReportCapture).
+thread_local std::string* tCapture = nullptr;
+
+void captureReport(int, const char* text, void*) {
+  if (tCapture && text) tCapture->append(text);
+}
+
+class ThreadCapture {
+ public:
+  explicit ThreadCapture(std::string* sink) : previous_(tCapture) { tCapture = sink; }
+  ~ThreadCapture() { tCapture = previous_; }
+  ThreadCapture(const ThreadCapture&) = delete;
+  ThreadCapture& operator=(const ThreadCapture&) = delete;
+
+ private:
+  std::string* previous_;
+};
+
+// Closes the frame when the summary is done.
+struct FrameCloser {
+  neb_frame* frame = nullptr;
+  ~FrameCloser() { neb_frame_close(frame); }
+};
 
 // The captured report text as one line: messages joined by "; ", blanks trimmed.
 std::string reasonOf(const std::string& reports, const char* fallback) {
@@ -53,6 +70,30 @@ const char* loadStatusText(int status) {
     case 12: return "nebu2 footer missing";
     default: return "cannot load";
   }
+}
+
+GridBlockZones zonesOf(const neb_block_zones& z) {
+  GridBlockZones out;
+  out.readable = z.readable != 0;
+  out.zoneCount = z.zone_count;
+  out.rawZones = z.raw_zones;
+  out.constantZones = z.constant_zones;
+  out.quantizedZones = z.quantized_zones;
+  out.otherZones = z.other_zones;
+  out.finestStep = z.finest_step;
+  out.coarsestStep = z.coarsest_step;
+  out.maxPasses = z.max_passes;
+  return out;
+}
+
+// Text after the last '.' of the name, A-Z lower-cased; "" without a '.'.
+std::string extensionOf(const std::string& path) {
+  const size_t dot = path.rfind('.');
+  if (dot == std::string::npos) return std::string();
+  std::string ext = path.substr(dot + 1);
+  for (char& c : ext)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return ext;
 }
 
 std::string gridStorageOf(const GridBlockZones& z) {
@@ -110,10 +151,10 @@ void accumulate(const T* values, int64_t count, int64_t stride, ValueStats& s) {
   s.present = true;
 }
 
-void describeGrid(OstraneFrameData& frame, FrameSummary& out) {
+void describeGrid(neb_frame* frame, FrameSummary& out) {
   if (out.foreign) {
     for (int c = 0; c < 32; ++c) {
-      if (!frame.hasChannel(c)) continue;
+      if (neb_frame_has_channel(frame, c) != 1) continue;
       ChannelSummary s;
       s.channel = c;
       s.name = gridChannelName(c);
@@ -122,28 +163,31 @@ void describeGrid(OstraneFrameData& frame, FrameSummary& out) {
     }
     return;
   }
-  bool overrun = false;
-  const std::vector<GridChannelStorage> stored = DescribeGridChannels(frame, &overrun);
   bool has[33] = {};
-  for (const GridChannelStorage& g : stored) {
+  const int records = neb_frame_grid_record_count(frame);
+  for (int i = 0; i < records; ++i) {
+    neb_grid_record g;
+    if (neb_frame_grid_record(frame, i, &g) != NEB_OK) continue;
     ChannelSummary s;
     s.channel = g.channel;
     s.name = gridChannelName(g.channel);
-    s.storedBytes = g.storedBytes;
-    s.zones = g.zones;
-    s.storage = g.zip ? "zip" : gridStorageOf(g.zones);
+    s.storedBytes = g.stored_bytes;
+    s.zones = zonesOf(g.zones);
+    s.storage = g.zip ? "zip" : gridStorageOf(s.zones);
     out.channels.push_back(s);
     if (g.channel >= 0 && g.channel < 32) has[g.channel] = true;
   }
+  unsigned mask = 0;
+  neb_frame_grid_mask(frame, &mask);
   // Channels a host sees that have no record of their own: colour from packed colour,
   // speed from the velocity, and mask bits without data.
   for (int c = 0; c < 32; ++c) {
     const bool colour = c >= 7 && c <= 9 && has[kPackedColour];
-    if (has[c] || (!colour && !frame.hasChannel(c))) continue;
+    if (has[c] || (!colour && neb_frame_has_channel(frame, c) != 1)) continue;
     ChannelSummary s;
     s.channel = c;
     s.name = gridChannelName(c);
-    if (colour || (c >= 7 && c <= 9 && (frame.channelMask & (1 << kPackedColour)))) {
+    if (colour || (c >= 7 && c <= 9 && (mask & (1u << kPackedColour)))) {
       s.storage = "derived";
       s.derivedFrom = kPackedColour;
     } else if (c == kSpeed && has[4] && has[5] && has[6]) {
@@ -158,38 +202,60 @@ void describeGrid(OstraneFrameData& frame, FrameSummary& out) {
                    [](const ChannelSummary& a, const ChannelSummary& b) { return a.channel < b.channel; });
 }
 
-void describeGroups(OstraneFrameData& frame, FrameSummary& out) {
-  for (int i = 0; i < frame.groups.size; ++i) {
-    PGroup& g = frame.groups[i];
+std::string groupName(neb_group* g) {
+  long long length = 0;
+  neb_group_name(g, nullptr, 0, &length);
+  std::string name(static_cast<size_t>(length) + 1, '\0');
+  if (neb_group_name(g, &name[0], length + 1, nullptr) != NEB_OK) return std::string();
+  name.resize(static_cast<size_t>(length));
+  return name;
+}
+
+void describeGroups(neb_frame* frame, FrameSummary& out) {
+  const int count = neb_frame_stored_group_count(frame);
+  for (int i = 0; i < count; ++i) {
+    neb_group* g = nullptr;
+    if (neb_frame_stored_group(frame, i, &g) != NEB_OK) continue;
     GroupSummary s;
-    s.name = g.getName() ? g.getName() : "";
-    s.particleCount = g.particleCount;
-    s.hasPositions = g.slotHasData(0);
-    for (const ParticleChannelStorage& p : DescribeParticleChannels(g)) {
+    s.name = groupName(g);
+    s.particleCount = neb_group_stored_count(g);
+    neb_slot_record position;
+    s.hasPositions = neb_group_slot_record(g, 0, &position) == NEB_OK;
+    for (int slot = 0; slot < NEB_SLOTS; ++slot) {
+      neb_slot_record p;
+      if (neb_group_slot_record(g, slot, &p) != NEB_OK) continue;
       ParticleChannelSummary c;
-      c.slot = p.slot;
-      c.name = particleSlotName(p.slot);
-      c.type = g.getChannelDataType(p.slot);
-      c.components = g.getChannelComponents(p.slot);
+      c.slot = slot;
+      c.name = particleSlotName(slot);
+      neb_slot_layout(slot, nullptr, &c.components, &c.type);
       c.method = p.method;
       c.storage = particleStorageOf(p.method);
-      c.storedBytes = p.storedBytes;
-      c.zones = p.zones;
+      c.storedBytes = p.stored_bytes;
+      c.zones = zonesOf(p.zones);
       s.channels.push_back(c);
     }
     out.groups.push_back(s);
   }
 }
 
+int64_t cellCount(const int size[3]) {
+  if (size[0] < 0 || size[1] < 0 || size[2] < 0) return -1;
+  int64_t xy = 0, cells = 0;
+  if (__builtin_mul_overflow(static_cast<int64_t>(size[0]), static_cast<int64_t>(size[1]), &xy)) return -1;
+  if (__builtin_mul_overflow(xy, static_cast<int64_t>(size[2]), &cells)) return -1;
+  return cells;
+}
+
 // Decodes the listed grid channels in ascending order, releasing each one afterwards so
 // that at most the velocity or colour set is held at once (speed comes before 4, 5, 6 and
 // leaves them decoded for their own turn; 7 unpacks 8 and 9 with it).
-void decodeGrid(OstraneFrameData& frame, const SummaryOptions& options, std::string& reports, FrameSummary& out) {
-  const int64_t cells = frame.CellCount();
+void decodeGrid(neb_frame* frame, const SummaryOptions& options, std::string& reports, FrameSummary& out) {
+  const int64_t cells = cellCount(out.gridSize);
   for (ChannelSummary& s : out.channels) {
     if (s.channel < 0 || s.channel >= 32 || s.channel == kPackedColour) continue;
     reports.clear();
-    const float* values = frame.getChannel(s.channel);
+    const float* values = nullptr;
+    if (neb_frame_channel(frame, s.channel, &values) != NEB_OK) values = nullptr;
     const std::string label = "channel " + std::to_string(s.channel) + (s.name.empty() ? "" : " (" + s.name + ")");
     if (!values) {
       out.failures.push_back(label + ": " + reasonOf(reports, "no data"));
@@ -197,41 +263,44 @@ void decodeGrid(OstraneFrameData& frame, const SummaryOptions& options, std::str
       out.failures.push_back(label + ": " + reasonOf(reports, ""));
     }
     if (values && options.statistics && cells > 0) accumulate(values, cells, 1, s.stats);
-    if (!out.foreign) frame.ReleaseChannelSlot(s.channel);
+    if (!out.foreign) neb_frame_release_channel(frame, s.channel);
   }
 }
 
-void decodeParticles(OstraneFrameData& frame, const SummaryOptions& options, std::string& reports, FrameSummary& out) {
-  for (int i = 0; i < frame.groups.size && i < static_cast<int>(out.groups.size()); ++i) {
-    PGroup& g = frame.groups[i];
+void decodeParticles(neb_frame* frame, const SummaryOptions& options, std::string& reports, FrameSummary& out) {
+  const int count = neb_frame_stored_group_count(frame);
+  for (int i = 0; i < count && i < static_cast<int>(out.groups.size()); ++i) {
+    neb_group* g = nullptr;
+    if (neb_frame_stored_group(frame, i, &g) != NEB_OK) continue;
     GroupSummary& s = out.groups[i];
     for (ParticleChannelSummary& c : s.channels) {
       reports.clear();
-      const bool ok = g.decompressChannel(c.slot, true);
+      const void* data = nullptr;
+      long long have = 0;
+      const bool ok = neb_group_expand_slot(g, c.slot, &data, &have) == NEB_OK;
       const std::string label = "group \"" + s.name + "\" slot " + std::to_string(c.slot);
-      const int64_t have = ok ? g.expandedParticleCount(c.slot) : 0;
       if (!ok) {
         out.failures.push_back(label + ": " + reasonOf(reports, "cannot be expanded"));
         continue;
       }
       if (!reports.empty()) out.failures.push_back(label + ": " + reasonOf(reports, ""));
-      if (have < g.particleCount) {
-        out.failures.push_back(label + ": holds " + std::to_string(have) + " of " + std::to_string(g.particleCount) +
+      if (have < s.particleCount) {
+        out.failures.push_back(label + ": holds " + std::to_string(have) + " of " + std::to_string(s.particleCount) +
                                " particles");
       }
-      if (!options.statistics || have <= 0) continue;
-      const PGroup::ChannelRecord& rec = g.channels[c.slot];
-      const int words = PGroup::wordsPerParticle(c.slot);
+      if (!options.statistics || have <= 0 || !data) continue;
+      int words = 0;
+      neb_slot_layout(c.slot, &words, nullptr, nullptr);
       if (c.type == 7) {
-        const int64_t* ids = reinterpret_cast<const int64_t*>(rec.expanded.data);
+        const int64_t* ids = static_cast<const int64_t*>(data);
         accumulate(ids, have, 1, c.stats);
         s.hasIdRange = true;
         s.idMinimum = *std::min_element(ids, ids + have);
         s.idMaximum = *std::max_element(ids, ids + have);
       } else if (c.type == 6) {
-        accumulate(reinterpret_cast<const int32_t*>(rec.expanded.data), have * words, 1, c.stats);
+        accumulate(static_cast<const int32_t*>(data), have * words, 1, c.stats);
       } else if (words > 0) {
-        accumulate(reinterpret_cast<const float*>(rec.expanded.data), have * words, 1, c.stats);
+        accumulate(static_cast<const float*>(data), have * words, 1, c.stats);
       }
     }
   }
@@ -242,12 +311,22 @@ void decodeParticles(OstraneFrameData& frame, const SummaryOptions& options, std
 std::string gridChannelName(int channel) {
   if (channel == kSpeed) return "Speed";
   if (channel == kPackedColour) return "PackedColour";
+  // The native mapping: the default mapping of an empty path.
   static const std::vector<std::string> names = [] {
     std::vector<std::string> table(32);
-    CacheIO::GridMappingList list;
-    CacheIO::ParseChannelMappings(CacheIO::NativeChannelMappings().c_str(), list);
-    for (int i = 0; i < list.size; ++i) {
-      if (list[i].channel >= 0 && list[i].channel < 32 && list[i].name) table[list[i].channel] = list[i].name;
+    long long length = 0;
+    neb_default_mapping("", nullptr, 0, &length);
+    std::string mapping(static_cast<size_t>(length) + 1, '\0');
+    if (neb_default_mapping("", &mapping[0], length + 1, nullptr) != NEB_OK) return table;
+    mapping.resize(static_cast<size_t>(length));
+    for (int i = 0;; ++i) {
+      int c = -1;
+      long long n = 0;
+      if (neb_mapping_entry(mapping.c_str(), i, &c, nullptr, 0, &n) == NEB_E_ABSENT) break;
+      std::string name(static_cast<size_t>(n) + 1, '\0');
+      if (neb_mapping_entry(mapping.c_str(), i, &c, &name[0], n + 1, nullptr) != NEB_OK) continue;
+      name.resize(static_cast<size_t>(n));
+      if (c >= 0 && c < 32) table[c] = name;
     }
     return table;
   }();
@@ -278,45 +357,48 @@ bool voxelSizeOf(const float t[12], double size[3]) {
   return true;
 }
 
+void installReportCapture() { neb_set_report_callback(&captureReport, nullptr); }
+
 void summarizeFrame(const std::string& path, const SummaryOptions& options, FrameSummary& out) {
   out = FrameSummary();
   out.path = path;
   std::string reports;
-  ZUtils::ThreadReportCapture capture(&reports);
+  ThreadCapture capture(&reports);
   try {
-    std::unique_ptr<OstraneFrameData> frame(new (std::nothrow) OstraneFrameData);
-    if (!frame) {
-      out.failures.push_back("out of memory");
-      return;
-    }
-    const std::string ext = ZUtils::fileExtensionLower(path.c_str());
+    const std::string ext = extensionOf(path);
     out.foreign = ext == "vdb" || ext == "f3d";
-    int status;
+    FrameCloser frame;
+    int result;
     if (out.foreign) {
       std::lock_guard<std::mutex> lock(foreignLoadLock());
-      const std::string mapping = CacheIO::GenerateDefaultChannelMappings(path.c_str());
-      status = LoadFrame(frame.get(), path.c_str(), mapping.c_str(), 0.0, -1, true, false);
+      result = neb_frame_open(path.c_str(), nullptr, -1, NEB_OPEN_UNSHARED, &frame.frame);
     } else {
-      status = LoadFrame(frame.get(), path.c_str(), "", 0.0, -1, true, false);
+      result = neb_frame_open(path.c_str(), "", -1, NEB_OPEN_UNSHARED, &frame.frame);
     }
-    if (status != 0) {
+    if (result != NEB_OK) {
+      const int status = NEB_E_LOAD - result;
+      if (result > NEB_E_LOAD || status <= 0) {
+        out.failures.push_back("out of memory");
+        return;
+      }
       out.status = status;
       out.failures.push_back(std::string(loadStatusText(status)) + " (status " + std::to_string(status) +
                              "): " + reasonOf(reports, "no reason given"));
       return;
     }
     out.loaded = true;
-    out.version = frame->version;
-    out.frameNumber = frame->frameNumber;
-    out.hasFrameNumber = !out.foreign && frame->frameNumber != INT32_MIN;
-    frame->getGridSize(out.gridSize);
-    frame->getTransform(out.transform);
+    neb_frame_version(frame.frame, &out.version);
+    const bool numbered = neb_frame_number(frame.frame, &out.frameNumber) == NEB_OK;
+    if (!numbered) out.frameNumber = INT32_MIN;
+    out.hasFrameNumber = numbered && !out.foreign;
+    neb_frame_grid_size(frame.frame, out.gridSize);
+    neb_frame_transform(frame.frame, out.transform);
     out.hasVoxelSize = voxelSizeOf(out.transform, out.voxelSize);
-    describeGrid(*frame, out);
-    describeGroups(*frame, out);
+    describeGrid(frame.frame, out);
+    describeGroups(frame.frame, out);
     if (options.statistics || options.check) {
-      decodeGrid(*frame, options, reports, out);
-      decodeParticles(*frame, options, reports, out);
+      decodeGrid(frame.frame, options, reports, out);
+      decodeParticles(frame.frame, options, reports, out);
     }
   } catch (...) {
     out.failures.push_back("out of memory");

@@ -1,20 +1,32 @@
 // What nebinfo learns about one frame: its description, how each channel is stored and,
 // when asked, value statistics and the result of decoding everything.
 //
-// summarizeFrame loads the frame into an object of its own (never through the shared
-// frame registry, so several frames can be summarised on several threads at once) and
-// captures every report the library makes on the calling thread while doing so: that
-// text is the reason given for a failure. The decoders must run inline for that, so no
-// thread manager may be registered while frames are summarised.
+// summarizeFrame opens the frame as a frame of its own through the library's C interface
+// (NEB_OPEN_UNSHARED: never shared, so several frames can be summarised on several
+// threads at once and decoded channels can be freed one by one) and captures every
+// report the library makes on the calling thread while doing so: that text is the reason
+// given for a failure. The decoders must run inline for that, so no thread manager may be
+// registered while frames are summarised. installReportCapture() must have been called.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "cache/GridBlockExtent.h"
-
 namespace NebInfo {
+
+// What the headers of a grid-compressor block say about its zones (neb_block_zones).
+struct GridBlockZones {
+  bool readable = false;
+  int zoneCount = 0;
+  int rawZones = 0;
+  int constantZones = 0;
+  int quantizedZones = 0;
+  int otherZones = 0;
+  float finestStep = 0.0f;
+  float coarsestStep = 0.0f;
+  int maxPasses = 0;
+};
 
 struct ValueStats {
   bool present = false;
@@ -79,6 +91,10 @@ struct SummaryOptions {
   bool statistics = false;  // decode channels and compute ValueStats, the identifier range
   bool check = false;       // decode every grid and particle channel and record failures
 };
+
+// Routes the library's reports to the capture of the reporting thread. Once per process,
+// before the first summarizeFrame.
+void installReportCapture();
 
 // Fills `out` for the file at `path`. Never throws.
 void summarizeFrame(const std::string& path, const SummaryOptions& options, FrameSummary& out);

@@ -6,11 +6,9 @@
 #include <vector>
 
 #include "nebloader.h"
+#include "nebloader_c.h"
 #include "tools/nebinfo/FrameRunner.h"
 #include "tools/nebinfo/Layout.h"
-#include "zutils/DefaultThreadCount.h"
-#include "zutils/FrameList.h"
-#include "zutils/FramePattern.h"
 
 #ifndef NEBLOADER_VERSION
 #define NEBLOADER_VERSION "unknown"
@@ -71,6 +69,38 @@ const char* optionValue(const std::string& arg, const char* name, int& i, int ar
   return nullptr;
 }
 
+// Appends the frames of a frame list; false with the reason in `error`.
+bool parseFrames(const char* text, std::vector<int>& frames, std::string& error) {
+  long long count = 0;
+  char reason[256];
+  int status = neb_parse_frame_list(text, nullptr, 0, &count, reason, sizeof reason);
+  if (status == NEB_E_BUFFER) {
+    std::vector<int> list(static_cast<size_t>(count));
+    status = neb_parse_frame_list(text, list.data(), count, &count, reason, sizeof reason);
+    if (status == NEB_OK) frames.insert(frames.end(), list.begin(), list.end());
+  }
+  if (status == NEB_E_PARSE) error = reason;
+  return status == NEB_OK;
+}
+
+std::string expandPattern(const std::string& pattern, int frame) {
+  long long length = 0;
+  neb_expand_frame_pattern(pattern.c_str(), frame, nullptr, 0, &length);
+  std::string text(static_cast<size_t>(length) + 1, '\0');
+  if (neb_expand_frame_pattern(pattern.c_str(), frame, &text[0], length + 1, nullptr) != NEB_OK) return std::string();
+  text.resize(static_cast<size_t>(length));
+  return text;
+}
+
+bool isForeign(const std::string& path) {
+  const size_t dot = path.rfind('.');
+  if (dot == std::string::npos) return false;
+  std::string ext = path.substr(dot + 1);
+  for (char& c : ext)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return ext == "vdb" || ext == "f3d";
+}
+
 bool matches(const std::string& arg, const char* name) {
   const size_t n = std::strlen(name);
   return arg == name || (arg.size() > n && arg.compare(0, n, name) == 0 && arg[n] == '=');
@@ -102,7 +132,7 @@ int parse(int argc, char** argv, Options& o) {
       const char* value = optionValue(arg, "--frames", i, argc, argv);
       if (!value) return usageError("option '--frames' requires a frame list");
       std::string error;
-      if (!ZUtils::parseFrameList(value, o.frames, &error))
+      if (!parseFrames(value, o.frames, error))
         return usageError("invalid frame list '" + std::string(value) + "': " + error);
       o.haveFrames = true;
     } else if (matches(arg, "--threads")) {
@@ -123,6 +153,7 @@ int parse(int argc, char** argv, Options& o) {
 }  // namespace
 
 int runNebInfo(int argc, char** argv) {
+  installReportCapture();
   Options o;
   const int parsed = parse(argc, argv, o);
   if (parsed != 0) return parsed < 0 ? 0 : parsed;
@@ -130,25 +161,27 @@ int runNebInfo(int argc, char** argv) {
   std::vector<std::string> paths;
   bool foreign = false;
   for (const std::string& file : o.files) {
-    if (ZUtils::hasFramePattern(file.c_str())) {
+    if (neb_has_frame_pattern(file.c_str()) == 1) {
       if (!o.haveFrames) return usageError("'" + file + "' has a frame pattern: give the frames with --frames");
-      for (int f : o.frames) paths.push_back(ZUtils::expandFramePattern(file.c_str(), f, ""));
+      for (int f : o.frames) paths.push_back(expandPattern(file, f));
     } else {
       paths.push_back(file);
     }
   }
-  for (const std::string& p : paths) {
-    const std::string ext = ZUtils::fileExtensionLower(p.c_str());
-    foreign = foreign || ext == "vdb" || ext == "f3d";
+  for (const std::string& p : paths) foreign = foreign || isForeign(p);
+  // The import plug-ins are found beside the library; no thread manager is handed over, so
+  // imports and decoding stay on the caller's thread.
+  if (foreign && !(neb_initialize(nullptr, nullptr, -1) & 2)) {
+    // The build tree's plug-in is linked beside the program (tools/nebinfo/CMakeLists.txt).
+    const std::string program = argv[0];
+    const size_t slash = program.rfind('/');
+    if (slash != std::string::npos) neb_initialize(program.substr(0, slash).c_str(), "build", -1);
   }
-  // The import plug-ins are found beside the program's library directory (run path);
-  // no thread manager is handed over, so imports and decoding stay on the caller's thread.
-  if (foreign) initalizeNebuLoader(nullptr, nullptr, 0);
 
   SummaryOptions summary;
   summary.statistics = o.verbose;
   summary.check = o.check;
-  const int threads = o.threads > 0 ? o.threads : ZUtils::defaultThreadCount();
+  const int threads = o.threads > 0 ? o.threads : neb_default_thread_count();
 
   int unreadable = 0;
   std::vector<std::string> damaged;
@@ -174,7 +207,7 @@ int runNebInfo(int argc, char** argv) {
     std::fflush(stdout);
   });
 
-  if (foreign) finalizeNebuLoader();
+  if (foreign) neb_finalize();
   if (o.check) {
     const size_t good = paths.size() - damaged.size();
     // With --json the summary goes to standard error: standard output stays JSON lines.

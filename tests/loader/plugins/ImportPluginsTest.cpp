@@ -8,6 +8,7 @@
 #include <string>
 
 #include "nebloader.h"
+#include "nebloader_c.h"
 #include "support/LoaderTestSupport.h"
 
 using loadertest::LibraryReports;
@@ -102,6 +103,27 @@ TEST_F(ImportPlugins, SearchPathWithEmptyPieceFindsBothModules) {
   EXPECT_EQ(loadPlugins(), 3);
   std::string withSlash = dirs().pluginDir + "/";
   EXPECT_EQ(initalizeNebuLoader(withSlash.c_str(), "test", 0), 3);
+}
+
+// The C interface's form: a pool of its own with the given thread count, handed to both
+// plug-ins, stopped again by neb_finalize.
+TEST_F(ImportPlugins, CInitializeHandsAPoolOfTheGivenThreadCount) {
+  const int environment = neb_default_thread_count();
+  int set0, release0;
+  managerCalls(set0, release0);
+  EXPECT_EQ(neb_initialize(dirs().pluginDir.c_str(), "test", environment + 2), 3);
+  EXPECT_EQ(neb_default_thread_count(), environment + 2);
+  int set1, release1;
+  managerCalls(set1, release1);
+  EXPECT_EQ(set1 - set0, 2);
+  neb_finalize();
+  EXPECT_EQ(neb_initialize(dirs().pluginDir.c_str(), "test", 0), 3);
+  EXPECT_EQ(neb_default_thread_count(), environment);
+  neb_finalize();
+  int set2, release2;
+  managerCalls(set2, release2);
+  EXPECT_EQ(set2 - set1, 2);
+  EXPECT_EQ(release2 - release0, 4);
 }
 
 TEST_F(ImportPlugins, ManagerHandedToBothPluginsAndRefused) {

@@ -1,0 +1,315 @@
+/* nebloader C interface: read and write nebu2 simulation cache frames from C, from other
+ * languages (ctypes, cffi, Rust, C#) and from plug-ins built by another compiler.
+ *
+ * Plain C99; compiles as C++ too. No standard header is needed: integers are int,
+ * long long and unsigned long long, sizes of caller buffers are long long.
+ *
+ * Rules every function follows:
+ *   - The result is a status: NEB_OK (0) or a negative NEB_E_... constant. Functions that
+ *     answer a count or a yes/no give it as a result >= 0 instead of NEB_OK.
+ *   - A bad argument (null pointer, index or slot out of range, buffer too small) gives a
+ *     status and a report; nothing is written to an output the caller did not get back as
+ *     filled, and nothing crashes or throws.
+ *   - Texts are UTF-8, NUL-terminated. A text result goes to (buffer, size): when it does
+ *     not fit, NEB_E_BUFFER is returned and *length (when given) holds the length it needs
+ *     without the NUL, so the caller can retry with length + 1 bytes.
+ *   - Frames and groups are opaque handles. A frame from neb_frame_open is released with
+ *     neb_frame_close, once. Groups and the arrays handed out (channel values, expanded
+ *     particle values) point into their frame and are valid as long as the frame is open:
+ *     closing a frame that arrays still point into is the host's business, exactly as
+ *     deleteINeb is in the C++ interface (nebloader.h), whose frames these are.
+ *   - Reports (the reasons of failures, the frame registry's bookkeeping) go to the report
+ *     callback (neb_set_report_callback) as they are made, and to the report file a C++
+ *     host may have set.
+ *
+ * Typical use:
+ *   neb_frame* f;
+ *   if (neb_frame_open("/cache/smoke_0042.neb", 0, -1, 0, &f) == NEB_OK) {
+ *     int size[3]; const float* smoke;
+ *     neb_frame_grid_size(f, size);
+ *     if (neb_frame_channel(f, NEB_CHANNEL_SMOKE, &smoke) == NEB_OK) { ... }
+ *     neb_frame_close(f);
+ *   }
+ */
+#ifndef NEBLOADER_C_H
+#define NEBLOADER_C_H
+
+#if defined(_WIN32)
+#if defined(NEBLOADER_BUILDING)
+#define NEB_C_API __declspec(dllexport)
+#else
+#define NEB_C_API __declspec(dllimport)
+#endif
+#else
+#define NEB_C_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Statuses ---- */
+#define NEB_OK 0
+#define NEB_E_ARGUMENT (-1) /* null pointer, index, slot, channel or size out of range */
+#define NEB_E_BUFFER (-2)   /* the caller's buffer is too small; see the length out-parameter */
+#define NEB_E_ABSENT (-3)   /* the channel, group, slot, particle or record is not there */
+#define NEB_E_DECODE (-4)   /* stored data could not be decoded */
+#define NEB_E_WRITE (-5)    /* the frame could not be encoded or written */
+#define NEB_E_MEMORY (-6)   /* out of memory, or over the memory limit */
+#define NEB_E_PARSE (-7)    /* malformed text (frame list) */
+#define NEB_E_FAILED (-8)   /* any other failure; the report says why */
+/* A frame could not be loaded. With NEB_OPEN_UNSHARED the reader's own status n > 0 is
+   returned as NEB_E_LOAD - n (NEB_LOAD_STATUS gives n back): 2 the import plug-in is not
+   installed, 3 bad path or extension or the file cannot be opened, 4 broken file, 9 no grid
+   of the file maps to a channel, 12 nebu2 footer missing, others from plug-ins. */
+#define NEB_E_LOAD (-100)
+#define NEB_LOAD_STATUS(status) (NEB_E_LOAD - (status))
+
+/* Grid channel numbers (as enum NebChannel of nebloader.h). */
+#define NEB_CHANNEL_TEMPERATURE 1
+#define NEB_CHANNEL_SMOKE 2
+#define NEB_CHANNEL_SPEED 3 /* stored, or derived from the velocity on demand */
+#define NEB_CHANNEL_VELOCITY_X 4
+#define NEB_CHANNEL_VELOCITY_Y 5
+#define NEB_CHANNEL_VELOCITY_Z 6
+#define NEB_CHANNEL_COLOR_R 7
+#define NEB_CHANNEL_COLOR_G 8
+#define NEB_CHANNEL_COLOR_B 9
+#define NEB_CHANNEL_FUEL 10
+#define NEB_CHANNEL_WAVELET_ENERGY 14
+#define NEB_CHANNEL_ADVECTION_ORIGIN_X 15
+#define NEB_CHANNEL_ADVECTION_ORIGIN_Y 16
+#define NEB_CHANNEL_ADVECTION_ORIGIN_Z 17
+#define NEB_CHANNEL_PACKED_COLOR 18 /* stored only; read as 7, 8, 9 */
+#define NEB_CHANNEL_WAVELET_U 19
+#define NEB_CHANNEL_WAVELET_V 20
+#define NEB_CHANNEL_WAVELET_W 21
+#define NEB_CHANNELS 32 /* channel numbers are 0 .. NEB_CHANNELS - 1 */
+
+/* Particle slots: 0 position (3 floats), 1 velocity (3 floats), 10 identifier (one 64-bit
+   integer); other slots as the simulator wrote them. Type codes of a slot: */
+#define NEB_SLOTS 32
+#define NEB_TYPE_NONE 0
+#define NEB_TYPE_INT32 6
+#define NEB_TYPE_ID64 7
+#define NEB_TYPE_FLOAT 10
+
+typedef struct neb_frame neb_frame;
+typedef struct neb_group neb_group;
+typedef struct neb_writer neb_writer;
+
+/* ---- Library ---- */
+
+/* The library's version, "MAJOR.MINOR.PATCH". Static text. */
+NEB_C_API const char* neb_version(void);
+
+/* Reports: the callback receives every report as it is made, with its level, the text
+   (one message, usually ending in a newline) and the user pointer given here. It may be
+   called on any thread, from several at once, and must not call back into the library.
+   A null callback turns it off. A report begun on another thread just before a change may
+   still reach the previous callback. */
+#define NEB_REPORT_DEBUG 0   /* bookkeeping (frame reference counts) */
+#define NEB_REPORT_INFO 1
+#define NEB_REPORT_WARNING 2 /* text begins with "[WARNING]" */
+#define NEB_REPORT_ERROR 3   /* text begins with "[ERROR]" */
+typedef void (*neb_report_fn)(int level, const char* text, void* user);
+NEB_C_API void neb_set_report_callback(neb_report_fn callback, void* user);
+
+/* Import plug-ins and worker threads (initalizeNebuLoader of nebloader.h). search_paths
+   and suffix may be null: the plug-ins are then looked for beside the library. threads:
+   -1 keeps decoding on the calling threads; 0 runs parallel work on a pool of the
+   environment's thread count (neb_default_thread_count), n > 0 on a pool of n threads (n
+   becomes the process's default thread count until a later 0). As with initalizeNebuLoader and a manager, the pool is taken on only when a
+   plug-in is ready. The result is >= 0, bit 0 set when the Field3D plug-in is ready and
+   bit 1 when the OpenVDB plug-in is; or a failure status. */
+NEB_C_API int neb_initialize(const char* search_paths, const char* suffix, int threads);
+/* Unloads the plug-ins and stops the pool of neb_initialize. */
+NEB_C_API void neb_finalize(void);
+/* The number of worker threads parallel work uses by default (QARN_NUM_THREADS, else the
+   processors this process may run on); at least 1. */
+NEB_C_API int neb_default_thread_count(void);
+
+/* The allocation limit: no allocation whose size comes from a file may pass it
+   (default: physical memory, or NEB_MEMORY_LIMIT_MB). Setting 0 restores the default. */
+NEB_C_API unsigned long long neb_memory_limit(void);
+NEB_C_API void neb_set_memory_limit(unsigned long long bytes);
+/* Freed channel buffers kept for reuse: the most kept and what is kept now, in bytes.
+   Setting 0 turns the cache off. */
+NEB_C_API unsigned long long neb_block_cache_limit(void);
+NEB_C_API unsigned long long neb_block_cache_bytes(void);
+NEB_C_API void neb_set_block_cache_limit(unsigned long long bytes);
+
+/* ---- Frames ---- */
+
+#define NEB_OPEN_HEADER_ONLY 1 /* grid size, transform, channel list, groups; no data */
+#define NEB_OPEN_UNSHARED 2    /* a frame of its own, never shared (see below) */
+
+/* Opens the frame at `path` (.neb; .vdb and .f3d through the import plug-ins). mapping:
+   "channel,name;" entries naming the grids of an imported file, null for the default of
+   the path. max_voxels: -1 full resolution, otherwise the frame is downsampled to at most
+   that many cells (imports). A frame asked for again while its file is unchanged (same
+   path text and mapping, same modification time) is the same shared frame, unless it is
+   downsampled, header-only or NEB_OPEN_UNSHARED: such frames are never shared, so
+   neb_frame_release_channel may free their channels. *frame is set on NEB_OK only. */
+NEB_C_API int neb_frame_open(const char* path, const char* mapping, long long max_voxels, int flags,
+                             neb_frame** frame);
+/* Releases the frame (null is fine). Arrays and groups of it must not be used afterwards. */
+NEB_C_API void neb_frame_close(neb_frame* frame);
+
+NEB_C_API int neb_frame_grid_size(neb_frame* frame, int size[3]);
+/* 3x3 matrix A by rows then offset o: grid coordinates v = w * A + o for a world position
+   w taken as a row vector. */
+NEB_C_API int neb_frame_transform(neb_frame* frame, float transform[12]);
+/* 1 when the channel can be read (7, 8, 9 also from packed colour, 3 also from a whole
+   velocity), 0 when not; NEB_E_ARGUMENT outside 0 .. 31. */
+NEB_C_API int neb_frame_has_channel(neb_frame* frame, int channel);
+/* nx*ny*nz floats, x fastest, then y, then z; decoded on first use. NEB_E_ABSENT when the
+   frame has no such channel, NEB_E_DECODE when it cannot be decoded (header-only frames
+   included). */
+NEB_C_API int neb_frame_channel(neb_frame* frame, int channel, const float** values);
+/* Frees the decoded values of a channel of a frame opened NEB_OPEN_UNSHARED; the next
+   neb_frame_channel decodes again. NEB_E_ARGUMENT for a shared frame. */
+NEB_C_API int neb_frame_release_channel(neb_frame* frame, int channel);
+/* Container version of the file, and its frame number (NEB_E_ABSENT without one). */
+NEB_C_API int neb_frame_version(neb_frame* frame, int* version);
+NEB_C_API int neb_frame_number(neb_frame* frame, int* number);
+
+/* Groups that have particle positions (getParticleGroupCount of the C++ interface). */
+NEB_C_API int neb_frame_group_count(neb_frame* frame);
+NEB_C_API int neb_frame_group(neb_frame* frame, int index, neb_group** group);
+/* Any group, counted or not, by exact name. */
+NEB_C_API int neb_frame_find_group(neb_frame* frame, const char* name, neb_group** group);
+
+/* ---- Particle groups ---- */
+
+NEB_C_API int neb_group_name(neb_group* group, char* buffer, long long size, long long* length);
+/* Number of particles; 0 when the group has no positions. */
+NEB_C_API int neb_group_particle_count(neb_group* group);
+/* 1 when the group has the slot, 0 when not; NEB_E_ARGUMENT outside 0 .. 31. */
+NEB_C_API int neb_group_has_slot(neb_group* group, int slot);
+/* The fixed layout of a slot (also without a group): 32-bit words per particle,
+   components and NEB_TYPE_... code. Any output may be null. */
+NEB_C_API int neb_slot_layout(int slot, int* words, int* components, int* type);
+/* Bytes per particle of the slot in this group (0 for a slot without per-particle data). */
+NEB_C_API int neb_group_slot_bytes(neb_group* group, int slot);
+/* Copies particles first .. first+count-1 of the slot to `out` (count * slot bytes, which
+   `size` must reach). NEB_E_ABSENT when the slot is not there, NEB_E_DECODE when it
+   cannot be expanded or does not reach the last particle asked for. */
+NEB_C_API int neb_group_values(neb_group* group, int slot, int first, int count, void* out, long long size);
+/* Index of the particle carrying `id`, or NEB_E_ABSENT. */
+NEB_C_API int neb_group_find_id(neb_group* group, long long id);
+
+/* ---- Channel mappings ---- */
+
+/* The mapping of `path` that neb_frame_open uses by default: the grids the import plug-in
+   finds in the files of its sequence, by name; "" gives the native channel names. */
+NEB_C_API int neb_default_mapping(const char* path, char* buffer, long long size, long long* length);
+/* Entry `index` of a mapping text: its channel and name. NEB_E_ABSENT past the last. */
+NEB_C_API int neb_mapping_entry(const char* mapping, int index, int* channel, char* name, long long size,
+                                long long* length);
+/* Builds "channel,name;" text from `count` pairs. */
+NEB_C_API int neb_compose_mapping(const int* channels, const char* const* names, int count, char* buffer,
+                                  long long size, long long* length);
+/* Grid `index` offered by the imported files of the sequence of `path` (what a mapping can
+   name): its name, and *flag 1 when the plug-in keeps it out of the default mapping's smoke
+   fallback. NEB_E_ABSENT past the last. */
+NEB_C_API int neb_file_grid(const char* path, int index, int* flag, char* name, long long size,
+                            long long* length);
+
+/* ---- Frame patterns and frame lists ---- */
+
+/* The pattern with its frame tokens (####, %04d, <frame04>) in the file-name part replaced
+   by `frame`. */
+NEB_C_API int neb_expand_frame_pattern(const char* pattern, int frame, char* buffer, long long size,
+                                       long long* length);
+/* 1 when the text holds a frame token, 0 when not. */
+NEB_C_API int neb_has_frame_pattern(const char* pattern);
+/* Parses a frame list ("1-240", "1-240x10", "3,7,12-14"; at most 1000000 frames). *count
+   gets the number of frames; up to `capacity` of them are stored in `frames` (which may be
+   null with capacity 0), NEB_E_BUFFER when they do not all fit. A malformed list gives
+   NEB_E_PARSE and its one-line reason in `error` (cut to error_size; may be null). */
+NEB_C_API int neb_parse_frame_list(const char* text, int* frames, long long capacity, long long* count,
+                                   char* error, long long error_size);
+
+/* ---- Stored form (what a frame keeps for decoding on demand; nothing is decoded) ---- */
+
+/* What the headers of a grid-compressor block say about its zones. */
+typedef struct neb_block_zones {
+  int readable;        /* magic and zone table lie within the block */
+  int zone_count;
+  int raw_zones;       /* method 0 */
+  int constant_zones;  /* method 1 */
+  int quantized_zones; /* method 2 */
+  int other_zones;     /* unknown method, or header outside the block */
+  float finest_step;   /* quantization steps of the quantized zones, 0 without */
+  float coarsest_step;
+  int max_passes;      /* most differencing passes of a quantized zone */
+} neb_block_zones;
+
+typedef struct neb_grid_record {
+  int channel;
+  int zip;                 /* 1: one zlib stream (packed colour); 0: a grid-compressor block */
+  long long stored_bytes;
+  neb_block_zones zones;   /* grid-compressor blocks only */
+} neb_grid_record;
+
+/* The first stored record of each grid channel, in file order: their number, and record
+   `index`. A frame without grid data (header-only, imported) has none. */
+NEB_C_API int neb_frame_grid_record_count(neb_frame* frame);
+NEB_C_API int neb_frame_grid_record(neb_frame* frame, int index, neb_grid_record* record);
+
+/* The grid mask of the file: bit c set for every channel c it declares (bit 18 packed
+   colour). A stored record may exist without its bit, and a bit without its record. */
+NEB_C_API int neb_frame_grid_mask(neb_frame* frame, unsigned* mask);
+
+/* Every group of the file, with or without positions, in file order. */
+NEB_C_API int neb_frame_stored_group_count(neb_frame* frame);
+NEB_C_API int neb_frame_stored_group(neb_frame* frame, int index, neb_group** group);
+/* The particle count the group stores (also without positions). */
+NEB_C_API int neb_group_stored_count(neb_group* group);
+
+typedef struct neb_slot_record {
+  int method;              /* stored method 0 raw, 1 zip, 2 block, 3 planar block,
+                              4 bit planes; -1 held expanded */
+  long long stored_bytes;  /* stored bytes, or the expanded bytes for method -1 */
+  neb_block_zones zones;   /* methods 2 and 3 */
+} neb_slot_record;
+
+/* How a slot of the group is stored; NEB_E_ABSENT when it holds no data. Ask before
+   reading the slot: an expanded slot no longer keeps its stored bytes. */
+NEB_C_API int neb_group_slot_record(neb_group* group, int slot, neb_slot_record* record);
+/* Expands the slot (freeing its stored bytes) and gives its expanded values and how many
+   particles they reach, which a damaged record may leave below the stored count. */
+NEB_C_API int neb_group_expand_slot(neb_group* group, int slot, const void** values, long long* particles);
+
+/* ---- Writing ---- */
+
+/* A frame to write: set the grid, add channels and groups, then neb_writer_write (which
+   may be called again). Everything added is copied. */
+NEB_C_API int neb_writer_create(neb_writer** writer);
+NEB_C_API void neb_writer_free(neb_writer* writer);
+/* Container version of the footer (default 5). Set it first: channels are encoded when
+   they are added. */
+NEB_C_API int neb_writer_set_version(neb_writer* writer, int version);
+/* Grid size (each at least 1) and transform (as neb_frame_transform; null: identity).
+   Clears the channels added so far. */
+NEB_C_API int neb_writer_set_grid(neb_writer* writer, int nx, int ny, int nz, const float transform[12]);
+NEB_C_API int neb_writer_set_frame_number(neb_writer* writer, int frame_number);
+/* Grid channels added afterwards: 0 lossless, 1 .. 19 quantized to that many bits. */
+NEB_C_API int neb_writer_set_precision(neb_writer* writer, int bits);
+/* Adds grid channel `channel` (0 .. 31 except 18) from `count` floats, which must
+   be nx*ny*nz, x fastest. */
+NEB_C_API int neb_writer_add_channel(neb_writer* writer, int channel, const float* values, long long count);
+/* Adds a particle group; *index (may be null) gets its number for neb_writer_set_slot. */
+NEB_C_API int neb_writer_add_group(neb_writer* writer, const char* name, int particles, int group_type,
+                                   int* index);
+/* Slot `slot` of group `group`: particles * words * 4 bytes (neb_slot_layout), which `size`
+   must equal. Stored losslessly (zlib). */
+NEB_C_API int neb_writer_set_slot(neb_writer* writer, int group, int slot, const void* values, long long size);
+NEB_C_API int neb_writer_write(neb_writer* writer, const char* path);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* NEBLOADER_C_H */
