@@ -3,10 +3,10 @@
 #include <string>
 #include <unordered_set>
 
-#include "cache/FrameFactory.h"
 #include "cache/FrameRegistry.h"
 #include "loader/CEntry.h"
 #include "loader/ChannelMappings.h"
+#include "loader/FrameFactory.h"
 #include "zutils/FileAccess.h"
 
 using CInterface::badArgument;

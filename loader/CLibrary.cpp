@@ -130,6 +130,8 @@ void neb_set_memory_limit(unsigned long long bytes) {
   });
 }
 
+unsigned long long neb_memory_held(void) { return OSTUtils::memoryHeldBytes(); }
+
 unsigned long long neb_block_cache_limit(void) {
   unsigned long long bytes = 0;
   guarded("neb_block_cache_limit", [&]() {

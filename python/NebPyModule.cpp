@@ -176,5 +176,8 @@ PYBIND11_MODULE(_nebloader, m) {
   m.def("channel_key", &channelKey);
   m.def("channel_names", &NebPy::channelNames);
   m.def("write_frame", &writeFrame);
+  m.def("memory_limit", []() { return neb_memory_limit(); });
+  m.def("set_memory_limit", [](unsigned long long bytes) { neb_set_memory_limit(bytes); });
+  m.def("memory_held", []() { return neb_memory_held(); });
   m.def("shutdown", []() { NebPy::reportLog().stop(); });
 }

@@ -34,26 +34,8 @@
 #include "nebloader_frame.h"
 #include "nebloader_threads.h"
 
-// Grid channel numbers understood by getChannel / hasChannel.
-enum NebChannel {
-  NEB_CHANNEL_TEMPERATURE = 1,
-  NEB_CHANNEL_SMOKE = 2,
-  NEB_CHANNEL_SPEED = 3,  // stored, or derived from the velocity on demand
-  NEB_CHANNEL_VELOCITY_X = 4,
-  NEB_CHANNEL_VELOCITY_Y = 5,
-  NEB_CHANNEL_VELOCITY_Z = 6,
-  NEB_CHANNEL_COLOR_R = 7,
-  NEB_CHANNEL_COLOR_G = 8,
-  NEB_CHANNEL_COLOR_B = 9,
-  NEB_CHANNEL_FUEL = 10,
-  NEB_CHANNEL_WAVELET_ENERGY = 14,
-  NEB_CHANNEL_ADVECTION_ORIGIN_X = 15,
-  NEB_CHANNEL_ADVECTION_ORIGIN_Y = 16,
-  NEB_CHANNEL_ADVECTION_ORIGIN_Z = 17,
-  NEB_CHANNEL_WAVELET_U = 19,
-  NEB_CHANNEL_WAVELET_V = 20,
-  NEB_CHANNEL_WAVELET_W = 21
-};
+// Grid channel numbers (enum NebChannel), shared with the C interface.
+#include "nebloader_channels.h"
 
 // 0x31200.
 NEBLOADER_API unsigned int OstraneSDKGetVersionNumber();

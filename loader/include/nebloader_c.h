@@ -65,25 +65,10 @@ extern "C" {
 #define NEB_E_LOAD (-100)
 #define NEB_LOAD_STATUS(status) (NEB_E_LOAD - (status))
 
-/* Grid channel numbers (as enum NebChannel of nebloader.h). */
-#define NEB_CHANNEL_TEMPERATURE 1
-#define NEB_CHANNEL_SMOKE 2
-#define NEB_CHANNEL_SPEED 3 /* stored, or derived from the velocity on demand */
-#define NEB_CHANNEL_VELOCITY_X 4
-#define NEB_CHANNEL_VELOCITY_Y 5
-#define NEB_CHANNEL_VELOCITY_Z 6
-#define NEB_CHANNEL_COLOR_R 7
-#define NEB_CHANNEL_COLOR_G 8
-#define NEB_CHANNEL_COLOR_B 9
-#define NEB_CHANNEL_FUEL 10
-#define NEB_CHANNEL_WAVELET_ENERGY 14
-#define NEB_CHANNEL_ADVECTION_ORIGIN_X 15
-#define NEB_CHANNEL_ADVECTION_ORIGIN_Y 16
-#define NEB_CHANNEL_ADVECTION_ORIGIN_Z 17
+/* Grid channel numbers: enum NebChannel (NEB_CHANNEL_TEMPERATURE 1 ... NEB_CHANNEL_WAVELET_W
+   21), shared with nebloader.h; and these: */
+#include "nebloader_channels.h"
 #define NEB_CHANNEL_PACKED_COLOR 18 /* stored only; read as 7, 8, 9 */
-#define NEB_CHANNEL_WAVELET_U 19
-#define NEB_CHANNEL_WAVELET_V 20
-#define NEB_CHANNEL_WAVELET_W 21
 #define NEB_CHANNELS 32 /* channel numbers are 0 .. NEB_CHANNELS - 1 */
 
 /* Particle slots: 0 position (3 floats), 1 velocity (3 floats), 10 identifier (one 64-bit
@@ -129,10 +114,17 @@ NEB_C_API void neb_finalize(void);
    processors this process may run on); at least 1. */
 NEB_C_API int neb_default_thread_count(void);
 
-/* The allocation limit: no allocation whose size comes from a file may pass it
-   (default: physical memory, or NEB_MEMORY_LIMIT_MB). Setting 0 restores the default. */
+/* The memory budget: the most that the process's frames may hold at once in memory whose
+   size comes from a file (channel buffers, particle channels, decoder scratch, and freed
+   channel buffers kept for reuse). A request that would pass it first gives back kept
+   buffers; if that is not enough it fails like an exhausted heap (NEB_E_MEMORY, a null
+   channel), with a report naming the request, the total held and the budget. Default:
+   physical memory, or NEB_MEMORY_LIMIT_MB. Setting 0 restores the default. */
 NEB_C_API unsigned long long neb_memory_limit(void);
 NEB_C_API void neb_set_memory_limit(unsigned long long bytes);
+/* What the process holds of the budget now, in bytes; 0 once every frame is freed and the
+   cache of kept buffers is empty. */
+NEB_C_API unsigned long long neb_memory_held(void);
 /* Freed channel buffers kept for reuse: the most kept and what is kept now, in bytes.
    Setting 0 turns the cache off. */
 NEB_C_API unsigned long long neb_block_cache_limit(void);

@@ -60,7 +60,8 @@ from . import _nebloader as _native
 from ._nebloader import CacheError, Frame, Group
 from ._version import __version__
 
-__all__ = ["open", "sequence", "write", "Frame", "Group", "CacheError", "CHANNEL_NAMES", "NEWEST_VERSION"]
+__all__ = ["open", "sequence", "write", "memory_budget", "set_memory_budget", "memory_held", "Frame", "Group",
+           "CacheError", "CHANNEL_NAMES", "NEWEST_VERSION"]
 
 #: Container version written by default: the newest the library reads.
 NEWEST_VERSION = 5
@@ -118,6 +119,28 @@ def _mapping_text(mapping):
             raise ValueError(f"grid name {grid!r} is empty or holds ';'")
         text.append(f"{key},{grid};")
     return "".join(text)
+
+
+def memory_budget():
+    """The most, in bytes, that the process's frames may hold at once (channel buffers,
+    particle channels, decoder scratch, freed buffers kept for reuse). A channel that would
+    pass it raises CacheError naming the request, the total held and the budget. Default:
+    physical memory, or NEB_MEMORY_LIMIT_MB."""
+    return _native.memory_limit()
+
+
+def set_memory_budget(nbytes):
+    """Replaces the memory budget for allocations that start afterwards; 0 restores the
+    default."""
+    nbytes = int(nbytes)
+    if nbytes < 0:
+        raise ValueError("the memory budget is a number of bytes, 0 or more")
+    _native.set_memory_limit(nbytes)
+
+
+def memory_held():
+    """What the process's frames hold of the budget now, in bytes."""
+    return _native.memory_held()
 
 
 def open(path, mapping=None, max_voxels=None, header_only=False):

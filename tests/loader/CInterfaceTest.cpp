@@ -326,6 +326,24 @@ TEST(CInterface, LibrarySettingsReadBackAsSet) {
   neb_set_block_cache_limit(0);
   EXPECT_EQ(neb_block_cache_limit(), 0ull);
   EXPECT_EQ(neb_block_cache_bytes(), 0ull);
+
+  // The held total follows a frame's decoded channels and returns when the frame goes
+  // (the block cache is off, so nothing stays kept). A first frame grows the registry's
+  // own bookkeeping, which stays.
+  TempDir dir;
+  const std::string path = dir.file("held.neb");
+  ASSERT_EQ(writeWithC(path, Content(), 5), NEB_OK);
+  neb_frame* f = nullptr;
+  ASSERT_EQ(neb_frame_open(path.c_str(), nullptr, -1, 0, &f), NEB_OK);
+  neb_frame_close(f);
+  const unsigned long long before = neb_memory_held();
+  ASSERT_EQ(neb_frame_open(path.c_str(), nullptr, -1, 0, &f), NEB_OK);
+  const float* smoke = nullptr;
+  ASSERT_EQ(neb_frame_channel(f, NEB_CHANNEL_SMOKE, &smoke), NEB_OK);
+  EXPECT_GE(neb_memory_held(), before + kCells * sizeof(float));
+  neb_frame_close(f);
+  EXPECT_EQ(neb_memory_held(), before);
+
   neb_set_block_cache_limit(cache);
   EXPECT_EQ(neb_block_cache_limit(), cache);
 }

@@ -4,6 +4,7 @@ import gc
 import os
 import shutil
 import subprocess
+import sys
 import threading
 
 import numpy as np
@@ -233,3 +234,46 @@ def test_openvdb_files_load_through_the_plugin(frame_path, content, tmp_path):
     with nebloader.open(vdb) as frame:
         assert frame.grid_size == (NX, NY, NZ)
         assert np.array_equal(frame["temperature"], content["channels"]["temperature"])
+
+
+BUDGET_SCRIPT = """
+import gc, sys, numpy as np, nebloader
+n = 128
+ramp = np.full((n, n, n), 0.5, dtype=np.float32)  # constant zones: a file of a few KiB
+nebloader.write(sys.argv[1], (n, n, n), np.eye(4), channels={"smoke": ramp, "temperature": ramp + 1}, precision_bits=8)
+with nebloader.open(sys.argv[1]):
+    pass                                  # the registry's own bookkeeping grows once
+base = nebloader.memory_held()
+nebloader.set_memory_budget(base + 3 * n ** 3 * 4 // 2)
+frame = nebloader.open(sys.argv[1])
+assert frame["smoke"][5, 6, 7] == ramp[5, 6, 7]
+assert nebloader.memory_held() >= base + n ** 3 * 4
+try:
+    frame["temperature"]
+    raise SystemExit("a channel past the budget was decoded")
+except nebloader.CacheError as error:
+    assert "memory budget" in str(error), error
+frame.close()
+del frame
+gc.collect()
+assert nebloader.memory_held() == base, (nebloader.memory_held(), base)
+with nebloader.open(sys.argv[1]) as again:
+    assert again["temperature"][1, 2, 3] == ramp[1, 2, 3] + 1
+nebloader.set_memory_budget(0)
+assert nebloader.memory_budget() > base + 3 * n ** 3 * 4 // 2
+try:
+    nebloader.set_memory_budget(-1)
+    raise SystemExit("a negative budget was taken")
+except ValueError:
+    pass
+"""
+
+
+def test_the_memory_budget_refuses_channels_past_it_and_frees_give_it_back(tmp_path):
+    # Two 8 MiB channels of a small file under a budget with room for one, in a process of its own with no
+    # kept buffers: the second is refused with the budget's report, and the bytes come back
+    # when the frame goes.
+    env = dict(os.environ, NEB_BLOCK_CACHE_MB="0")
+    run = subprocess.run([sys.executable, "-c", BUDGET_SCRIPT, str(tmp_path / "big.neb")], env=env,
+                         capture_output=True, text=True, timeout=120)
+    assert run.returncode == 0, run.stdout + run.stderr
