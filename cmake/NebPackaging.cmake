@@ -19,9 +19,10 @@ install(FILES ${CMAKE_BINARY_DIR}/nebloader.pc DESTINATION ${CMAKE_INSTALL_LIBDI
 # are made from their --help and --version texts by help2man at build time; volconvert's
 # command line is not GNU-style, so its page is written by hand.
 # Sanitizer builds are never packaged and their tools may not run cleanly outside the
-# tests' environment settings: no pages there.
+# tests' environment settings, and a cross build's tools do not run on the build machine:
+# no pages there.
 find_program(NEB_HELP2MAN help2man)
-if(NEB_SANITIZE)
+if(NEB_SANITIZE OR CMAKE_CROSSCOMPILING)
   set(neb_make_man_pages OFF)
 else()
   set(neb_make_man_pages ON)
