@@ -154,6 +154,28 @@ void frames() {
     saveFrame("dense_haze.neb", w);
   }
 
+  // Text and particle storage the memory budget counts while the file is read: a long
+  // chunk text, a long group name and 4096 identified particles (identifier stream, order
+  // and merge scratch), so that mutated counts and lengths reach the budget's refusals.
+  {
+    const int count = 4096;
+    std::vector<float> many(static_cast<size_t>(count) * 3);
+    std::vector<int64_t> manyIds(count);
+    for (int i = 0; i < count; ++i) {
+      for (int k = 0; k < 3; ++k) many[static_cast<size_t>(i) * 3 + k] = static_cast<float>((i * 7 + k) % 23);
+      manyIds[i] = (static_cast<int64_t>(i) * 2654435761LL) % 1000003;
+    }
+    NebWriter w;
+    w.setGridSize(nx, ny, nz);
+    w.setTransform(transform);
+    w.addChannel(2, smoke.data());
+    w.setChunkText(std::string(3000, 't').c_str());
+    const int g = w.addGroup(std::string(300, 'G').c_str(), count);
+    w.setGroupChannel(g, 0, many.data());
+    w.setGroupChannel(g, 10, manyIds.data());
+    saveFrame("budget_counted_text_and_ids.neb", w);
+  }
+
   // A particle record no method can expand: that channel alone is unavailable.
   {
     NebWriter w;
