@@ -52,7 +52,7 @@ void NebFileReader::readString(std::string& out, OSTUtils::MemoryReservation& ho
   static const char* const kBadString = "Bad string length in nebu2 file!\n";
   const int32_t n = readInt32(kBadString);
   requireLeft(n, kBadString);
-  if (static_cast<uint64_t>(n) > hold.bytes()) requireAllocation(n, 1, hold);
+  if (!hold.reserveAtLeast(static_cast<uint64_t>(n))) throw IOErrException();
   out.resize(static_cast<size_t>(n));
   if (n > 0) read(&out[0], n, kBadString);
 }
