@@ -7,12 +7,20 @@
 #include "cache/NebFileReader.h"
 #include "cache/OstraneFrameData.h"
 
+struct GridDataLocation;
+
 struct NebImportContext {
   OstraneFrameData& frame;
   NebFileReader& in;
   bool headerOnly;
   bool groupTableSeen;
+  // Non-null: the grid records are left in the file and their place recorded here.
+  GridDataLocation* gridInFile = nullptr;
 };
+
+// ImportNeb with the grid records left in the file when `gridInFile` is given.
+int ImportNebFile(OstraneFrameData& frame, const char* path, bool openOnce, bool headerOnly,
+                  GridDataLocation* gridInFile);
 
 // Chunk ids and the end-of-stream tags of the container.
 enum : int32_t {

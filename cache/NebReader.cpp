@@ -11,6 +11,7 @@
 #include <new>
 
 #include "cache/CacheFileLock.h"
+#include "cache/GridRecordBytes.h"
 #include "cache/NebImport.h"
 #include "ostutils/Allocation.h"
 #include "zutils/FileAccess.h"
@@ -39,21 +40,37 @@ FILE* openForReading(const char* path, bool openOnce) {
 }  // namespace
 
 int OstraneFrameData::ImportNeb(const char* path, bool openOnce, bool headerOnly) {
-  ResetForLoad(headerOnly);
+  return ImportNebFile(*this, path, openOnce, headerOnly, nullptr);
+}
+
+int ImportNebGridInFile(OstraneFrameData& frame, const char* path, GridDataLocation& where) {
+  where = GridDataLocation();
+  const int status = ImportNebFile(frame, path, true, false, &where);
+  if (status == 0) where.path = path;
+  return status;
+}
+
+int ImportNebFile(OstraneFrameData& frame, const char* path, bool openOnce, bool headerOnly,
+                  GridDataLocation* gridInFile) {
+  OstraneFrameData* const self = &frame;
+  int32_t*& comprData = frame.comprData;
+  int32_t& comprDataSzInts = frame.comprDataSzInts;
+  int32_t& version = frame.version;
+  frame.ResetForLoad(headerOnly);
   comprDataSzInts = 0;
-  frameNumber = 0;
+  frame.frameNumber = 0;
   if (!path || !*path) return 3;
 
   FILE* file = openForReading(path, openOnce);
   if (!file) return 3;
-  if (!LockCacheFile(this, file, path, false)) {
+  if (!LockCacheFile(self, file, path, false)) {
     std::fclose(file);
     return 3;
   }
 
   bool fileOpen = true;
   NebFileReader in(file);
-  NebImportContext ctx{*this, in, headerOnly, false};
+  NebImportContext ctx{frame, in, headerOnly, false, gridInFile};
   int status = 0;
   try {
     in.measure("Failed to seek to EOF!\n");
@@ -73,7 +90,7 @@ int OstraneFrameData::ImportNeb(const char* path, bool openOnce, bool headerOnly
         in.seek(end - 16, SEEK_SET, "Failed seeking to marker chunk!\n");
         dataOffset = in.readInt32("Failed reading nebu2 data offset!\n");
         if (dataOffset < 0) {
-          ReleaseCacheFile(this, file, path);
+          ReleaseCacheFile(self, file, path);
           return 3;
         }
       }
@@ -84,7 +101,7 @@ int OstraneFrameData::ImportNeb(const char* path, bool openOnce, bool headerOnly
           "Failed reading the nebu2 file footer!\nThe file is damaged, incomplete or in unsupported file "
           "format.\nIf the file was saved by Ostrane 2.2 or older, please simulate the scene again, but note "
           "that the results may differ.\n");
-      ReleaseCacheFile(this, file, path);
+      ReleaseCacheFile(self, file, path);
       return 12;
     }
 
@@ -98,10 +115,11 @@ int OstraneFrameData::ImportNeb(const char* path, bool openOnce, bool headerOnly
       throw IOErrException();
     }
     ReadNebTagStream(ctx);
-    ReleaseCacheFile(this, file, path);
+    ReleaseCacheFile(self, file, path);
     fileOpen = false;
 
-    if (headerOnly) {
+    if (gridInFile) gridInFile->fileBytes = end;
+    if (headerOnly || gridInFile) {
       OSTUtils::releaseArray(comprData);
       comprDataSzInts = 0;
       if (!OSTUtils::newArray(comprData, 1)) throw std::bad_alloc();
@@ -118,7 +136,7 @@ int OstraneFrameData::ImportNeb(const char* path, bool openOnce, bool headerOnly
   if (status != 0) {
     OSTUtils::releaseArray(comprData);
     comprDataSzInts = 0;
-    if (fileOpen) ReleaseCacheFile(this, file, path);
+    if (fileOpen) ReleaseCacheFile(self, file, path);
   }
   return status;
 }

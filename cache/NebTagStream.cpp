@@ -7,6 +7,7 @@
 // what a user sends back with a broken file, so they stay exactly as they are.
 #include <cstring>
 
+#include "cache/GridRecordBytes.h"
 #include "cache/NebImport.h"
 #include "ostutils/Allocation.h"
 #include "zutils/Report.h"
@@ -29,7 +30,11 @@ void readGridData(NebImportContext& ctx) {
     throw IOErrException();
   }
   in.requireLeft(count, 4, "x41\n");
-  if (ctx.headerOnly) {
+  if (ctx.gridInFile) {
+    ctx.gridInFile->offset = in.position();
+    ctx.gridInFile->ints = count;
+  }
+  if (ctx.headerOnly || ctx.gridInFile) {
     in.seek(static_cast<int64_t>(count) * 4, SEEK_CUR, "x41\n");
     return;
   }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "compress/EntropyCoder.h"
+#include "compress/ZoneTable.h"
 #include "compress/ZoneTransforms.h"
 #include "ostutils/MemoryLimit.h"
 #include "ostutils/ParallelFill.h"
@@ -15,15 +16,11 @@ namespace OSTUtils {
 
 namespace {
 
-const uint16_t kZoneMagic = 0xFC01;
-const uint16_t kZonedMagic = 0xFC02;
-const uint16_t kZonedMagicAlt = 0xFC03;
 // Per-job scratch kept ready for typical zones: the values of a 65536-value zone and the
 // entropy decoder's spare room for it.
 const int kScratchInts = static_cast<int>(65536 + DecodeSpareInts(65536));
 const int kRunThreshold = 4;
 
-inline uint16_t loadU16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline int32_t loadI32(const unsigned char* p) {
   return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
                               (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24));
@@ -136,12 +133,14 @@ bool SGCompressor<D>::DecompressBlock(const void* block, int64_t availableBytes,
     return false;
   }
   const unsigned char* p = position;
-  const uint16_t magic = loadU16(p);
-  consumed = 2;
+  const int64_t headBytes = ZoneTableBytes(p, availableBytes);
+  OstArray<ZoneSpan, int> spans;
+  if (!ReadZoneTable(p, availableBytes, outCount, spans)) return false;
+  consumed = headBytes;
 
-  if (magic == kZoneMagic) {
+  if (spans.size == 1 && spans[0].skip == 0) {
     Zone zone;
-    zone.source = p + 2;
+    zone.source = p + spans[0].streamStart;
     zone.byteBudget = availableBytes - 2;
     zone.consumed = 0;
     zone.values = out;
@@ -150,65 +149,21 @@ bool SGCompressor<D>::DecompressBlock(const void* block, int64_t availableBytes,
     if (zone.ok && zeroUnwritten) ParallelFill(out + zone.written, outCount - zone.written, 0.0f);
     return zone.ok;
   }
-  if (magic != kZonedMagic && magic != kZonedMagicAlt) {
-    ZUtils::logReport("SGCompressor: unknown block magic 0x%04X\n", magic);
-    return false;
-  }
 
-  if (availableBytes < 4) {
-    ZUtils::logReport("SGCompressor: zone table runs past the block\n");
-    return false;
-  }
-  const int zoneCount = loadU16(p + 2);
-  const int64_t tableEnd = 4 + 8 * static_cast<int64_t>(zoneCount);
-  if (tableEnd > availableBytes) {
-    ZUtils::logReport("SGCompressor: zone table runs past the block\n");
-    return false;
-  }
-  const unsigned char* valueTable = p + 4;
-  const unsigned char* byteTable = valueTable + 4 * zoneCount;
-  const unsigned char* streams = p + tableEnd;
-  consumed = tableEnd;
-  const int64_t streamBytes = availableBytes - tableEnd;
-
-  // The whole table is checked before any zone is touched: entries inside the block and
-  // the output, and non-decreasing so that no two zones share output values (they are
-  // written by different jobs at once) or stream bytes.
-  int64_t lastValue = 0;
-  int64_t lastByte = 0;
-  for (int i = 0; i < zoneCount; ++i) {
-    const int64_t vs = loadI32(valueTable + 4 * i);
-    const int64_t bs = loadI32(byteTable + 4 * i);
-    if (bs < 0 || bs >= streamBytes || vs < 0 || vs >= outCount) {
-      ZUtils::logReport("SGCompressor: zone %d lies outside the block or the output\n", i);
-      return false;
-    }
-    if (vs < lastValue || bs < lastByte) {
-      ZUtils::logReport("SGCompressor: zone %d overlaps the zone before it\n", i);
-      return false;
-    }
-    lastValue = vs;
-    lastByte = bs;
-  }
-
+  const int zoneCount = spans.size;
   if (!zones.SetSize(zoneCount)) {
     ZUtils::logReport("[ERROR] SGCompressor: zone list could not be allocated\n");
     return false;
   }
   for (int i = 0; i < zoneCount; ++i) {
-    const int64_t vs = loadI32(valueTable + 4 * i);
-    const int64_t bs = loadI32(byteTable + 4 * i);
-    const int64_t ve = i + 1 < zoneCount ? loadI32(valueTable + 4 * (i + 1)) : outCount;
-    const int64_t be = i + 1 < zoneCount ? loadI32(byteTable + 4 * (i + 1)) : streamBytes;
+    const ZoneSpan& s = spans[i];
     Zone& zone = zones[i];
-    zone.values = out + vs;
-    zone.source = streams + bs;
-    zone.consumed = 0;
-    zone.byteBudget = be - bs;
-    zone.valueCapacity = ve - vs;
+    zone.values = out + s.valueStart;
+    zone.source = p + s.streamStart;
+    zone.byteBudget = s.streamEnd - s.streamStart;
+    zone.valueCapacity = s.valueEnd - s.valueStart;
     zone.ok = false;
-    // The zone's own magic is skipped unread (files carry other values there).
-    zone.consumed = 2;
+    zone.consumed = s.skip;
   }
   if (zoneCount > 0) runJobs(1);
   if (zeroUnwritten) {
@@ -449,6 +404,17 @@ bool SGCompressor<D>::CompressZone(Zone& zone) {
   }
   out.SetSize(2);
   return writeRawZone(zone);
+}
+
+template <int D>
+void SGCompressor<D>::DecompressZones() {
+  for (int i = 0; i < zones.size; ++i) zones[i].ok = false;
+  if (zones.size == 0) return;
+  if (!prepareJobs()) {
+    ZUtils::logReport("[ERROR] SGCompressor: job buffers could not be allocated\n");
+    return;
+  }
+  runJobs(1);
 }
 
 template <int D>

@@ -89,6 +89,10 @@ class SGCompressor : public OstParallel {
   // scratch array of job `jobIndex`.
   bool DecompressZone(Zone& zone, int jobIndex);
 
+  // Decodes every zone of `zones` (source, byteBudget, consumed, values, valueCapacity set)
+  // on the jobs; each zone's `ok` and `written` tell its result.
+  void DecompressZones();
+
   // Compresses zone.values[0 .. valueCount-1] into *zone.compressed (emptied first).
   // SGCompressor<3> takes the box from zone.box (X * Y * Z must equal valueCount).
   bool CompressZone(Zone& zone);

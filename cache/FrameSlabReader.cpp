@@ -1,0 +1,241 @@
+#include "cache/FrameSlabReader.h"
+
+#include <cstring>
+#include <new>
+
+#include "cache/ChannelStorageInfo.h"
+#include "cache/GridRecordBytes.h"
+#include "cache/GridSlabDecoder.h"
+#include "cache/OstraneFrameData.h"
+#include "compress/InflateStream.h"
+#include "compress/PackedColour.h"
+#include "ostutils/OstArray.h"
+#include "particles/MTBuildScalarSpeedFromVelocity.h"
+#include "zutils/Report.h"
+
+namespace {
+
+const int kSpeed = 3;
+const int kPackedColour = 18;
+
+float inverse255() {
+  const uint32_t bits = 0x3B808081u;  // 1/255 as the colour unpacking has always used it
+  float f;
+  std::memcpy(&f, &bits, sizeof f);
+  return f;
+}
+
+enum class Source { kUnopened, kAbsent, kStored, kSpeed, kColour };
+
+// A z-range of slab values held for several channels (velocity for speed, colour words).
+struct HeldSlab {
+  int z0 = -1, z1 = -1;
+  OSTUtils::OstArray<float, int64_t> values[3];
+};
+
+}  // namespace
+
+struct FrameSlabReader::Impl {
+  const OstraneFrameData& frame;
+  const GridRecordBytes& bytes;
+  int64_t layer = 0, cells = 0;
+  int nz = 0;
+  Source source[32] = {};
+  std::unique_ptr<GridSlabDecoder> stored[32];
+  int storedDone[32] = {};  // first layer a stored decoder can still give
+  bool speedOpened = false;
+  HeldSlab velocity;
+  // The packed colour stream and the words of its current slab.
+  bool colourTried = false, colourOk = false;
+  OSTUtils::InflateStream colour;
+  int64_t colourPayload = 0;  // byte offset of the zip stream in the records
+  OSTUtils::OstArray<unsigned char, int64_t> colourScratch;
+  OSTUtils::OstArray<uint32_t, int64_t> words;
+  int wordsZ0 = -1, wordsZ1 = -1;
+
+  Impl(const OstraneFrameData& f, const GridRecordBytes& b) : frame(f), bytes(b) {}
+
+  // The first record of `channel`: its payload's int index and length, or false.
+  bool findRecord(int channel, int64_t* payload, int64_t* length) const {
+    const int64_t n = bytes.ints();
+    int64_t i = 0;
+    while (i < n - 1) {
+      const int32_t recordChannel = bytes.intAt(i);
+      const int64_t l = bytes.intAt(i + 1);
+      if (l < 1) return false;
+      if (recordChannel != channel) {
+        i += l + 2;
+        continue;
+      }
+      *payload = i + 2;
+      *length = l;
+      return true;
+    }
+    return false;
+  }
+
+  // A stored grid block: true when it opens as the frame's decode would take it.
+  bool openStored(int channel) {
+    int64_t payload = 0, length = 0;
+    if (!findRecord(channel, &payload, &length)) return false;
+    // A record claiming more payload than the data holds is refused before anything else.
+    if (length > bytes.ints() - payload) {
+      ZUtils::logReport("Invalid cache file!!!\n");
+      return false;
+    }
+    std::unique_ptr<GridSlabDecoder> d(new GridSlabDecoder(GridCodecIsOneDimensional(frame.version) ? 1 : 3));
+    if (!d->open(bytes, 4 * payload, 4 * length, cells)) {
+      ZUtils::logReport("Invalid cache file!!!\n");
+      return false;
+    }
+    stored[channel] = std::move(d);
+    storedDone[channel] = 0;
+    return true;
+  }
+
+  bool openColour() {
+    if (colourTried) return colourOk;
+    colourTried = true;
+    int64_t payload = 0, length = 0;
+    if (!findRecord(kPackedColour, &payload, &length)) return false;
+    int64_t zipBytes = -1;
+    bool plausible = length <= bytes.ints() - payload;
+    if (plausible && length >= 2) {
+      const int32_t lo = bytes.intAt(payload), hi = bytes.intAt(payload + 1);
+      zipBytes = static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(hi)) << 32) | static_cast<uint32_t>(lo));
+    }
+    plausible = plausible && zipBytes >= 0 && zipBytes <= (length - 2) * 4;
+    if (!plausible) {
+      ZUtils::logReport("Invalid cache file!!!\n");
+      return false;
+    }
+    colourPayload = 4 * (payload + 2);
+    OSTUtils::InflateStream::Source from = [this](int64_t offset, int64_t count) {
+      return bytes.fetch(colourPayload + offset, count, colourScratch);
+    };
+    if (!colour.open(from, zipBytes, cells * 4)) {
+      ZUtils::logReport("Invalid cache file!!!\n");
+      return false;
+    }
+    colourOk = true;
+    return true;
+  }
+
+  bool badSlab(int channel, int z0, int z1) const {
+    ZUtils::logReport("[ERROR] Slab [%d, %d) of grid channel %d: slabs must ascend within the grid\n", z0, z1, channel);
+    return false;
+  }
+
+  bool readStored(int channel, int z0, int z1, float* out) {
+    if (z0 < storedDone[channel]) return badSlab(channel, z0, z1);
+    if (!stored[channel]->read(z0 * layer, (z1 - z0) * layer, out)) return false;
+    storedDone[channel] = z1;
+    return true;
+  }
+
+  // Velocity of [z0, z1) held for speed and for 4, 5, 6 themselves.
+  bool holdVelocity(int z0, int z1) {
+    if (velocity.z0 == z0 && velocity.z1 == z1) return true;
+    const int64_t n = (z1 - z0) * layer;
+    for (int k = 0; k < 3; ++k) {
+      if (!velocity.values[k].SetSize(n)) return false;
+      if (!readStored(4 + k, z0, z1, velocity.values[k].data)) {
+        velocity.z0 = velocity.z1 = -1;
+        return false;
+      }
+    }
+    velocity.z0 = z0;
+    velocity.z1 = z1;
+    return true;
+  }
+
+  bool readColour(int channel, int z0, int z1, float* out) {
+    if (wordsZ0 != z0 || wordsZ1 != z1) {
+      if (z0 < wordsZ1 || (wordsZ1 < 0 && colour.produced() > 0)) return badSlab(channel, z0, z1);
+      // Layers skipped since the last slab are inflated and dropped.
+      const int64_t skip = z0 * layer * 4 - colour.produced();
+      const int64_t n = (z1 - z0) * layer;
+      if (!words.SetSize(n)) return false;
+      for (int64_t left = skip; left > 0;) {
+        const int64_t piece = left < n * 4 ? left : n * 4;
+        if (!colour.read(words.data, piece)) return colourFailed();
+        left -= piece;
+      }
+      if (!colour.read(words.data, n * 4)) return colourFailed();
+      wordsZ0 = z0;
+      wordsZ1 = z1;
+    }
+    const int k = channel - 7;
+    OSTUtils::UnpackColourWords(words.data, (z1 - z0) * layer, inverse255(), k == 0 ? out : nullptr,
+                                k == 1 ? out : nullptr, k == 2 ? out : nullptr);
+    return true;
+  }
+
+  bool colourFailed() {
+    ZUtils::logReport("Invalid cache file!!!\n");
+    wordsZ0 = wordsZ1 = -1;
+    return false;
+  }
+};
+
+FrameSlabReader::FrameSlabReader(const OstraneFrameData& frame, const GridRecordBytes& bytes)
+    : impl_(new Impl(frame, bytes)) {
+  Impl& m = *impl_;
+  const int64_t cells = frame.CellCount();
+  m.cells = cells < 0 ? -1 : cells;
+  m.layer = cells < 0 ? 0 : static_cast<int64_t>(frame.gridSize[0]) * frame.gridSize[1];
+  m.nz = cells < 0 ? 0 : frame.gridSize[2];
+}
+
+FrameSlabReader::~FrameSlabReader() = default;
+
+bool FrameSlabReader::open(int channel) {
+  Impl& m = *impl_;
+  if (channel < 0 || channel >= 32 || channel == kPackedColour || m.cells < 0) return false;
+  if (m.source[channel] != Source::kUnopened) return m.source[channel] != Source::kAbsent;
+  if (m.openStored(channel)) {
+    m.source[channel] = Source::kStored;
+    return true;
+  }
+  if (channel == kSpeed) {
+    bool velocity = true;
+    for (int c = 4; c <= 6; ++c) velocity = open(c) && m.source[c] == Source::kStored && velocity;
+    if (velocity) {
+      m.source[channel] = Source::kSpeed;
+      m.speedOpened = true;
+      return true;
+    }
+  } else if (channel >= 7 && channel <= 9 && m.openColour()) {
+    // Unpacking fills every colour channel not yet decoded, as the frame's unpacking does.
+    for (int c = 7; c <= 9; ++c)
+      if (m.source[c] == Source::kUnopened || c == channel) m.source[c] = Source::kColour;
+    return true;
+  }
+  m.source[channel] = Source::kAbsent;
+  return false;
+}
+
+bool FrameSlabReader::read(int channel, int z0, int z1, float* out) {
+  Impl& m = *impl_;
+  if (channel < 0 || channel >= 32 || z0 < 0 || z1 < z0 || z1 > m.nz || (z1 > z0 && !out))
+    return m.badSlab(channel, z0, z1);
+  const Source s = m.source[channel];
+  if (s == Source::kUnopened || s == Source::kAbsent) {
+    ZUtils::logReport("[ERROR] Grid channel %d was not opened for slabs\n", channel);
+    return false;
+  }
+  if (z1 == z0) return true;
+  const int64_t n = (z1 - z0) * m.layer;
+  if (s == Source::kColour) return m.readColour(channel, z0, z1, out);
+  if (s == Source::kSpeed || (m.speedOpened && channel >= 4 && channel <= 6)) {
+    if (!m.holdVelocity(z0, z1)) return false;
+    if (s == Source::kSpeed) {
+      MTBuildScalarSpeedFromVelocity::build(m.velocity.values[0].data, m.velocity.values[1].data,
+                                            m.velocity.values[2].data, out, n);
+    } else {
+      std::memcpy(out, m.velocity.values[channel - 4].data, static_cast<size_t>(n) * sizeof(float));
+    }
+    return true;
+  }
+  return m.readStored(channel, z0, z1, out);
+}

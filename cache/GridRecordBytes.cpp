@@ -1,0 +1,70 @@
+#include "cache/GridRecordBytes.h"
+
+#include <cstring>
+
+#include "zutils/FileAccess.h"
+#include "zutils/Report.h"
+#include "zutils/platform/File.h"
+
+GridRecordBytes::GridRecordBytes(const int32_t* data, int64_t ints)
+    : memory_(reinterpret_cast<const unsigned char*>(data)), ints_(data && ints > 0 ? ints : 0) {}
+
+GridRecordBytes::~GridRecordBytes() {
+  if (file_) std::fclose(file_);
+}
+
+bool GridRecordBytes::openFile(const GridDataLocation& where) {
+  if (file_) std::fclose(file_);
+  file_ = nullptr;
+  memory_ = nullptr;
+  ints_ = 0;
+  if (where.offset < 0 || where.ints <= 0) return true;  // no records: every channel is absent
+  FILE* f = ZUtils::openFileUtf8(where.path.c_str(), "rb");
+  int64_t length = -1;
+  if (f && ZUtils::platform::seekFile(f, 0, SEEK_END)) length = ZUtils::platform::tellFile(f);
+  if (!f || length != where.fileBytes || where.offset > length || where.ints > (length - where.offset) / 4) {
+    if (f) std::fclose(f);
+    ZUtils::logReport("[ERROR] Cannot read the grid of %s: the file cannot be opened or has changed\n",
+                      where.path.c_str());
+    return false;
+  }
+  file_ = f;
+  fileOffset_ = where.offset;
+  ints_ = where.ints;
+  return true;
+}
+
+const unsigned char* GridRecordBytes::fetch(int64_t offset, int64_t count,
+                                            OSTUtils::OstArray<unsigned char, int64_t>& scratch) const {
+  if (offset < 0 || count < 0 || offset > bytes() || count > bytes() - offset) {
+    ZUtils::logReport("[ERROR] Grid record bytes %lld + %lld lie outside the records\n", static_cast<long long>(offset),
+                      static_cast<long long>(count));
+    return nullptr;
+  }
+  if (memory_) return memory_ + offset;
+  if (!file_) return nullptr;
+  if (scratch.capacity < count && !scratch.SetSize(count, nullptr, true)) return nullptr;
+  scratch.SetSize(count);
+  std::lock_guard<std::mutex> lock(fileLock_);
+  if (!ZUtils::platform::seekFile(file_, fileOffset_ + offset, SEEK_SET) ||
+      std::fread(scratch.data, 1, static_cast<size_t>(count), file_) != static_cast<size_t>(count)) {
+    ZUtils::logReport("[ERROR] Cannot read %lld bytes of grid records from the file\n", static_cast<long long>(count));
+    return nullptr;
+  }
+  return scratch.data;
+}
+
+int32_t GridRecordBytes::intAt(int64_t i) const {
+  if (i < 0 || i >= ints_) return 0;
+  if (memory_) {
+    int32_t v;
+    std::memcpy(&v, memory_ + 4 * i, 4);
+    return v;
+  }
+  OSTUtils::OstArray<unsigned char, int64_t> scratch;
+  const unsigned char* p = fetch(4 * i, 4, scratch);
+  if (!p) return 0;
+  int32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
