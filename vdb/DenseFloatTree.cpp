@@ -17,7 +17,8 @@ static_assert(LeafT::LOG2DIM == 3, "leaf offsets below assume 8^3 leaves");
 
 // Copies the part of the dense array covered by one leaf into its buffer. Source index
 // x + nx*(y + ny*z); leaf offset (x<<6)|(y<<3)|z. Rows of x are read contiguously.
-void copyLeaf(LeafT& leaf, const float* values, const int size[3], bool setMask) {
+// `values` holds layers z0 .. of the grid (z0 = 0: the whole array).
+void copyLeaf(LeafT& leaf, const float* values, const int size[3], bool setMask, int z0 = 0) {
   const openvdb::Coord origin = leaf.origin();
   const int ex = std::min(kLeafDim, size[0] - origin.x());
   const int ey = std::min(kLeafDim, size[1] - origin.y());
@@ -27,7 +28,7 @@ void copyLeaf(LeafT& leaf, const float* values, const int size[3], bool setMask)
   float* buffer = leaf.buffer().data();
   for (int z = 0; z < ez; ++z) {
     for (int y = 0; y < ey; ++y) {
-      const float* row = values + (origin.z() + z) * nxy + (origin.y() + y) * nx + origin.x();
+      const float* row = values + (origin.z() - z0 + z) * nxy + (origin.y() + y) * nx + origin.x();
       float* out = buffer + (y << 3) + z;
       // Plain copies: no arithmetic, so every bit pattern (signalling NaNs included)
       // reaches the file as the cache holds it.
@@ -80,6 +81,26 @@ void DenseFloatTree::refill(const float* values) {
   tbb::parallel_for(tbb::blocked_range<size_t>(0, leaves_.size()), [&](const tbb::blocked_range<size_t>& r) {
     for (size_t i = r.begin(); i != r.end(); ++i) copyLeaf(*leaves_[i], values, size_, false);
   });
+}
+
+void DenseFloatTree::addSlab(openvdb::FloatTree& tree, const float* values, const int size[3], int z0, int z1) {
+  if (cellCount(size) == 0 || z1 <= z0) return;
+  const int bx = blocks(size[0]), by = blocks(size[1]), bz = blocks(z1 - z0);
+  const size_t count = static_cast<size_t>(bx) * static_cast<size_t>(by) * static_cast<size_t>(bz);
+  std::vector<std::unique_ptr<LeafT>> made(count);
+  tbb::parallel_for(tbb::blocked_range<size_t>(0, count), [&](const tbb::blocked_range<size_t>& r) {
+    for (size_t i = r.begin(); i != r.end(); ++i) {
+      const int ix = static_cast<int>(i % bx);
+      const int iy = static_cast<int>((i / bx) % by);
+      const int iz = static_cast<int>(i / (static_cast<size_t>(bx) * by));
+      auto leaf =
+          std::make_unique<LeafT>(openvdb::Coord(ix * kLeafDim, iy * kLeafDim, z0 + iz * kLeafDim), 0.0f, false);
+      copyLeaf(*leaf, values, size, true, z0);
+      made[i] = std::move(leaf);
+    }
+  });
+  openvdb::tree::ValueAccessor<openvdb::FloatTree> accessor(tree);
+  for (size_t i = 0; i < count; ++i) accessor.addLeaf(made[i].release());
 }
 
 void DenseFloatTree::build(const float* values, const int size[3]) {

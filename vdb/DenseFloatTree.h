@@ -29,6 +29,11 @@ class DenseFloatTree {
   // std::length_error; the object is then empty.
   void fill(const float* values, const int size[3]);
 
+  // Adds the leaves of layers [z0, z1) to `tree`, every cell inside the grid active, from
+  // `values` holding those layers (z0 first): z0 a multiple of 8, z1 a multiple of 8 or
+  // size[2]. The slabs of a tree together give what fill() builds. Throws std::bad_alloc.
+  static void addSlab(openvdb::FloatTree& tree, const float* values, const int size[3], int z0, int z1);
+
   // The tree of the last fill (null before the first). Grids made from it share it; a
   // later fill() builds a new tree if the previous one is still shared.
   openvdb::FloatTree::Ptr tree() const { return tree_; }

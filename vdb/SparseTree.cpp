@@ -119,20 +119,26 @@ void gatherInteriorBlock(const Source& source, int64_t base, int64_t nx, int64_t
 }
 #endif
 
+// Adds the blocks of layers [z0, z1) to `tree`: z0 is a multiple of 8 and z1 either a
+// multiple of 8 or the grid's last layer, so every block lies in one slab. The source's
+// components hold the slab's cells, layer z0 first.
 template <typename TreeT, typename Source>
-typename TreeT::Ptr buildTree(const Source& source, const int size[3]) {
+void addBlocks(TreeT& tree, const Source& source, const int size[3], int z0, int z1) {
   using LeafT = typename TreeT::LeafNodeType;
   using Value = typename Source::Value;
   constexpr int C = Source::kComponents;
   static_assert(LeafT::DIM == kLeafDim && LeafT::SIZE == 512, "leaf offsets below assume 8^3 leaves");
   static_assert(LeafT::NodeMaskType::WORD_COUNT == kLeafDim, "one 64-bit mask word per x slab");
-  auto tree = std::make_shared<TreeT>(openvdb::zeroVal<Value>());
-  if (DenseFloatTree::cellCount(size) == 0) return tree;
+  if (DenseFloatTree::cellCount(size) == 0 || z1 <= z0) return;
   const int bx = (size[0] + kLeafDim - 1) / kLeafDim;
   const int by = (size[1] + kLeafDim - 1) / kLeafDim;
-  const int bz = (size[2] + kLeafDim - 1) / kLeafDim;
+  const int bz = (z1 - z0 + kLeafDim - 1) / kLeafDim;
   const size_t count = size_t(bx) * size_t(by) * size_t(bz);
   const int64_t nx = size[0], nxy = nx * size[1];
+  auto originOf = [&](size_t i) {
+    return openvdb::Coord(int(i % bx) * kLeafDim, int((i / bx) % by) * kLeafDim,
+                          z0 + int(i / (size_t(bx) * by)) * kLeafDim);
+  };
 
   std::vector<std::unique_ptr<LeafT>> leaves(count);
   std::vector<Value> tiles(count);
@@ -140,11 +146,10 @@ typename TreeT::Ptr buildTree(const Source& source, const int size[3]) {
   tbb::parallel_for(tbb::blocked_range<size_t>(0, count), [&](const tbb::blocked_range<size_t>& r) {
     BlockScratch<C> b;
     for (size_t i = r.begin(); i != r.end(); ++i) {
-      const openvdb::Coord origin(int(i % bx) * kLeafDim, int((i / bx) % by) * kLeafDim,
-                                  int(i / (size_t(bx) * by)) * kLeafDim);
+      const openvdb::Coord origin = originOf(i);
       const int extent[3] = {std::min(kLeafDim, size[0] - origin.x()), std::min(kLeafDim, size[1] - origin.y()),
-                             std::min(kLeafDim, size[2] - origin.z())};
-      const int64_t base = origin.z() * nxy + origin.y() * nx + origin.x();
+                             std::min(kLeafDim, z1 - origin.z())};
+      const int64_t base = (origin.z() - z0) * nxy + origin.y() * nx + origin.x();
       std::fill(b.words, b.words + kLeafDim, uint64_t(0));
 #if defined(__SSE2__)
       if (extent[0] == kLeafDim && extent[1] == kLeafDim && extent[2] == kLeafDim)
@@ -182,30 +187,40 @@ typename TreeT::Ptr buildTree(const Source& source, const int size[3]) {
       leaves[i] = std::move(leaf);
     }
   });
-  openvdb::tree::ValueAccessor<TreeT> accessor(*tree);
+  openvdb::tree::ValueAccessor<TreeT> accessor(tree);
   for (size_t i = 0; i < count; ++i) {
     if (kinds[i] == BlockKind::kLeaf) {
       accessor.addLeaf(leaves[i].release());
     } else if (kinds[i] == BlockKind::kTile) {
       // Level 1 holds tiles the size of one leaf.
-      const openvdb::Coord origin(int(i % bx) * kLeafDim, int((i / bx) % by) * kLeafDim,
-                                  int(i / (size_t(bx) * by)) * kLeafDim);
-      accessor.addTile(1, origin, tiles[i], true);
+      accessor.addTile(1, originOf(i), tiles[i], true);
     }
   }
-  return tree;
 }
 
 }  // namespace
 
 openvdb::FloatTree::Ptr buildSparseFloatTree(const float* values, const int size[3], float tolerance) {
-  return buildTree<openvdb::FloatTree>(ScalarSource{{values}, tolerance, false}, size);
+  auto tree = std::make_shared<openvdb::FloatTree>(0.0f);
+  addSparseFloatSlab(*tree, values, size, 0, size[2], tolerance);
+  return tree;
 }
 
 openvdb::Vec3STree::Ptr buildVec3Tree(const float* const components[3], const int size[3], float tolerance,
                                       bool keepAll) {
-  return buildTree<openvdb::Vec3STree>(
-      Vec3Source{{components[0], components[1], components[2]}, tolerance, keepAll}, size);
+  auto tree = std::make_shared<openvdb::Vec3STree>(openvdb::zeroVal<openvdb::Vec3s>());
+  addVec3Slab(*tree, components, size, 0, size[2], tolerance, keepAll);
+  return tree;
+}
+
+void addSparseFloatSlab(openvdb::FloatTree& tree, const float* values, const int size[3], int z0, int z1,
+                        float tolerance) {
+  addBlocks(tree, ScalarSource{{values}, tolerance, false}, size, z0, z1);
+}
+
+void addVec3Slab(openvdb::Vec3STree& tree, const float* const components[3], const int size[3], int z0, int z1,
+                 float tolerance, bool keepAll) {
+  addBlocks(tree, Vec3Source{{components[0], components[1], components[2]}, tolerance, keepAll}, size, z0, z1);
 }
 
 }  // namespace VolConvert

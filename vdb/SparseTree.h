@@ -25,4 +25,13 @@ openvdb::FloatTree::Ptr buildSparseFloatTree(const float* values, const int size
 openvdb::Vec3STree::Ptr buildVec3Tree(const float* const components[3], const int size[3], float tolerance,
                                       bool keepAll);
 
+// The same trees built slab by slab, for a caller that streams its channels: each call
+// adds the blocks of layers [z0, z1), whose cells `values` / `components` hold (layer z0
+// first, x fastest). z0 must be a multiple of 8 and z1 a multiple of 8 or size[2]; the
+// slabs of a tree together give what the whole-array builders give, bit for bit.
+void addSparseFloatSlab(openvdb::FloatTree& tree, const float* values, const int size[3], int z0, int z1,
+                        float tolerance);
+void addVec3Slab(openvdb::Vec3STree& tree, const float* const components[3], const int size[3], int z0, int z1,
+                 float tolerance, bool keepAll);
+
 }  // namespace VolConvert

@@ -14,7 +14,10 @@
 #include <openvdb/openvdb.h>
 #include <openvdb/points/PointDataGrid.h>
 
+#include "cache/FrameSlabReader.h"
+#include "cache/GridRecordBytes.h"
 #include "cache/OstraneFrameData.h"
+#include "ostutils/OstArray.h"
 #include "nebloader.h"
 #include "tools/neb2vdb/PointGroupGrid.h"
 #include "vdb/AtomicFile.h"
@@ -127,40 +130,9 @@ std::vector<float> negated(const float* values, size_t cells) {
   return out;
 }
 
-bool groupSelected(const Options& o, const std::string& original, const std::string& written) {
-  return o.groupSelection.empty() || o.groupSelection.count(original) || o.groupSelection.count(written);
-}
-
-// Writes `grids` with the file metadata through an AtomicFile.
-ExportResult writeFile(const std::string& path, const openvdb::GridCPtrVec& grids, const openvdb::MetaMap& metadata,
-                       const Options& o, long long& bytes) {
-  AtomicFile output;
-  std::string error;
-  if (!output.open(path, error)) return exportFailure(VolConvert::kExportFailed, error.c_str());
-  openvdb::io::File file(output.writePath());
-  if (o.compression != Compression::kDefault) file.setCompression(compressionFlags(o.compression));
-  file.write(grids, metadata);
-  file.close();
-  bytes += output.size();
-  if (!output.commit(error)) return exportFailure(VolConvert::kExportFailed, error.c_str());
-  return ExportResult();
-}
-
-ExportResult run(const FrameTask& task, INeb& frame, const Options& o, FrameOutcome& outcome) {
-  const std::vector<GridPlan> plans = planGrids(FrameExporter::storedChannels(frame), o.naming);
-  int size[3] = {0, 0, 0};
-  frame.getGridSize(size);
-  float t[12];
-  frame.getTransform(t);
-  openvdb::Mat4d matrix;
-  if (!VolConvert::indexToWorldMatrix(t, matrix))
-    return exportFailure(VolConvert::kExportBadTransform, VolConvert::kSingularTransformReason);
-  if (o.naming.zUp) {
-    // Row vectors: w' = w * R with R taking (x, y, z) to (x, -z, y); exact in double.
-    const openvdb::Mat4d turn(1, 0, 0, 0, 0, 0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1);
-    matrix = matrix * turn;
-  }
-
+// Every planned grid from the frame's whole channels (getChannel).
+ExportResult buildGrids(const std::vector<GridPlan>& plans, const FrameTask& task, INeb& frame, const int size[3],
+                        const Options& o, std::string& reports, std::vector<openvdb::GridBase::Ptr>& grids) {
   // Each channel's buffer goes back as soon as the last grid that reads it is built: the
   // next channel then reuses it (ostutils/LargeBlockCache.h) instead of touching fresh
   // pages, and a frame holds a few channels at a time instead of all of them.
@@ -172,8 +144,6 @@ ExportResult run(const FrameTask& task, INeb& frame, const Options& o, FrameOutc
   // Channel buffers are allocated on this thread, and a stored record may fill several
   // channels at the first request of one of them: the reports of every request so far
   // (a refusal of the memory budget above all) become the reason of a channel that fails.
-  std::string reports;
-  openvdb::GridCPtrVec grids;
   for (size_t p = 0; p < plans.size(); ++p) {
     const GridPlan& plan = plans[p];
     const float* values[3] = {};
@@ -194,12 +164,226 @@ ExportResult run(const FrameTask& task, INeb& frame, const Options& o, FrameOutc
     }
     openvdb::GridBase::Ptr grid = buildGrid(plan, values, size, o);
     grid->setName(plan.name);
-    grid->setTransform(openvdb::math::Transform::createLinearTransform(matrix));
-    grid->setSaveFloatAsHalf(o.half);
     grids.push_back(grid);
     if (data)
       for (int i = 0; i < plan.components; ++i)
         if (lastUse[plan.channels[i]] == p) data->ReleaseChannelSlot(plan.channels[i]);
+  }
+  return ExportResult();
+}
+
+ExportResult channelFailure(int channel, const std::string& reports) {
+  const std::string reason = "cannot decode channel " + std::to_string(channel) + reportReason(reports);
+  return exportFailure(VolConvert::kExportChannelUnavailable, reason.c_str());
+}
+
+int firstVectorChannel(const std::vector<GridPlan>& plans) {
+  for (const GridPlan& plan : plans)
+    if (plan.components == 3) return plan.channels[0];
+  return -1;
+}
+
+// Slabs of the leaves' depth: every leaf of a slab lies in it.
+const int kSlabLayers = 8;
+
+// The trees of one grid, filled slab by slab.
+struct SlabGrid {
+  const GridPlan* plan;
+  openvdb::FloatTree::Ptr scalar;
+  openvdb::Vec3STree::Ptr vector;
+  float tolerance;
+};
+
+// Every planned grid from slabs of 8 layers of the frame's records: each slab of a channel
+// is read once (a channel two grids use is kept until its last grid of the slab), turned
+// where the plan negates it, and added to the trees, so no channel is ever held whole. The
+// vector grids' noise floor needs the frame's largest component first: a first pass reads
+// their channels for it alone. The trees are the ones the whole channels give.
+ExportResult buildStreamedGrids(const std::vector<GridPlan>& plans, OstraneFrameData& frame,
+                                const GridRecordBytes& bytes, const int size[3], const Options& o,
+                                std::string& reports, std::vector<openvdb::GridBase::Ptr>& grids) {
+  const int64_t layer = int64_t(std::max(size[0], 0)) * std::max(size[1], 0);
+  const int nz = VolConvert::DenseFloatTree::cellCount(size) > 0 ? size[2] : 0;
+  const size_t slabCells = size_t(layer) * kSlabLayers;
+  FrameSlabReader reader(frame, bytes);
+  for (const GridPlan& plan : plans)
+    for (int i = 0; i < plan.components; ++i) {
+      ZUtils::ThreadReportCapture capture(&reports);
+      if (!reader.open(plan.channels[i])) return channelFailure(plan.channels[i], reports);
+    }
+
+  std::vector<SlabGrid> trees;
+  for (const GridPlan& plan : plans) {
+    SlabGrid t{&plan, nullptr, nullptr, o.tolerance};
+    if (plan.components == 3) t.vector = std::make_shared<openvdb::Vec3STree>(openvdb::zeroVal<openvdb::Vec3s>());
+    else t.scalar = std::make_shared<openvdb::FloatTree>(0.0f);
+    trees.push_back(t);
+  }
+
+  // Slab buffers, in the library's memory budget like everything else a frame holds.
+  using Buffer = std::unique_ptr<OSTUtils::OstArray<float, int64_t>>;
+  std::vector<Buffer> pool;  // not in use
+  auto takeBuffer = [&]() {
+    Buffer b;
+    if (!pool.empty()) {
+      b = std::move(pool.back());
+      pool.pop_back();
+    } else {
+      b.reset(new OSTUtils::OstArray<float, int64_t>);
+    }
+    if (!b->SetSize(int64_t(slabCells), nullptr, true)) b.reset();
+    return b;
+  };
+
+  if (!o.dense) {
+    // First pass: the largest finite component magnitude of each vector grid.
+    FrameSlabReader first(frame, bytes);
+    std::vector<float> peak(plans.size(), 0.0f);
+    bool any = false;
+    for (const GridPlan& plan : plans)
+      for (int i = 0; plan.components == 3 && i < 3; ++i) {
+        ZUtils::ThreadReportCapture capture(&reports);
+        if (!first.open(plan.channels[i])) return channelFailure(plan.channels[i], reports);
+        any = true;
+      }
+    Buffer buffer;
+    if (any) {
+      ZUtils::ThreadReportCapture capture(&reports);
+      buffer = takeBuffer();
+      if (!buffer) return channelFailure(firstVectorChannel(plans), reports);
+    }
+    for (int z0 = 0; any && z0 < nz; z0 += kSlabLayers) {
+      const int z1 = std::min(nz, z0 + kSlabLayers);
+      const size_t cells = size_t(z1 - z0) * size_t(layer);
+      for (size_t p = 0; p < plans.size(); ++p) {
+        if (plans[p].components != 3) continue;
+        for (int i = 0; i < 3; ++i) {
+          ZUtils::ThreadReportCapture capture(&reports);
+          if (!first.read(plans[p].channels[i], z0, z1, buffer->data)) return channelFailure(plans[p].channels[i], reports);
+          const float* const values[3] = {buffer->data, buffer->data, buffer->data};
+          peak[p] = std::max(peak[p], peakMagnitude(values, cells));
+        }
+      }
+    }
+    if (any) pool.push_back(std::move(buffer));
+    for (size_t p = 0; p < plans.size(); ++p)
+      if (plans[p].components == 3) trees[p].tolerance = std::max(o.tolerance, peak[p] * kVectorNoiseFloor);
+  }
+
+  // The last grid of each slab that reads a channel.
+  std::map<int, size_t> lastUse;
+  for (size_t p = 0; p < plans.size(); ++p)
+    for (int i = 0; i < plans[p].components; ++i) lastUse[plans[p].channels[i]] = p;
+  std::map<int, Buffer> held;
+  Buffer turned[3];
+  for (int z0 = 0; z0 < nz; z0 += kSlabLayers) {
+    const int z1 = std::min(nz, z0 + kSlabLayers);
+    const size_t cells = size_t(z1 - z0) * size_t(layer);
+    for (size_t p = 0; p < plans.size(); ++p) {
+      const GridPlan& plan = plans[p];
+      const float* values[3] = {};
+      for (int i = 0; i < plan.components; ++i) {
+        const int c = plan.channels[i];
+        auto at = held.find(c);
+        if (at == held.end()) {
+          ZUtils::ThreadReportCapture capture(&reports);
+          Buffer b = takeBuffer();
+          if (!b || !reader.read(c, z0, z1, b->data)) return channelFailure(c, reports);
+          at = held.emplace(c, std::move(b)).first;
+        }
+        values[i] = at->second->data;
+        if (plan.negate[i]) {
+          if (!turned[i]) {
+            ZUtils::ThreadReportCapture capture(&reports);
+            turned[i] = takeBuffer();
+            if (!turned[i]) return channelFailure(c, reports);
+          }
+          float* out = turned[i]->data;
+          for (size_t k = 0; k < cells; ++k) out[k] = -values[i][k];
+          values[i] = out;
+        }
+      }
+      SlabGrid& t = trees[p];
+      if (plan.components == 3) {
+        VolConvert::addVec3Slab(*t.vector, values, size, z0, z1, t.tolerance, o.dense);
+      } else if (o.dense) {
+        VolConvert::DenseFloatTree::addSlab(*t.scalar, values[0], size, z0, z1);
+      } else {
+        VolConvert::addSparseFloatSlab(*t.scalar, values[0], size, z0, z1, o.tolerance);
+      }
+      for (int i = 0; i < plan.components; ++i) {
+        auto at = held.find(plan.channels[i]);
+        if (at != held.end() && lastUse[plan.channels[i]] == p) {
+          pool.push_back(std::move(at->second));
+          held.erase(at);
+        }
+      }
+    }
+  }
+
+  for (const SlabGrid& t : trees) {
+    openvdb::GridBase::Ptr grid;
+    if (t.vector) {
+      openvdb::Vec3SGrid::Ptr g = openvdb::Vec3SGrid::create(t.vector);
+      g->setVectorType(t.plan->vecType);
+      grid = g;
+    } else {
+      openvdb::FloatGrid::Ptr g = openvdb::FloatGrid::create(t.scalar);
+      if (t.plan->fog) g->setGridClass(openvdb::GRID_FOG_VOLUME);
+      grid = g;
+    }
+    grid->setName(t.plan->name);
+    grids.push_back(grid);
+  }
+  return ExportResult();
+}
+
+bool groupSelected(const Options& o, const std::string& original, const std::string& written) {
+  return o.groupSelection.empty() || o.groupSelection.count(original) || o.groupSelection.count(written);
+}
+
+// Writes `grids` with the file metadata through an AtomicFile.
+ExportResult writeFile(const std::string& path, const openvdb::GridCPtrVec& grids, const openvdb::MetaMap& metadata,
+                       const Options& o, long long& bytes) {
+  AtomicFile output;
+  std::string error;
+  if (!output.open(path, error)) return exportFailure(VolConvert::kExportFailed, error.c_str());
+  openvdb::io::File file(output.writePath());
+  if (o.compression != Compression::kDefault) file.setCompression(compressionFlags(o.compression));
+  file.write(grids, metadata);
+  file.close();
+  bytes += output.size();
+  if (!output.commit(error)) return exportFailure(VolConvert::kExportFailed, error.c_str());
+  return ExportResult();
+}
+
+ExportResult run(const FrameTask& task, INeb& frame, const GridRecordBytes* streamFrom, const Options& o,
+                 FrameOutcome& outcome) {
+  const std::vector<GridPlan> plans = planGrids(FrameExporter::storedChannels(frame), o.naming);
+  int size[3] = {0, 0, 0};
+  frame.getGridSize(size);
+  float t[12];
+  frame.getTransform(t);
+  openvdb::Mat4d matrix;
+  if (!VolConvert::indexToWorldMatrix(t, matrix))
+    return exportFailure(VolConvert::kExportBadTransform, VolConvert::kSingularTransformReason);
+  if (o.naming.zUp) {
+    // Row vectors: w' = w * R with R taking (x, y, z) to (x, -z, y); exact in double.
+    const openvdb::Mat4d turn(1, 0, 0, 0, 0, 0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1);
+    matrix = matrix * turn;
+  }
+
+  std::string reports;
+  std::vector<openvdb::GridBase::Ptr> volumes;
+  auto* data = dynamic_cast<OstraneFrameData*>(&frame);
+  const ExportResult built = streamFrom && data ? buildStreamedGrids(plans, *data, *streamFrom, size, o, reports, volumes)
+                                                : buildGrids(plans, task, frame, size, o, reports, volumes);
+  if (built.code != VolConvert::kExportOk) return built;
+  openvdb::GridCPtrVec grids;
+  for (const openvdb::GridBase::Ptr& g : volumes) {
+    g->setTransform(openvdb::math::Transform::createLinearTransform(matrix));
+    g->setSaveFloatAsHalf(o.half);
+    grids.push_back(g);
   }
   openvdb::GridCPtrVec points;
   if (o.particles) {
@@ -235,9 +419,9 @@ ExportResult run(const FrameTask& task, INeb& frame, const Options& o, FrameOutc
 
 }  // namespace
 
-FrameOutcome FrameExporter::exportFrame(const FrameTask& task, INeb& frame) const {
+FrameOutcome FrameExporter::exportFrame(const FrameTask& task, INeb& frame, const GridRecordBytes* records) const {
   FrameOutcome outcome;
-  outcome.result = VolConvert::guardedVdbWrite([&] { return run(task, frame, options_, outcome); });
+  outcome.result = VolConvert::guardedVdbWrite([&] { return run(task, frame, records, options_, outcome); });
   if (outcome.result.code == VolConvert::kExportWriteFailed)
     outcome.result.reason = "cannot write " + task.destination;
   return outcome;

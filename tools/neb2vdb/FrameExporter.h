@@ -35,6 +35,7 @@
 #include "vdb/ExportResult.h"
 
 class INeb;
+class GridRecordBytes;
 
 namespace Neb2Vdb {
 
@@ -66,8 +67,11 @@ class FrameExporter {
   // frame stores it: the library also offers it derived from a complete velocity.
   static uint32_t storedChannels(INeb& frame);
 
-  // Never throws; safe to call from several threads for different frames.
-  FrameOutcome exportFrame(const FrameTask& task, INeb& frame) const;
+  // Never throws; safe to call from several threads for different frames. With `records`
+  // (the grid records of a frame of this library, from its file after ImportNebGridInFile)
+  // the grids are built slab by slab from them, in memory bounded by a slab and the trees;
+  // without, from the frame's whole channels. Both give the same file.
+  FrameOutcome exportFrame(const FrameTask& task, INeb& frame, const GridRecordBytes* records = nullptr) const;
 
  private:
   const Options& options_;

@@ -6,11 +6,14 @@
 #include <atomic>
 #include <cstdint>
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <thread>
 #include <vector>
 
+#include "cache/GridRecordBytes.h"
+#include "cache/OstraneFrameData.h"
 #include "nebloader.h"
 #include "ostutils/MemoryLimit.h"
 #include "tools/neb2vdb/FrameExporter.h"
@@ -32,6 +35,9 @@ long long fileBytes(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 ? (long long)st.st_size : 0;
 }
+
+// Whether `path` names a nebu2 cache file (by its extension, as the library chooses readers).
+bool isNebu2(const std::string& path) { return ZUtils::fileExtensionLower(path.c_str()) == "neb"; }
 
 bool exists(const std::string& path) {
   struct stat st;
@@ -140,9 +146,20 @@ int runNeb2Vdb(int argc, const char* const* argv, VolConvert::ConsoleOutput& out
         continue;
       }
       const auto started = std::chrono::steady_clock::now();
-      INeb* frame;
+      INeb* frame = nullptr;
       std::string reports;  // why a load failed (a refusal of the memory budget, say)
-      {
+      // A nebu2 frame of this job's own, its grid records left in the file: they are read
+      // slab by slab while the grids are built. Other files load through the library.
+      std::unique_ptr<OstraneFrameData> own;
+      GridRecordBytes records;
+      const bool streamed = isNebu2(task.source);
+      if (streamed) {
+        ZUtils::ThreadReportCapture capture(&reports);
+        own.reset(new (std::nothrow) OstraneFrameData);
+        GridDataLocation where;
+        if (own && (ImportNebGridInFile(*own, task.source.c_str(), where) != 0 || !records.openFile(where))) own.reset();
+        frame = own.get();
+      } else {
         std::lock_guard<std::mutex> hold(loader);
         ZUtils::ThreadReportCapture capture(&reports);
         frame = newINeb(task.source.c_str());
@@ -151,8 +168,10 @@ int runNeb2Vdb(int argc, const char* const* argv, VolConvert::ConsoleOutput& out
         progress.failed(labelOf(o, task), task.number, "cannot load the source frame" + reportReason(reports));
         continue;
       }
-      const FrameOutcome outcome = exporter.exportFrame(task, *frame);
-      {
+      const FrameOutcome outcome = exporter.exportFrame(task, *frame, streamed ? &records : nullptr);
+      if (streamed) {
+        own.reset();
+      } else {
         std::lock_guard<std::mutex> hold(loader);
         deleteINeb(frame);
       }

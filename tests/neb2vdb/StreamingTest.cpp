@@ -1,0 +1,87 @@
+// The slab-by-slab conversion against the conversion of whole channels: the same file
+// byte for byte (apart from its UUID) for every codec layout and output option.
+#include "Neb2VdbTestSupport.h"
+
+#include "cache/GridRecordBytes.h"
+#include "cache/OstraneFrameData.h"
+#include "compress/GridBlockWriter.h"
+#include "tools/neb2vdb/FrameExporter.h"
+#include "tools/neb2vdb/Options.h"
+
+namespace {
+
+// OpenVDB's header: magic (8), file version (4), library version (8), offsets flag (1),
+// then the 36 characters of the file's UUID.
+std::string withoutUuid(std::string bytes) {
+  if (bytes.size() >= 57) bytes.replace(21, 36, 36, '-');
+  return bytes;
+}
+
+bool writeFrame(const std::string& path, int version, int64_t zoneLength, int zoneSlices) {
+  const int size[3] = {21, 19, 35};
+  NebWriter w;
+  w.setVersion(version);
+  if (version < 5) w.setGridCompressor(3);
+  OSTUtils::GridBlockOptions o = OSTUtils::defaultGridBlockOptions();
+  o.zoneLength = zoneLength;
+  o.zoneSlices = zoneSlices;
+  w.setGridBlockOptions(o);
+  w.setGridSize(size[0], size[1], size[2]);
+  w.setTransform(kFrameTransform);
+  w.setFrameNumber(3);
+  for (int c : {1, 2, 4, 5, 6, 10})
+    if (!w.addChannel(c, channelValues(c, 3, size).data())) return false;
+  std::vector<uint32_t> rgb(size_t(size[0]) * size[1] * size[2]);
+  for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = (i % 7 == 0) ? 0u : uint32_t(i * 40503u) & 0xFFFFFFu;
+  return w.addPackedColour(rgb.data()) && w.write(path.c_str());
+}
+
+TEST(Neb2VdbStreaming, SameFileAsFromWholeChannels) {
+  openvdb::initialize();
+  struct Layout {
+    int version;
+    int64_t zoneLength;
+    int zoneSlices;
+  } layouts[] = {{5, 1000, 0}, {5, 1 << 20, 0}, {4, 500, 3}};
+  const std::vector<std::vector<std::string>> optionSets = {
+      {}, {"--dense", "--up-axis", "z"}, {"--preset", "blender"}, {"--preset", "native", "--half", "--tolerance", "0.3"}};
+  TempDir dir;
+  for (const Layout& l : layouts) {
+    const std::string source = dir / "frame_0003.neb";
+    ASSERT_TRUE(writeFrame(source, l.version, l.zoneLength, l.zoneSlices));
+    for (const std::vector<std::string>& extra : optionSets) {
+      std::vector<const char*> argv{"neb2vdb"};
+      for (const std::string& a : extra) argv.push_back(a.c_str());
+      argv.push_back(source.c_str());
+      argv.push_back("out.vdb");
+      Neb2Vdb::Options options;
+      std::string error;
+      ASSERT_EQ(Neb2Vdb::ParseOutcome::kRun, Neb2Vdb::parseOptions(int(argv.size()), argv.data(), options, error)) << error;
+      Neb2Vdb::FrameExporter exporter(options);
+      Neb2Vdb::FrameTask task;
+      task.source = source;
+      task.hasNumber = true;
+      task.number = 3;
+
+      OstraneFrameData whole;
+      ASSERT_EQ(0, whole.ImportNeb(source.c_str(), true, false));
+      task.destination = dir / "whole.vdb";
+      ASSERT_EQ(VolConvert::kExportOk, exporter.exportFrame(task, whole).result.code);
+
+      OstraneFrameData streamed;
+      GridDataLocation where;
+      GridRecordBytes records;
+      ASSERT_EQ(0, ImportNebGridInFile(streamed, source.c_str(), where));
+      ASSERT_TRUE(records.openFile(where));
+      task.destination = dir / "streamed.vdb";
+      ASSERT_EQ(VolConvert::kExportOk, exporter.exportFrame(task, streamed, &records).result.code);
+
+      const std::string a = fileBytes(dir / "whole.vdb"), b = fileBytes(dir / "streamed.vdb");
+      EXPECT_GT(a.size(), 1000u);
+      EXPECT_TRUE(withoutUuid(a) == withoutUuid(b))
+          << "version " << l.version << " zones " << l.zoneLength << " options " << extra.size();
+    }
+  }
+}
+
+}  // namespace
