@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -9,6 +10,7 @@
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
 #include <tbb/parallel_reduce.h>
+#include <tbb/task_group.h>
 
 #include <openvdb/io/File.h>
 #include <openvdb/openvdb.h>
@@ -77,21 +79,26 @@ uint32_t compressionFlags(Compression c) {
   }
 }
 
-// The largest finite component magnitude of a vector grid's channels.
-float peakMagnitude(const float* const values[3], size_t cells) {
-  float peak = 0.0f;
-  for (int c = 0; c < 3; ++c)
-    peak = tbb::parallel_reduce(
-        tbb::blocked_range<size_t>(0, cells), peak,
-        [&](const tbb::blocked_range<size_t>& r, float m) {
+// The largest finite magnitude of a channel's values. On the bits: a
+// magnitude is the value without its sign bit, finite when below the infinity pattern, and
+// non-negative floats order as their bit patterns do (a loop the compiler vectorises).
+float peakMagnitude(const float* v, size_t cells) {
+  const uint32_t peak = tbb::parallel_reduce(
+        tbb::blocked_range<size_t>(0, cells, 1 << 16), uint32_t(0),
+        [&](const tbb::blocked_range<size_t>& r, uint32_t m) {
           for (size_t i = r.begin(); i != r.end(); ++i) {
-            const float a = std::fabs(values[c][i]);
-            if (a > m && std::isfinite(a)) m = a;
+            uint32_t u;
+            std::memcpy(&u, &v[i], sizeof u);
+            u &= 0x7FFFFFFFu;
+            u = u < 0x7F800000u ? u : 0u;
+            m = u > m ? u : m;
           }
           return m;
         },
-        [](float a, float b) { return std::max(a, b); });
-  return peak;
+        [](uint32_t a, uint32_t b) { return std::max(a, b); });
+  float f;
+  std::memcpy(&f, &peak, sizeof f);
+  return f;
 }
 
 // Codec noise floor of vector grids (see FrameExporter.h).
@@ -103,7 +110,9 @@ openvdb::GridBase::Ptr buildGrid(const GridPlan& plan, const float* const values
     float tolerance = o.tolerance;
     if (!o.dense) {
       const size_t cells = size_t(VolConvert::DenseFloatTree::cellCount(size));
-      tolerance = std::max(tolerance, peakMagnitude(values, cells) * kVectorNoiseFloor);
+      float peak = 0.0f;
+      for (int c = 0; c < 3; ++c) peak = std::max(peak, peakMagnitude(values[c], cells));
+      tolerance = std::max(tolerance, peak * kVectorNoiseFloor);
     }
     openvdb::Vec3SGrid::Ptr grid = openvdb::Vec3SGrid::create(VolConvert::buildVec3Tree(values, size, tolerance, o.dense));
     grid->setVectorType(plan.vecType);
@@ -260,8 +269,7 @@ ExportResult buildStreamedGrids(const std::vector<GridPlan>& plans, OstraneFrame
         for (int i = 0; i < 3; ++i) {
           ZUtils::ThreadReportCapture capture(&reports);
           if (!first.read(plans[p].channels[i], z0, z1, buffer->data)) return channelFailure(plans[p].channels[i], reports);
-          const float* const values[3] = {buffer->data, buffer->data, buffer->data};
-          peak[p] = std::max(peak[p], peakMagnitude(values, cells));
+          peak[p] = std::max(peak[p], peakMagnitude(buffer->data, cells));
         }
       }
     }
@@ -276,14 +284,52 @@ ExportResult buildStreamedGrids(const std::vector<GridPlan>& plans, OstraneFrame
     for (int i = 0; i < plans[p].components; ++i) lastUse[plans[p].channels[i]] = p;
   std::map<int, Buffer> held;
   Buffer turned[3];
+  // The colour channels come from one zlib stream, inflated on one thread: each slab's
+  // colour is read in the background while the slab's other grids are built (the task
+  // runs at the wait when TBB has no thread to spare).
+  std::vector<int> colour;
+  for (const auto& use : lastUse)
+    if (use.first >= 7 && use.first <= 9) colour.push_back(use.first);
+  int colourFailed = -1;
+  std::string colourReports;
+  tbb::task_group background;  // waited for before anything it writes goes away
+  struct Waiter {
+    tbb::task_group& group;
+    ~Waiter() { group.wait(); }
+  } waiter{background};
   for (int z0 = 0; z0 < nz; z0 += kSlabLayers) {
     const int z1 = std::min(nz, z0 + kSlabLayers);
     const size_t cells = size_t(z1 - z0) * size_t(layer);
+    bool colourPending = false;
+    colourFailed = -1;
+    colourReports.clear();
+    if (!colour.empty()) {
+      std::vector<float*> into;
+      for (int c : colour) {
+        ZUtils::ThreadReportCapture capture(&reports);
+        Buffer b = takeBuffer();
+        if (!b) return channelFailure(c, reports);
+        into.push_back(b->data);
+        held.emplace(c, std::move(b));
+      }
+      background.run([&, into, z0, z1] {
+        ZUtils::ThreadReportCapture capture(&colourReports);
+        for (size_t k = 0; k < colour.size() && colourFailed < 0; ++k)
+          if (!reader.read(colour[k], z0, z1, into[k])) colourFailed = colour[k];
+      });
+      colourPending = true;
+    }
     for (size_t p = 0; p < plans.size(); ++p) {
       const GridPlan& plan = plans[p];
       const float* values[3] = {};
       for (int i = 0; i < plan.components; ++i) {
         const int c = plan.channels[i];
+        if (colourPending && c >= 7 && c <= 9) {
+          background.wait();
+          colourPending = false;
+          reports += colourReports;
+          if (colourFailed >= 0) return channelFailure(colourFailed, reports);
+        }
         auto at = held.find(c);
         if (at == held.end()) {
           ZUtils::ThreadReportCapture capture(&reports);
