@@ -239,3 +239,21 @@ bool FrameSlabReader::read(int channel, int z0, int z1, float* out) {
   }
   return m.readStored(channel, z0, z1, out);
 }
+
+int64_t FrameSlabReader::variedCells(int channel) const {
+  const Impl& m = *impl_;
+  if (channel < 0 || channel >= 32) return 0;
+  switch (m.source[channel]) {
+    case Source::kStored:
+      return m.stored[channel]->variedCells();
+    case Source::kSpeed: {
+      int64_t sum = 0;
+      for (int c = 4; c <= 6; ++c) sum += m.stored[c]->variedCells();
+      return sum < m.cells ? sum : m.cells;
+    }
+    case Source::kColour:
+      return m.cells;
+    default:
+      return 0;
+  }
+}

@@ -37,6 +37,11 @@ class FrameSlabReader {
   // opened, unreadable bytes, or a packed colour stream found damaged on the way.
   bool read(int channel, int z0, int z1, float* out);
 
+  // Cells of an opened channel that may hold other values than their neighbours (see
+  // GridSlabDecoder::variedCells): every cell for colour, the velocity's for derived
+  // speed, 0 for a channel not opened. A bound for planning memory, from the zone tables.
+  int64_t variedCells(int channel) const;
+
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;

@@ -201,3 +201,13 @@ bool GridSlabDecoder::read(int64_t first, int64_t count, float* out) {
   m.done = end;
   return true;
 }
+
+int64_t GridSlabDecoder::variedCells() const {
+  const Impl& m = *impl_;
+  int64_t cells = 0;
+  for (int i = 0; i < m.spans.size; ++i) {
+    const OSTUtils::ZoneSpan& s = m.spans[i];
+    if (s.streamEnd - s.streamStart - s.skip > 9) cells += std::max<int64_t>(0, std::min(s.valueEnd, m.cells) - s.valueStart);
+  }
+  return cells;
+}

@@ -37,6 +37,12 @@ class GridSlabDecoder {
   // lies outside the cells, or bytes that cannot be read.
   bool read(int64_t first, int64_t count, float* out);
 
+  // Cells of the opened block that may vary: those of zones whose streams are longer than
+  // a constant zone's (method, count, value: 9 bytes after the zone's magic). A constant
+  // region costs a tree next to nothing (tiles), so this bounds what a sparse tree of the
+  // channel holds, from the zone table alone.
+  int64_t variedCells() const;
+
  private:
   struct Buffered;
   struct Impl;

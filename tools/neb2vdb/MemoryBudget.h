@@ -4,7 +4,13 @@
 
 #include <cstdint>
 
+#include <vector>
+
+#include "tools/neb2vdb/GridNaming.h"
+
 class INeb;
+class GridRecordBytes;
+class OstraneFrameData;
 
 namespace Neb2Vdb {
 
@@ -12,6 +18,13 @@ namespace Neb2Vdb {
 // dense tree is as large as its channel; the sparse ones are never larger), the file
 // buffer OpenVDB writes through, and the particles with their copies.
 int64_t estimateFramePeak(INeb& frame);
+
+// Peak bytes of converting a nebu2 frame slab by slab from its records: the trees of the
+// planned grids (the cells their zone tables say may vary, at 4 bytes a component and a
+// quarter more for leaf masks and nodes; every cell when dense), the slab buffers, the
+// particles with their copies and a fixed allowance. Nothing is decoded.
+int64_t estimateStreamedPeak(OstraneFrameData& frame, const GridRecordBytes& records,
+                             const std::vector<GridPlan>& plans, bool dense);
 
 // min(cores, frames, what fits into 3/4 of `memoryBytes` at `framePeak` each), at least
 // 1. Unknown memory (0) bounds nothing. The cores are the process's default thread count

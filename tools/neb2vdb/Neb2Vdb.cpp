@@ -78,8 +78,18 @@ int chooseJobs(const Options& o, int64_t count, std::mutex& loader) {
   if (cores == 1 || count <= 1) return 1;
   int64_t peak = 0;
   for (int64_t k = 0; k < count && k < 8 && peak == 0; ++k) {
+    const std::string source = taskAt(o, k).source;
+    if (isNebu2(source)) {
+      // The frame's grid records stay in the file: only their zone tables are read.
+      OstraneFrameData frame;
+      GridDataLocation where;
+      GridRecordBytes records;
+      if (ImportNebGridInFile(frame, source.c_str(), where) == 0 && records.openFile(where))
+        peak = estimateStreamedPeak(frame, records, planGrids(FrameExporter::storedChannels(frame), o.naming), o.dense);
+      continue;
+    }
     std::lock_guard<std::mutex> hold(loader);
-    if (INeb* frame = newINeb(taskAt(o, k).source.c_str())) {
+    if (INeb* frame = newINeb(source.c_str())) {
       peak = estimateFramePeak(*frame);
       deleteINeb(frame);
     }
