@@ -10,6 +10,7 @@
 #include "cache/NebWriter.h"
 #include "tools/nebsample/SmokePlume.h"
 #include "zutils/FramePattern.h"
+#include "zutils/Report.h"
 #include "zutils/platform/CommandLine.h"
 
 namespace {
@@ -17,7 +18,9 @@ namespace {
 const char* const kUsage =
     "Usage: nebsample [OPTION]...\n"
     "Writes a numbered sequence of procedural smoke-plume frames as nebu2 cache files (smoke,\n"
-    "temperature, fuel, velocity, packed colour and a particle group \"Sparks\").\n"
+    "temperature, fuel, velocity, packed colour and a particle group \"Sparks\"). Above 812^3\n"
+    "cells the colour is written as three colour channels, since one packed colour record\n"
+    "would exceed the 2 GiB of a zip block.\n"
     "\n"
     "  -o, --out PATTERN    output file name with a '#' run for the frame number\n"
     "                       (default sample_####.neb)\n"
@@ -48,20 +51,51 @@ bool readInt(const char* text, int low, int high, int* out) {
   return true;
 }
 
-bool writeFrame(const std::string& path, int frameNumber, const NebSample::PlumeFrame& f) {
+// The packed colour record is one zlib block of 4 bytes per cell, and a zlib block counts
+// its expanded bytes in 32 bits (writer and reader alike): above this many cells (812^3
+// still fits, 813^3 does not) the colour goes into the three stored colour channels.
+const int64_t kMaxPackedColourCells = 2147483647 / 4;
+
+// Reasons from the writer (codec and file failures) to standard error.
+void reportToStderr(const char* text, void*) { std::fprintf(stderr, "nebsample: %s", text); }
+
+// Writes frame `index` of `count` as frame number `frameNumber`. The writer encodes each
+// channel as it is added, so one dense field is made, handed over and overwritten by the
+// next: the peak is one dense array (4 GiB at 1024^3) plus the encoded frame, not seven.
+bool writeFrame(const std::string& path, int frameNumber, int index, int count, int resolution, int* sparks) {
+  const int n = resolution;
   NebWriter w;
-  w.setGridSize(f.size[0], f.size[1], f.size[2]);
-  w.setTransform(f.transform);
+  w.setGridSize(n, n, n);
+  float transform[12];
+  NebSample::plumeTransform(n, transform);
+  w.setTransform(transform);
   w.setFrameNumber(frameNumber);
-  bool ok = w.addChannel(2, f.smoke.data()) && w.addChannel(1, f.temperature.data()) &&
-            w.addChannel(10, f.fuel.data()) && w.addChannel(4, f.velocityX.data()) &&
-            w.addChannel(5, f.velocityY.data()) && w.addChannel(6, f.velocityZ.data()) &&
-            w.addPackedColour(f.colour.data());
-  const int count = int(f.sparkIds.size());
-  const int group = w.addGroup("Sparks", count);
-  ok = ok && w.setGroupChannel(group, 0, f.sparkPositions.data()) &&
-       w.setGroupChannel(group, 1, f.sparkVelocities.data()) && w.setGroupChannel(group, 10, f.sparkIds.data());
-  return ok && w.write(path.c_str());
+  using NebSample::PlumeField;
+  const bool packedColour = int64_t(n) * n * n <= kMaxPackedColourCells;
+  const struct {
+    int slot;
+    PlumeField field;
+  } channels[] = {{2, PlumeField::Smoke},     {1, PlumeField::Temperature}, {10, PlumeField::Fuel},
+                  {4, PlumeField::VelocityX}, {5, PlumeField::VelocityY},   {6, PlumeField::VelocityZ},
+                  {7, PlumeField::ColourR},   {8, PlumeField::ColourG},     {9, PlumeField::ColourB}};
+  {
+    std::vector<float> values;
+    for (int i = 0; i < (packedColour ? 6 : 9); ++i) {
+      NebSample::makePlumeField(index, count, n, channels[i].field, values);
+      if (!w.addChannel(channels[i].slot, values.data())) return false;
+    }
+  }
+  if (packedColour) {
+    std::vector<uint32_t> colour;
+    NebSample::makePlumeColour(index, count, n, colour);
+    if (!w.addPackedColour(colour.data())) return false;
+  }
+  NebSample::PlumeSparks s;
+  NebSample::makePlumeSparks(index, count, s);
+  *sparks = int(s.ids.size());
+  const int group = w.addGroup("Sparks", *sparks);
+  return w.setGroupChannel(group, 0, s.positions.data()) && w.setGroupChannel(group, 1, s.velocities.data()) &&
+         w.setGroupChannel(group, 10, s.ids.data()) && w.write(path.c_str());
 }
 
 }  // namespace
@@ -110,17 +144,17 @@ static int run(int argc, char** argv) {
     return 2;
   }
 
-  NebSample::PlumeFrame frame;
+  ZUtils::setReportCallback(reportToStderr, nullptr);
   for (int k = 0; k < frames; ++k) {
     const int number = start + k;
     const std::string path = ZUtils::expandFramePattern(pattern.c_str(), number, "");
-    NebSample::makePlumeFrame(k, frames, resolution, frame);
-    if (!writeFrame(path, number, frame)) {
+    int sparks = 0;
+    if (!writeFrame(path, number, k, frames, resolution, &sparks)) {
       std::fprintf(stderr, "nebsample: cannot write %s\n", path.c_str());
       return 1;
     }
     std::printf("Wrote %s: frame %d, %dx%dx%d grid (smoke, temperature, fuel, velocity, colour), %d sparks\n",
-                path.c_str(), number, resolution, resolution, resolution, int(frame.sparkIds.size()));
+                path.c_str(), number, resolution, resolution, resolution, sparks);
     std::fflush(stdout);
   }
   return 0;
