@@ -143,15 +143,6 @@ void makePlumeField(int frame, int frameCount, int resolution, PlumeField field,
     case PlumeField::VelocityZ:
       forEachPlumeCell(frame, frameCount, n, [v](size_t j, const PlumeCell& c) { v[j] = c.velocityZ; });
       break;
-    case PlumeField::ColourR:
-    case PlumeField::ColourG:
-    case PlumeField::ColourB: {
-      const int shift = field == PlumeField::ColourR ? 16 : field == PlumeField::ColourG ? 8 : 0;
-      forEachPlumeCell(frame, frameCount, n, [v, shift](size_t j, const PlumeCell& c) {
-        v[j] = float((c.colour >> shift) & 0xffu) * (1.0f / 255.0f);
-      });
-      break;
-    }
   }
 }
 

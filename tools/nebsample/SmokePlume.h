@@ -24,10 +24,8 @@ struct PlumeFrame {
   PlumeSparks sparks;
 };
 
-// One dense grid field of the plume. The colour fields are the packed colour's bytes as a
-// reader unpacks them (byte * 1/255), for frames too large for one packed colour record;
-// makePlumeFrame does not make them.
-enum class PlumeField { Smoke, Temperature, Fuel, VelocityX, VelocityY, VelocityZ, ColourR, ColourG, ColourB };
+// One dense grid field of the plume.
+enum class PlumeField { Smoke, Temperature, Fuel, VelocityX, VelocityY, VelocityZ };
 
 // Frame `frame` (0-based position in the sequence of `frameCount`) on a cubic grid of
 // `resolution` cells per side. The world box is [-1,1] x [0,2] x [-1,1].

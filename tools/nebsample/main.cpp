@@ -10,7 +10,6 @@
 #include "cache/NebWriter.h"
 #include "tools/nebsample/SmokePlume.h"
 #include "zutils/FramePattern.h"
-#include "zutils/Report.h"
 #include "zutils/platform/CommandLine.h"
 
 namespace {
@@ -18,9 +17,7 @@ namespace {
 const char* const kUsage =
     "Usage: nebsample [OPTION]...\n"
     "Writes a numbered sequence of procedural smoke-plume frames as nebu2 cache files (smoke,\n"
-    "temperature, fuel, velocity, packed colour and a particle group \"Sparks\"). Above 812^3\n"
-    "cells the colour is written as three colour channels, since one packed colour record\n"
-    "would exceed the 2 GiB of a zip block.\n"
+    "temperature, fuel, velocity, packed colour and a particle group \"Sparks\").\n"
     "\n"
     "  -o, --out PATTERN    output file name with a '#' run for the frame number\n"
     "                       (default sample_####.neb)\n"
@@ -51,14 +48,6 @@ bool readInt(const char* text, int low, int high, int* out) {
   return true;
 }
 
-// The packed colour record is one zlib block of 4 bytes per cell, and a zlib block counts
-// its expanded bytes in 32 bits (writer and reader alike): above this many cells (812^3
-// still fits, 813^3 does not) the colour goes into the three stored colour channels.
-const int64_t kMaxPackedColourCells = 2147483647 / 4;
-
-// Reasons from the writer (codec and file failures) to standard error.
-void reportToStderr(const char* text, void*) { std::fprintf(stderr, "nebsample: %s", text); }
-
 // Writes frame `index` of `count` as frame number `frameNumber`. The writer encodes each
 // channel as it is added, so one dense field is made, handed over and overwritten by the
 // next: the peak is one dense array (4 GiB at 1024^3) plus the encoded frame, not seven.
@@ -71,21 +60,19 @@ bool writeFrame(const std::string& path, int frameNumber, int index, int count, 
   w.setTransform(transform);
   w.setFrameNumber(frameNumber);
   using NebSample::PlumeField;
-  const bool packedColour = int64_t(n) * n * n <= kMaxPackedColourCells;
   const struct {
     int slot;
     PlumeField field;
   } channels[] = {{2, PlumeField::Smoke},     {1, PlumeField::Temperature}, {10, PlumeField::Fuel},
-                  {4, PlumeField::VelocityX}, {5, PlumeField::VelocityY},   {6, PlumeField::VelocityZ},
-                  {7, PlumeField::ColourR},   {8, PlumeField::ColourG},     {9, PlumeField::ColourB}};
+                  {4, PlumeField::VelocityX}, {5, PlumeField::VelocityY},   {6, PlumeField::VelocityZ}};
   {
     std::vector<float> values;
-    for (int i = 0; i < (packedColour ? 6 : 9); ++i) {
-      NebSample::makePlumeField(index, count, n, channels[i].field, values);
-      if (!w.addChannel(channels[i].slot, values.data())) return false;
+    for (const auto& c : channels) {
+      NebSample::makePlumeField(index, count, n, c.field, values);
+      if (!w.addChannel(c.slot, values.data())) return false;
     }
   }
-  if (packedColour) {
+  {
     std::vector<uint32_t> colour;
     NebSample::makePlumeColour(index, count, n, colour);
     if (!w.addPackedColour(colour.data())) return false;
@@ -144,7 +131,6 @@ static int run(int argc, char** argv) {
     return 2;
   }
 
-  ZUtils::setReportCallback(reportToStderr, nullptr);
   for (int k = 0; k < frames; ++k) {
     const int number = start + k;
     const std::string path = ZUtils::expandFramePattern(pattern.c_str(), number, "");
