@@ -5,6 +5,7 @@
 #include <libdeflate.h>
 #endif
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -18,10 +19,37 @@ const int64_t kMaxZlibCount = std::numeric_limits<int32_t>::max();
 
 bool fitsZlibCount(int64_t n) { return n >= 0 && n <= kMaxZlibCount; }
 
+// zlib counts in 32 bits: a block beyond them is inflated in pieces of at most 1 GiB in and
+// out, to the same verdict a single call would give (no progress at all: Z_BUF_ERROR).
+int inflatePieces(z_stream& zs, const unsigned char* in, int64_t inLength, unsigned char* out, int64_t outLength) {
+  const int64_t piece = int64_t(1) << 30;
+  int64_t fed = 0, made = 0;
+  bool progress = false;
+  for (;;) {
+    if (zs.avail_in == 0 && fed < inLength) {
+      zs.next_in = const_cast<Bytef*>(in + fed);
+      zs.avail_in = static_cast<uInt>(std::min(piece, inLength - fed));
+      fed += zs.avail_in;
+    }
+    if (zs.avail_out == 0 && made < outLength) {
+      zs.next_out = out + made;
+      zs.avail_out = static_cast<uInt>(std::min(piece, outLength - made));
+      made += zs.avail_out;
+    }
+    const uInt inBefore = zs.avail_in, outBefore = zs.avail_out;
+    const int rc = inflate(&zs, Z_NO_FLUSH);
+    const bool moved = zs.avail_in != inBefore || zs.avail_out != outBefore;
+    progress = progress || moved;
+    if (rc == Z_STREAM_END || (rc != Z_OK && rc != Z_BUF_ERROR)) return rc;
+    const bool moreIn = zs.avail_in > 0 || fed < inLength, moreOut = zs.avail_out > 0 || made < outLength;
+    if (!moved || !moreIn || !moreOut) return progress ? Z_OK : Z_BUF_ERROR;
+  }
+}
+
 }  // namespace
 
 bool InflateBlock(const void* compressed, int64_t compressedLength, void* output, int64_t outputCapacity) {
-  if (!fitsZlibCount(compressedLength) || !fitsZlibCount(outputCapacity) || (!compressed && compressedLength > 0) ||
+  if (compressedLength < 0 || outputCapacity < 0 || (!compressed && compressedLength > 0) ||
       (!output && outputCapacity > 0)) {
     ZUtils::logReport("[ERROR] Decompressing Zip (%d)\n", Z_BUF_ERROR);
     return false;
@@ -53,7 +81,14 @@ bool InflateBlock(const void* compressed, int64_t compressedLength, void* output
   zs.avail_out = static_cast<uInt>(outputCapacity);
   int rc = inflateInit(&zs);
   if (rc == Z_OK) {
-    rc = inflate(&zs, Z_SYNC_FLUSH);
+    if (fitsZlibCount(compressedLength) && fitsZlibCount(outputCapacity)) {
+      rc = inflate(&zs, Z_SYNC_FLUSH);
+    } else {
+      zs.avail_in = 0;
+      zs.avail_out = 0;
+      rc = inflatePieces(zs, static_cast<const unsigned char*>(compressed), compressedLength,
+                         static_cast<unsigned char*>(output), outputCapacity);
+    }
   }
   // inflateEnd is harmless after a failed init, and needed after every other path.
   inflateEnd(&zs);
@@ -64,7 +99,55 @@ bool InflateBlock(const void* compressed, int64_t compressedLength, void* output
   return true;
 }
 
+namespace {
+
+// compress2 for inputs beyond zlib's 32-bit counts: the same deflate stream fed and drained
+// in pieces of at most 1 GiB. Appends to `out` from `start`; false with `out` cut back.
+bool deflatePieces(const unsigned char* data, int64_t length, OstArray<char, int64_t>& out, int64_t start, int level) {
+  const int64_t piece = int64_t(1) << 30;
+  z_stream zs;
+  std::memset(&zs, 0, sizeof zs);
+  int rc = deflateInit(&zs, level);
+  if (rc != Z_OK) {
+    ZUtils::logReport("[ERROR] Compressing Zip (%d)\n", rc);
+    return false;
+  }
+  // deflateBound of the whole input: stored blocks cost 5 bytes per 16 KiB at worst.
+  const int64_t bound = length + length / 16384 * 5 + 64 + 11;
+  if (!out.SetSize(start + bound)) {
+    deflateEnd(&zs);
+    ZUtils::logReport("[ERROR] Compressing Zip: cannot allocate %lld bytes\n", static_cast<long long>(bound));
+    return false;
+  }
+  int64_t fed = 0, made = 0;
+  do {
+    if (zs.avail_in == 0 && fed < length) {
+      zs.next_in = const_cast<Bytef*>(data + fed);
+      zs.avail_in = static_cast<uInt>(std::min(piece, length - fed));
+      fed += zs.avail_in;
+    }
+    if (zs.avail_out == 0) {
+      zs.next_out = reinterpret_cast<Bytef*>(out.data + start + made);
+      zs.avail_out = static_cast<uInt>(std::min(piece, bound - made));
+      made += zs.avail_out;
+    }
+    rc = deflate(&zs, fed == length && zs.avail_in == 0 ? Z_FINISH : Z_NO_FLUSH);
+  } while (rc == Z_OK || (rc == Z_BUF_ERROR && zs.avail_out == 0 && made < bound));
+  const int64_t written = made - zs.avail_out;
+  deflateEnd(&zs);
+  if (rc != Z_STREAM_END) {
+    out.SetSize(start);
+    ZUtils::logReport("[ERROR] Compressing Zip (%d)\n", rc);
+    return false;
+  }
+  out.SetSize(start + written);
+  return true;
+}
+
+}  // namespace
+
 bool DeflateBlock(const void* data, int64_t length, OstArray<char, int64_t>& out, int level) {
+  if (length > kMaxZlibCount && data) return deflatePieces(static_cast<const unsigned char*>(data), length, out, out.size, level);
   if (!fitsZlibCount(length) || (!data && length > 0)) {
     ZUtils::logReport("[ERROR] Compressing Zip: bad input length %lld\n", static_cast<long long>(length));
     return false;

@@ -15,13 +15,15 @@ namespace OSTUtils {
 // stream it refuses goes to zlib, whose verdict and code stand (on such a failure the
 // output may hold bytes from both attempts). Any failure reports "[ERROR] Decompressing Zip (%d)\n" with the zlib code:
 // Z_DATA_ERROR (-3) for a damaged stream, Z_BUF_ERROR (-5) or Z_OK (0) when the output is
-// too small. zlib counts in 32 bits, so a length that is negative or above 2^31-1 is refused
+// too small. Lengths beyond zlib's 32-bit counts (the packed colour of a grid over 2^29
+// cells) are inflated by libdeflate or by zlib in pieces; a negative length is refused
 // with Z_BUF_ERROR before zlib is called. `output` may be null only with capacity 0.
 bool InflateBlock(const void* compressed, int64_t compressedLength, void* output, int64_t outputCapacity);
 
 // Appends the zlib stream of `length` bytes of `data` to `out` (level 0..9, or -1 for
-// zlib's default). False (with a message) when the input is too long for one block, zlib
-// fails or `out` cannot grow; `out` keeps its earlier contents only on success.
+// zlib's default). Inputs beyond zlib's 32-bit counts are deflated in pieces into the same
+// stream. False (with a message) when zlib fails or `out` cannot grow; `out` keeps its
+// earlier contents only on success.
 bool DeflateBlock(const void* data, int64_t length, OstArray<char, int64_t>& out, int level = 6);
 
 }  // namespace OSTUtils
