@@ -10,6 +10,7 @@
 #include "cache/NebWriter.h"
 #include "tools/nebsample/SmokePlume.h"
 #include "zutils/FramePattern.h"
+#include "zutils/Report.h"
 #include "zutils/platform/CommandLine.h"
 
 namespace {
@@ -51,6 +52,9 @@ bool readInt(const char* text, int low, int high, int* out) {
 // Writes frame `index` of `count` as frame number `frameNumber`. The writer encodes each
 // channel as it is added, so one dense field is made, handed over and overwritten by the
 // next: the peak is one dense array (4 GiB at 1024^3) plus the encoded frame, not seven.
+// Reasons from the writer (codec and file failures) to standard error.
+void reportToStderr(const char* text, void*) { std::fprintf(stderr, "nebsample: %s", text); }
+
 bool writeFrame(const std::string& path, int frameNumber, int index, int count, int resolution, int* sparks) {
   const int n = resolution;
   NebWriter w;
@@ -131,6 +135,7 @@ static int run(int argc, char** argv) {
     return 2;
   }
 
+  ZUtils::setReportCallback(reportToStderr, nullptr);
   for (int k = 0; k < frames; ++k) {
     const int number = start + k;
     const std::string path = ZUtils::expandFramePattern(pattern.c_str(), number, "");
