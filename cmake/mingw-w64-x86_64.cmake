@@ -29,8 +29,9 @@ if(NEB_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${NEB_WINE})
 endif()
 
-# pkg-config must not offer the build machine's libraries (libdeflate has no MinGW build
-# in Debian: zip blocks inflate with zlib there).
+# pkg-config must not offer the build machine's libraries. libdeflate has no MinGW build
+# in Debian: scripts/test-windows.sh cross-builds it from the source package and passes it
+# as LIBDEFLATE_INCLUDE_DIR and LIBDEFLATE_LIBRARY; without them zip blocks inflate with zlib.
 set(ENV{PKG_CONFIG_LIBDIR} /usr/${NEB_MINGW_PREFIX}/lib/pkgconfig)
 set(ENV{PKG_CONFIG_PATH} "")
 set(ZLIB_USE_STATIC_LIBS ON)  # libz.a, not the import library of a zlib DLL
