@@ -92,19 +92,19 @@ TEST(Neb2VdbSequence, UnreadableAndMissingFramesAreListedAndLeaveNoOutput) {
             std::string::npos)
       << blocked.err;
 
-  // Channels are read in slabs of 8 layers: a frame whose whole channel (7.4 MB) exceeds
-  // the memory budget converts, and one whose slab does not fit fails with the budget's
-  // report as its reason, the run going on with the next frame.
-  const int wide[3] = {512, 512, 9};  // 8 layers of 262144 cells: 8388608 bytes
-  const int deep[3] = {96, 96, 200};  // 1843200 cells, slabs of 294912 bytes
+  // Channels are read in slabs (8 layers, at least 2M cells): a frame whose whole channel
+  // (18.9 MB) exceeds the memory budget converts, and one whose slab does not fit fails
+  // with the budget's report as its reason, the run going on with the next frame.
+  const int wide[3] = {768, 768, 9};  // 8 layers of 589824 cells: 18874368 bytes
+  const int deep[3] = {96, 96, 512};  // 4718592 cells, slabs of 232 layers: 8.6 MB
   ASSERT_TRUE(writeTestFrame(numbered(dir, "b", 1, "neb"), wide, {2}, false, 1));
   ASSERT_TRUE(writeTestFrame(numbered(dir, "b", 2, "neb"), deep, {2}, false, 2));
-  setenv("NEB_MEMORY_LIMIT_MB", "4", 1);
+  setenv("NEB_MEMORY_LIMIT_MB", "16", 1);
   const ProgramResult refused = runNeb2vdb({"--frames=1-2", dir / "b_####.neb", dir / "p_####.vdb"});
   unsetenv("NEB_MEMORY_LIMIT_MB");
   EXPECT_EQ(refused.exitCode, 1);
   EXPECT_NE(refused.err.find("frame 1 (" + numbered(dir, "b", 1, "neb") +
-                             "): cannot decode channel 2: [ERROR] allocation of 8388608 bytes refused: "),
+                             "): cannot decode channel 2: [ERROR] allocation of 18874368 bytes refused: "),
             std::string::npos)
       << refused.err;
   EXPECT_FALSE(exists(numbered(dir, "p", 1, "vdb")));

@@ -192,8 +192,14 @@ int firstVectorChannel(const std::vector<GridPlan>& plans) {
   return -1;
 }
 
-// Slabs of the leaves' depth: every leaf of a slab lies in it.
-const int kSlabLayers = 8;
+// Slabs are whole leaves deep (8 layers), and at least about 2M cells: the zones of a
+// slab are decoded on the jobs, one zone per job at a time, and a slab of a few zones
+// would leave jobs idle. A 256^3 frame reads 32 layers at a time, 512^3 and larger 8.
+int slabLayers(int64_t layer, int nz) {
+  const int64_t wanted = (int64_t(1) << 21) / std::max<int64_t>(layer, 1);
+  const int64_t whole = (int64_t(std::max(nz, 1)) + 7) / 8 * 8;
+  return int(std::min(std::max<int64_t>(8, (wanted + 7) / 8 * 8), whole));
+}
 
 // The trees of one grid, filled slab by slab.
 struct SlabGrid {
@@ -203,7 +209,7 @@ struct SlabGrid {
   float tolerance;
 };
 
-// Every planned grid from slabs of 8 layers of the frame's records: each slab of a channel
+// Every planned grid from slabs of the frame's records: each slab of a channel
 // is read once (a channel two grids use is kept until its last grid of the slab), turned
 // where the plan negates it, and added to the trees, so no channel is ever held whole. The
 // vector grids' noise floor needs the frame's largest component first: a first pass reads
@@ -213,6 +219,7 @@ ExportResult buildStreamedGrids(const std::vector<GridPlan>& plans, OstraneFrame
                                 std::string& reports, std::vector<openvdb::GridBase::Ptr>& grids) {
   const int64_t layer = int64_t(std::max(size[0], 0)) * std::max(size[1], 0);
   const int nz = VolConvert::DenseFloatTree::cellCount(size) > 0 ? size[2] : 0;
+  const int kSlabLayers = slabLayers(layer, nz);
   const size_t slabCells = size_t(layer) * kSlabLayers;
   FrameSlabReader reader(frame, bytes);
   for (const GridPlan& plan : plans)

@@ -44,9 +44,9 @@ int64_t estimateStreamedPeak(OstraneFrameData& frame, const GridRecordBytes& rec
   int64_t particles = 0;
   for (int g = 0; g < frame.getParticleGroupCount(); ++g)
     if (IOstranePrtGroup* group = frame.getParticleGroup(g)) particles += group->getParticleCount();
-  // Slab buffers of 8 layers: the channels of a slab, turned copies, the colour read ahead,
-  // the velocity held for speed and the packed colour words.
-  const int64_t slabs = layer * 8 * 4 * (channels + 8);
+  // Slab buffers (8 layers, at least 2M cells): the channels of a slab, turned copies, the
+  // colour read ahead, the velocity held for speed and the packed colour words.
+  const int64_t slabs = std::max<int64_t>(layer * 8, int64_t(1) << 21) * 4 * (channels + 8);
   return trees + slabs + particles * 128 + (int64_t(64) << 20);
 }
 
