@@ -83,8 +83,14 @@ void DenseFloatTree::refill(const float* values) {
   });
 }
 
-void DenseFloatTree::addSlab(openvdb::FloatTree& tree, const float* values, const int size[3], int z0, int z1) {
-  if (cellCount(size) == 0 || z1 <= z0) return;
+namespace {
+
+// The leaves of layers [z0, z1) of a dense box, every cell inside the grid active, added
+// to `tree` (`values` holds those layers, z0 first). Leaves are made in x-fastest block
+// order, so that neighbours in the list read neighbouring stretches of the source rows;
+// ownership stays here until the tree takes a leaf. `added` (optional) gets them in order.
+void addDenseLeaves(openvdb::FloatTree& tree, const float* values, const int size[3], int z0, int z1,
+                    std::vector<LeafT*>* added) {
   const int bx = blocks(size[0]), by = blocks(size[1]), bz = blocks(z1 - z0);
   const size_t count = static_cast<size_t>(bx) * static_cast<size_t>(by) * static_cast<size_t>(bz);
   std::vector<std::unique_ptr<LeafT>> made(count);
@@ -93,14 +99,28 @@ void DenseFloatTree::addSlab(openvdb::FloatTree& tree, const float* values, cons
       const int ix = static_cast<int>(i % bx);
       const int iy = static_cast<int>((i / bx) % by);
       const int iz = static_cast<int>(i / (static_cast<size_t>(bx) * by));
+      // Background 0, inactive: exactly what an accessor's setValue creates before it
+      // writes the first cell of a leaf.
       auto leaf =
           std::make_unique<LeafT>(openvdb::Coord(ix * kLeafDim, iy * kLeafDim, z0 + iz * kLeafDim), 0.0f, false);
       copyLeaf(*leaf, values, size, true, z0);
       made[i] = std::move(leaf);
     }
   });
+  if (added) added->resize(count);
   openvdb::tree::ValueAccessor<openvdb::FloatTree> accessor(tree);
-  for (size_t i = 0; i < count; ++i) accessor.addLeaf(made[i].release());
+  for (size_t i = 0; i < count; ++i) {
+    accessor.addLeaf(made[i].get());  // internal nodes are created with inactive 0 tiles
+    LeafT* leaf = made[i].release();
+    if (added) (*added)[i] = leaf;
+  }
+}
+
+}  // namespace
+
+void DenseFloatTree::addSlab(openvdb::FloatTree& tree, const float* values, const int size[3], int z0, int z1) {
+  if (cellCount(size) == 0 || z1 <= z0) return;
+  addDenseLeaves(tree, values, size, z0, z1, nullptr);
 }
 
 void DenseFloatTree::build(const float* values, const int size[3]) {
@@ -111,31 +131,8 @@ void DenseFloatTree::build(const float* values, const int size[3]) {
     tree_ = tree;
     return;
   }
-  const int bx = blocks(size[0]), by = blocks(size[1]), bz = blocks(size[2]);
-  const size_t count = static_cast<size_t>(bx) * static_cast<size_t>(by) * static_cast<size_t>(bz);
-  // Leaves in x-fastest block order, so that neighbours in the list read neighbouring
-  // stretches of the source rows. Ownership stays here until the tree takes a leaf.
-  std::vector<std::unique_ptr<LeafT>> made(count);
-  tbb::parallel_for(tbb::blocked_range<size_t>(0, count), [&](const tbb::blocked_range<size_t>& r) {
-    for (size_t i = r.begin(); i != r.end(); ++i) {
-      const int ix = static_cast<int>(i % bx);
-      const int iy = static_cast<int>((i / bx) % by);
-      const int iz = static_cast<int>(i / (static_cast<size_t>(bx) * by));
-      // Background 0, inactive: exactly what an accessor's setValue creates before it
-      // writes the first cell of a leaf.
-      auto leaf = std::make_unique<LeafT>(openvdb::Coord(ix * kLeafDim, iy * kLeafDim, iz * kLeafDim), 0.0f, false);
-      copyLeaf(*leaf, values, size, true);
-      made[i] = std::move(leaf);
-    }
-  });
-  std::vector<LeafT*> leaves(count);
-  {
-    openvdb::tree::ValueAccessor<openvdb::FloatTree> accessor(*tree);
-    for (size_t i = 0; i < count; ++i) {
-      accessor.addLeaf(made[i].get());  // internal nodes are created with inactive 0 tiles
-      leaves[i] = made[i].release();
-    }
-  }
+  std::vector<LeafT*> leaves;
+  addDenseLeaves(*tree, values, size, 0, size[2], &leaves);
   tree_ = tree;
   leaves_.swap(leaves);
   size_[0] = size[0];
