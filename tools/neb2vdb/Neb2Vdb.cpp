@@ -16,6 +16,7 @@
 #include "cache/OstraneFrameData.h"
 #include "nebloader.h"
 #include "ostutils/MemoryLimit.h"
+#include "ostutils/OstParallel.h"
 #include "tools/neb2vdb/FrameExporter.h"
 #include "tools/neb2vdb/MemoryBudget.h"
 #include "tools/neb2vdb/Options.h"
@@ -24,6 +25,7 @@
 #include "vdb/AtomicFile.h"
 #include "zutils/DefaultThreadCount.h"
 #include "zutils/FramePattern.h"
+#include "zutils/ThreadPool.h"
 #include "zutils/ThreadReportCapture.h"
 #include "zutils/platform/Memory.h"
 
@@ -66,6 +68,28 @@ FrameTask taskAt(const Options& o, int64_t k) {
 std::string labelOf(const Options& o, const FrameTask& task) {
   return o.framesGiven ? "frame " + std::to_string(task.number) + " (" + task.source + ")" : task.source;
 }
+
+// The library's worker pool for the decoders' jobs (the zones of a slab, colour unpacking,
+// derived speed), registered for the run: without a thread manager they run inline. Each
+// frame asks it for its share of the threads (ThreadBudget). Reports made on its threads
+// reach no frame's capture: only a failing zone's notes, never a frame's failure reason.
+class DecodePool {
+ public:
+  // threads: the run's budget; a single-threaded run decodes inline.
+  explicit DecodePool(int threads) : manager_(threads > 1 ? ZUtils::createPoolThreadManager() : nullptr) {
+    if (manager_) OSTUtils::RegisterThreadManager(manager_);
+  }
+  ~DecodePool() {
+    if (!manager_) return;
+    OSTUtils::UnregisterLastThreadManager();
+    ZUtils::destroyPoolThreadManager(manager_);
+  }
+  DecodePool(const DecodePool&) = delete;
+  DecodePool& operator=(const DecodePool&) = delete;
+
+ private:
+  ZUtils::ThreadManager* manager_;
+};
 
 int usageError(VolConvert::ConsoleOutput& err, const std::string& message) {
   err.write("neb2vdb: " + message + "\nTry 'neb2vdb --help' for more information.\n");
@@ -128,7 +152,9 @@ int runNeb2Vdb(int argc, const char* const* argv, VolConvert::ConsoleOutput& out
 
   std::mutex loader;  // newINeb / deleteINeb
   const int jobs = int(std::min<int64_t>(o.jobs > 0 ? o.jobs : chooseJobs(o, count, loader), count));
-  ThreadBudget budget(o.jobs > 0 ? o.jobs : ZUtils::defaultThreadCount(), jobs);
+  const int budgetThreads = o.jobs > 0 ? o.jobs : ZUtils::defaultThreadCount();
+  ThreadBudget budget(budgetThreads, jobs);
+  DecodePool pool(budgetThreads);
   // A frame listed twice may be converted by two jobs at once, through one shared frame
   // object: then no job releases its channels early.
   bool repeats = false;
