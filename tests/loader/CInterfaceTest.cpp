@@ -298,6 +298,54 @@ TEST(CInterface, SlabsReadAsTheWholeChannels) {
   neb_frame_close(whole);
 }
 
+int32_t intAt(const std::string& b, size_t at) {
+  int32_t v = 0;
+  if (at + 4 <= b.size()) std::memcpy(&v, b.data() + at, 4);
+  return v;
+}
+
+// A packed colour stream cut short is found on the way: the slab that meets the cut fails,
+// and with it 7, 8 and 9 for that slab and every later one.
+TEST(CInterface, ABrokenColourStreamFailsEveryColourChannel) {
+  TempDir dir;
+  const std::string path = writeSlabFrame(dir);
+  ASSERT_FALSE(path.empty());
+  std::string bytes = loadertest::readText(path);
+  // The grid records follow tag 3, the grid size and the record count.
+  size_t at = 4;
+  while (at + 20 < bytes.size() &&
+         !(intAt(bytes, at) == 3 && intAt(bytes, at + 4) == kNx && intAt(bytes, at + 8) == kNy &&
+           intAt(bytes, at + 12) == kNz))
+    at += 4;
+  at += 20;
+  while (at + 16 < bytes.size() && intAt(bytes, at) != NEB_CHANNEL_PACKED_COLOR)
+    at += 4 * (static_cast<size_t>(intAt(bytes, at + 4)) + 2);
+  ASSERT_LT(at + 16, bytes.size());
+  const int32_t half = intAt(bytes, at + 8) / 2;
+  std::memcpy(&bytes[at + 8], &half, 4);
+  ASSERT_TRUE(loadertest::writeText(path, bytes));
+
+  neb_frame* f = nullptr;
+  ASSERT_EQ(neb_frame_open(path.c_str(), nullptr, -1, NEB_OPEN_UNSHARED | NEB_OPEN_GRID_IN_FILE, &f), NEB_OK);
+  neb_slab_reader* r = nullptr;
+  ASSERT_EQ(neb_slab_reader_open(f, &r), NEB_OK);
+  for (int ch = 7; ch <= 9; ++ch) ASSERT_EQ(neb_slab_open_channel(r, ch, nullptr), NEB_OK);
+  float slab[kNx * kNy];
+  bool broken = false;
+  for (int z = 0; z < kNz; ++z) {
+    for (int ch = 7; ch <= 9; ++ch) {
+      const int status = neb_slab_read(r, ch, z, z + 1, slab, kNx * kNy);
+      if (broken) {
+        EXPECT_EQ(status, NEB_E_DECODE) << "channel " << ch << " layer " << z;
+      }
+      broken = broken || status == NEB_E_DECODE;
+    }
+  }
+  EXPECT_TRUE(broken);
+  neb_slab_reader_close(r);
+  neb_frame_close(f);
+}
+
 TEST(CInterface, BadArgumentsGiveAStatusAndAnErrorReport) {
   TempDir dir;
   const Content c;
