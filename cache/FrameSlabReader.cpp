@@ -115,7 +115,9 @@ struct FrameSlabReader::Impl {
     OSTUtils::InflateStream::Source from = [this](int64_t offset, int64_t count) {
       return bytes.fetch(colourPayload + offset, count, colourScratch);
     };
-    if (!colour.open(from, zipBytes, cells * 4)) {
+    // A grid of no cells gives no slab that would meet the stream's end: it is judged here,
+    // where the whole decode judges it (it must end at once).
+    if (!colour.open(from, zipBytes, cells * 4) || (cells == 0 && !colour.read(nullptr, 0))) {
       ZUtils::logReport("Invalid cache file!!!\n");
       return false;
     }
@@ -155,6 +157,7 @@ struct FrameSlabReader::Impl {
       // Layers skipped since the last slab are inflated and dropped.
       const int64_t skip = z0 * layer * 4 - colour.produced();
       const int64_t n = (z1 - z0) * layer;
+      if (n == 0) return true;  // no cells: the stream was judged when it was opened
       if (!words.SetSize(n)) return false;
       for (int64_t left = skip; left > 0;) {
         const int64_t piece = left < n * 4 ? left : n * 4;
