@@ -346,17 +346,29 @@ void decodeGridSlabs(neb_frame* frame, const SummaryOptions& options, std::strin
 
   const int64_t layer = cells > 0 ? static_cast<int64_t>(out.gridSize[0]) * out.gridSize[1] : 0;
   const int nz = cells > 0 ? out.gridSize[2] : 0;
-  const int64_t capacity = layer * std::min(nz, kSlabLayers);
-  std::unique_ptr<float[]> slab(capacity > 0 ? new (std::nothrow) float[static_cast<size_t>(capacity)] : nullptr);
-  if (capacity > 0 && !slab) {
-    for (ChannelSummary* s : listed) {
-      SlabChannel& c = wanted[s->channel];
-      c.alive = false;
-      c.reports += "[ERROR] No memory for a slab of the grid\n";
+  // Slabs of 8 layers, fewer when 8 would pass the library's memory limit (the grid size
+  // comes from the file); a single layer past it fails every channel, as the whole decode
+  // fails for want of memory.
+  const long long limitFloats = static_cast<long long>(neb_memory_limit() / sizeof(float));
+  int height = std::min(nz, kSlabLayers);
+  if (layer > 0 && height > limitFloats / layer) height = static_cast<int>(std::min<long long>(height, limitFloats / layer));
+  const int64_t capacity = layer * height;
+  bool anyAlive = false;
+  for (ChannelSummary* s : listed) anyAlive = anyAlive || wanted[s->channel].alive;
+  std::unique_ptr<float[]> slab;
+  if (anyAlive && nz > 0 && layer > 0) {
+    if (height > 0) slab.reset(new (std::nothrow) float[static_cast<size_t>(capacity)]);
+    if (!slab) {
+      const std::string why = "[ERROR] Could not allocate a slab of " + std::to_string(layer) + " values per layer\n";
+      for (ChannelSummary* s : listed) {
+        SlabChannel& c = wanted[s->channel];
+        if (c.alive) c.reports += why;
+        c.alive = false;
+      }
     }
   }
-  for (int z0 = 0; z0 < nz && slab; z0 += kSlabLayers) {
-    const int z1 = std::min(nz, z0 + kSlabLayers);
+  for (int z0 = 0; z0 < nz && slab; z0 += height) {
+    const int z1 = std::min(nz, z0 + height);
     for (int channel : order) {
       SlabChannel& c = wanted[channel];
       const bool velocity = derivedSpeed && channel >= 4 && channel <= 6;
