@@ -1,5 +1,6 @@
 #include "cache/ChannelStorageInfo.h"
 
+#include "cache/GridRecordBytes.h"
 #include "cache/OstraneFrameData.h"
 #include "particles/PGroup.h"
 
@@ -10,16 +11,20 @@ const int kPackedColour = 18;
 bool GridCodecIsOneDimensional(int32_t version) { return version >= 5 && version <= 2147483646; }
 
 std::vector<GridChannelStorage> DescribeGridChannels(const OstraneFrameData& frame, bool* overrun) {
+  const GridRecordBytes records(frame.comprData, frame.comprDataSzInts);
+  return DescribeGridChannels(frame.version, records, overrun);
+}
+
+std::vector<GridChannelStorage> DescribeGridChannels(int32_t version, const GridRecordBytes& records, bool* overrun) {
   std::vector<GridChannelStorage> out;
   if (overrun) *overrun = false;
-  if (!frame.comprData) return out;
-  const int dimension = GridCodecIsOneDimensional(frame.version) ? 1 : 3;
-  const int64_t n = frame.comprDataSzInts;
+  const int dimension = GridCodecIsOneDimensional(version) ? 1 : 3;
+  const int64_t n = records.ints();
   bool seen[33] = {};
   int64_t i = 0;
   while (i < n - 1) {
-    const int32_t channel = frame.comprData[i];
-    const int64_t length = frame.comprData[i + 1];
+    const int32_t channel = records.intAt(i);
+    const int64_t length = records.intAt(i + 1);
     if (length < 1) break;
     if (length > n - i - 2) {
       if (overrun) *overrun = true;
@@ -32,7 +37,7 @@ std::vector<GridChannelStorage> DescribeGridChannels(const OstraneFrameData& fra
       s.channel = channel;
       s.storedBytes = length * 4;
       s.zip = channel == kPackedColour;
-      if (!s.zip) s.zones = DescribeGridBlockZones(frame.comprData + i + 2, length * 4, dimension);
+      if (!s.zip) s.zones = DescribeGridBlockZones(records, 4 * (i + 2), length * 4, dimension);
       out.push_back(s);
     }
     i += length + 2;

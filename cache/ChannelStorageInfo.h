@@ -9,6 +9,7 @@
 
 #include "cache/GridBlockExtent.h"
 
+class GridRecordBytes;
 class OstraneFrameData;
 class PGroup;
 
@@ -23,6 +24,11 @@ struct GridChannelStorage {
 // (a record of length < 1 ends the walk). A record whose payload would run past the data
 // ends the walk too and sets *overrun. Empty for frames without grid data.
 std::vector<GridChannelStorage> DescribeGridChannels(const OstraneFrameData& frame, bool* overrun = nullptr);
+// The same for the records of a frame of container `version` wherever they are (a frame
+// loaded with its grid left in the file): zone tables and headers are fetched, zone
+// streams are not read.
+std::vector<GridChannelStorage> DescribeGridChannels(int32_t version, const GridRecordBytes& records,
+                                                     bool* overrun = nullptr);
 
 struct ParticleChannelStorage {
   int slot = 0;

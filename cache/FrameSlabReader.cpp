@@ -28,9 +28,11 @@ float inverse255() {
 
 enum class Source { kUnopened, kAbsent, kStored, kSpeed, kColour };
 
-// A z-range of slab values held for several channels (velocity for speed, colour words).
-struct HeldSlab {
-  int z0 = -1, z1 = -1;
+// The velocity slabs speed is built from, each component held with its own z-range: a
+// component is read once per slab, by whichever of speed and itself asks first, so the
+// reports of its zones come where a reader of that component alone would see them.
+struct HeldVelocity {
+  int z0[3] = {-1, -1, -1}, z1[3] = {-1, -1, -1};
   OSTUtils::OstArray<float, int64_t> values[3];
 };
 
@@ -45,9 +47,9 @@ struct FrameSlabReader::Impl {
   std::unique_ptr<GridSlabDecoder> stored[32];
   int storedDone[32] = {};  // first layer a stored decoder can still give
   bool speedOpened = false;
-  HeldSlab velocity;
+  HeldVelocity velocity;
   // The packed colour stream and the words of its current slab.
-  bool colourTried = false, colourOk = false;
+  bool colourOk = false;
   OSTUtils::InflateStream colour;
   int64_t colourPayload = 0;  // byte offset of the zip stream in the records
   OSTUtils::OstArray<unsigned char, int64_t> colourScratch;
@@ -122,9 +124,9 @@ struct FrameSlabReader::Impl {
     return true;
   }
 
+  // A stream refused before is tried again (and reported again), as the frame's decode does.
   bool openColour() {
-    if (colourTried) return colourOk;
-    colourTried = true;
+    if (colourOk) return true;
     int64_t payload = 0, length = 0;
     if (!findRecord(kPackedColour, &payload, &length)) return false;
     int64_t zipBytes = -1;
@@ -142,7 +144,9 @@ struct FrameSlabReader::Impl {
     OSTUtils::InflateStream::Source from = [this](int64_t offset, int64_t count) {
       return bytes.fetch(colourPayload + offset, count, colourScratch);
     };
-    if (!colour.open(from, zipBytes, cells * 4)) {
+    // A grid of no cells gives no slab that would meet the stream's end: it is judged here,
+    // where the whole decode judges it (it must end at once).
+    if (!colour.open(from, zipBytes, cells * 4) || (cells == 0 && !colour.read(nullptr, 0))) {
       ZUtils::logReport("Invalid cache file!!!\n");
       return false;
     }
@@ -162,19 +166,17 @@ struct FrameSlabReader::Impl {
     return true;
   }
 
-  // Velocity of [z0, z1) held for speed and for 4, 5, 6 themselves.
-  bool holdVelocity(int z0, int z1) {
-    if (velocity.z0 == z0 && velocity.z1 == z1) return true;
+  // Velocity component k (channel 4 + k) of [z0, z1), held for speed and for 4 + k itself.
+  bool holdVelocity(int k, int z0, int z1) {
+    if (velocity.z0[k] == z0 && velocity.z1[k] == z1) return true;
     const int64_t n = (z1 - z0) * layer;
-    for (int k = 0; k < 3; ++k) {
-      if (!velocity.values[k].SetSize(n)) return false;
-      if (!readStored(4 + k, z0, z1, velocity.values[k].data)) {
-        velocity.z0 = velocity.z1 = -1;
-        return false;
-      }
+    if (!velocity.values[k].SetSize(n)) return false;
+    if (!readStored(4 + k, z0, z1, velocity.values[k].data)) {
+      velocity.z0[k] = velocity.z1[k] = -1;
+      return false;
     }
-    velocity.z0 = z0;
-    velocity.z1 = z1;
+    velocity.z0[k] = z0;
+    velocity.z1[k] = z1;
     return true;
   }
 
@@ -184,6 +186,7 @@ struct FrameSlabReader::Impl {
       // Layers skipped since the last slab are inflated and dropped.
       const int64_t skip = z0 * layer * 4 - colour.produced();
       const int64_t n = (z1 - z0) * layer;
+      if (n == 0) return true;  // no cells: the stream was judged when it was opened
       if (!words.SetSize(n)) return false;
       for (int64_t left = skip; left > 0;) {
         const int64_t piece = left < n * 4 ? left : n * 4;
@@ -221,7 +224,8 @@ FrameSlabReader::~FrameSlabReader() = default;
 bool FrameSlabReader::open(int channel) {
   Impl& m = *impl_;
   if (channel < 0 || channel >= 32 || channel == kPackedColour || m.cells < 0) return false;
-  if (m.source[channel] != Source::kUnopened) return m.source[channel] != Source::kAbsent;
+  // A channel refused before is tried again, with its reports, as getChannel tries again.
+  if (m.source[channel] != Source::kUnopened && m.source[channel] != Source::kAbsent) return true;
   if (m.openStored(channel)) {
     m.source[channel] = Source::kStored;
     return true;
@@ -237,7 +241,8 @@ bool FrameSlabReader::open(int channel) {
   } else if (channel >= 7 && channel <= 9 && m.openColour()) {
     // Unpacking fills every colour channel not yet decoded, as the frame's unpacking does.
     for (int c = 7; c <= 9; ++c)
-      if (m.source[c] == Source::kUnopened || c == channel) m.source[c] = Source::kColour;
+      if (m.source[c] == Source::kUnopened || m.source[c] == Source::kAbsent || c == channel)
+        m.source[c] = Source::kColour;
     return true;
   }
   m.source[channel] = Source::kAbsent;
@@ -256,14 +261,17 @@ bool FrameSlabReader::read(int channel, int z0, int z1, float* out) {
   if (z1 == z0) return true;
   const int64_t n = (z1 - z0) * m.layer;
   if (s == Source::kColour) return m.readColour(channel, z0, z1, out);
-  if (s == Source::kSpeed || (m.speedOpened && channel >= 4 && channel <= 6)) {
-    if (!m.holdVelocity(z0, z1)) return false;
-    if (s == Source::kSpeed) {
-      MTBuildScalarSpeedFromVelocity::build(m.velocity.values[0].data, m.velocity.values[1].data,
-                                            m.velocity.values[2].data, out, n);
-    } else {
-      std::memcpy(out, m.velocity.values[channel - 4].data, static_cast<size_t>(n) * sizeof(float));
-    }
+  if (s == Source::kSpeed) {
+    for (int k = 0; k < 3; ++k)
+      if (!m.holdVelocity(k, z0, z1)) return false;
+
+    MTBuildScalarSpeedFromVelocity::build(m.velocity.values[0].data, m.velocity.values[1].data,
+                                          m.velocity.values[2].data, out, n);
+    return true;
+  }
+  if (m.speedOpened && channel >= 4 && channel <= 6) {
+    if (!m.holdVelocity(channel - 4, z0, z1)) return false;
+    std::memcpy(out, m.velocity.values[channel - 4].data, static_cast<size_t>(n) * sizeof(float));
     return true;
   }
   return m.readStored(channel, z0, z1, out);
@@ -284,5 +292,15 @@ int64_t FrameSlabReader::variedCells(int channel) const {
       return m.cells;
     default:
       return 0;
+  }
+}
+
+int FrameSlabReader::sourceOf(int channel) const {
+  if (channel < 0 || channel >= 32) return -1;
+  switch (impl_->source[channel]) {
+    case Source::kStored: return channel;
+    case Source::kSpeed: return 4;
+    case Source::kColour: return kPackedColour;
+    default: return -1;
   }
 }

@@ -29,8 +29,13 @@ class FrameSlabReader {
   FrameSlabReader& operator=(const FrameSlabReader&) = delete;
 
   // Readies `channel` (0..31). False when the frame's getChannel would give null for it
-  // (absent, or refused with the decode's reports); 18 itself is never readable.
+  // (absent, or refused with the decode's reports); 18 itself is never readable. Opening a
+  // refused channel again tries again and reports again, as getChannel does.
   bool open(int channel);
+
+  // What an opened channel is read from: its own record (the channel), the velocity (4)
+  // for derived speed, the packed colour (18) for unpacked colour; -1 when not opened.
+  int sourceOf(int channel) const;
 
   // Layers [z0, z1) of an opened channel into out[0 .. (z1 - z0) * nx * ny - 1], x fastest.
   // False (reported) for a slab that goes back or lies outside the grid, a channel not

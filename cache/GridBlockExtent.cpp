@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "cache/GridRecordBytes.h"
+
 // Block: u16 magic. 0xFC01: the rest is one zone stream (method byte first). 0xFC02 /
 // 0xFC03: u16 zoneCount, i32 valueStart[zoneCount], i32 byteStart[zoneCount], then zone
 // streams at byteStart (counted from after the tables), each starting with a u16 and the
@@ -66,9 +68,56 @@ int64_t GridBlockExtent(const void* block, int64_t bytes, int dimension) {
 
 namespace {
 
-void describeZone(const unsigned char* p, int64_t bytes, int64_t at, int dimension, GridBlockZones& out) {
+// The bytes of a block in memory, every read bounded by the block.
+struct BlockInMemory {
+  const unsigned char* p;
+  int64_t bytes;
+  template <class T>
+  bool get(int64_t at, T& out) {
+    return load(p, bytes, at, out);
+  }
+  // n int32 from `at`, which lie within the block.
+  void getInts(int64_t at, int64_t n, int32_t* out) { std::memcpy(out, p + at, static_cast<size_t>(4 * n)); }
+};
+
+// The bytes of a block inside a frame's grid records, fetched a few at a time: the zone
+// table in pieces, a small window around each zone header, never the zone streams.
+struct BlockInRecords {
+  const GridRecordBytes& records;
+  int64_t offset, bytes;
+  OSTUtils::OstArray<unsigned char, int64_t> scratch;
+  const unsigned char* window = nullptr;
+  int64_t windowStart = 0, windowBytes = 0;
+
+  template <class T>
+  bool get(int64_t at, T& out) {
+    const int64_t size = static_cast<int64_t>(sizeof(T));
+    if (at < 0 || at + size > bytes) return false;
+    if (!window || at < windowStart || at + size > windowStart + windowBytes) {
+      windowBytes = std::min<int64_t>(64, bytes - at);
+      window = records.fetch(offset + at, windowBytes, scratch);
+      windowStart = at;
+      if (!window) return false;
+    }
+    std::memcpy(&out, window + (at - windowStart), sizeof(T));
+    return true;
+  }
+  // n int32 from `at`, which lie within the block (-1 each when they cannot be read).
+  void getInts(int64_t at, int64_t n, int32_t* out) {
+    window = nullptr;
+    const unsigned char* p = records.fetch(offset + at, 4 * n, scratch);
+    if (p) {
+      std::memcpy(out, p, static_cast<size_t>(4 * n));
+    } else {
+      for (int64_t i = 0; i < n; ++i) out[i] = -1;
+    }
+  }
+};
+
+template <class Block>
+void describeZone(Block& b, int64_t at, int dimension, GridBlockZones& out) {
   uint8_t method = 0xFF;
-  load(p, bytes, at, method);
+  b.get(at, method);
   if (method == 0) {
     ++out.rawZones;
   } else if (method == 1) {
@@ -79,7 +128,7 @@ void describeZone(const unsigned char* p, int64_t bytes, int64_t at, int dimensi
     const int64_t scaleAt = at + 1 + 4 * (dimension == 3 ? 3 : 1);
     float scale = 0.0f;
     uint8_t passes = 0;
-    if (!load(p, bytes, scaleAt, scale) || !load(p, bytes, scaleAt + 12, passes)) {
+    if (!b.get(scaleAt, scale) || !b.get(scaleAt + 12, passes)) {
       ++out.otherZones;
       return;
     }
@@ -94,35 +143,49 @@ void describeZone(const unsigned char* p, int64_t bytes, int64_t at, int dimensi
   }
 }
 
-}  // namespace
-
-GridBlockZones DescribeGridBlockZones(const void* block, int64_t bytes, int dimension) {
+template <class Block>
+GridBlockZones describeBlock(Block& b, int dimension) {
   GridBlockZones out;
-  const unsigned char* p = static_cast<const unsigned char*>(block);
   uint16_t magic = 0;
-  if (!p || !load(p, bytes, 0, magic)) return out;
+  if (!b.get(0, magic)) return out;
   if (magic == 0xFC01) {
     out.readable = true;
     out.zoneCount = 1;
-    describeZone(p, bytes, 2, dimension, out);
+    describeZone(b, 2, dimension, out);
     return out;
   }
   uint16_t zones = 0;
-  if ((magic != 0xFC02 && magic != 0xFC03) || !load(p, bytes, 2, zones)) return out;
+  if ((magic != 0xFC02 && magic != 0xFC03) || !b.get(2, zones)) return out;
   const int64_t tables = 4 + 8 * static_cast<int64_t>(zones);
-  if (tables > bytes) return out;
+  if (tables > b.bytes) return out;
   out.readable = true;
   out.zoneCount = zones;
+  const int64_t piece = 4096;
+  int32_t byteStarts[piece];
   for (int64_t i = 0; i < zones; ++i) {
-    int32_t byteStart = -1;
-    load(p, bytes, 4 + 4 * zones + 4 * i, byteStart);
+    if (i % piece == 0) b.getInts(4 + 4 * zones + 4 * i, std::min<int64_t>(piece, zones - i), byteStarts);
+    const int32_t byteStart = byteStarts[i % piece];
     if (byteStart < 0) {
       ++out.otherZones;
       continue;
     }
-    describeZone(p, bytes, tables + byteStart + 2, dimension, out);
+    describeZone(b, tables + byteStart + 2, dimension, out);
   }
   return out;
+}
+
+}  // namespace
+
+GridBlockZones DescribeGridBlockZones(const void* block, int64_t bytes, int dimension) {
+  BlockInMemory b{static_cast<const unsigned char*>(block), bytes};
+  if (!b.p) return GridBlockZones();
+  return describeBlock(b, dimension);
+}
+
+GridBlockZones DescribeGridBlockZones(const GridRecordBytes& records, int64_t offset, int64_t bytes, int dimension) {
+  BlockInRecords b{records, offset, bytes, {}, nullptr, 0, 0};
+  if (bytes < 0) return GridBlockZones();
+  return describeBlock(b, dimension);
 }
 
 int64_t ZipExpansionBound(int64_t compressedBytes) {

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+class GridRecordBytes;
+
 // End of the furthest zone of a grid-compressor block (zone start + zone value count), or
 // -1 when the block header cannot be read. `dimension` (1 or 3) selects the quantized zone
 // header layout. Zones with an unknown method count as empty.
@@ -32,6 +34,10 @@ struct GridBlockZones {
 // Reads the zone headers of a block of `bytes` bytes; `dimension` (1 or 3) selects the
 // quantized zone header layout. Every read is bounded by `bytes`.
 GridBlockZones DescribeGridBlockZones(const void* block, int64_t bytes, int dimension);
+// The same for the block at bytes [offset, offset + bytes) of a frame's grid records,
+// fetching the zone table and each zone's header only: the zone streams of a frame left
+// in its file are not read.
+GridBlockZones DescribeGridBlockZones(const GridRecordBytes& records, int64_t offset, int64_t bytes, int dimension);
 
 // Upper bound of the bytes a zlib stream of `compressedBytes` can inflate to (deflate
 // cannot expand by more than 1032:1).

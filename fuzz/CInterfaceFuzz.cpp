@@ -4,7 +4,8 @@
 // from bytes, and indexes, slots, buffer sizes and null pointers for every query.
 //
 // Input: one operation byte (% 5), then the operation's own numbers, then a text or file:
-//   0 mapping text, 1 frame pattern, 2 frame list, 3 writer, 4 frame file.
+//   0 mapping text, 1 frame pattern, 2 frame list, 3 writer, 4 frame file (open flags byte
+//   % 10: 5 and up add NEB_OPEN_GRID_IN_FILE). Frames are read through slab readers too.
 // Every call must end in a status; the round trip of operation 3 must give back the bits
 // it wrote when it wrote losslessly.
 #include <cstring>
@@ -114,6 +115,47 @@ void touchGroup(neb_group* g, nebfuzz::Input& in) {
   neb_group_find_id(g, static_cast<long long>(in.take(4)));
 }
 
+// A slab reader of the frame with arguments from the input: channels (out of range too),
+// slab bounds, capacities and null pointers. A slab read that succeeds must give what
+// neb_frame_channel gives the frame, when that frame decodes it.
+void readSlabs(neb_frame* f, const int size[3], nebfuzz::Input& in) {
+  neb_slab_reader* r = nullptr;
+  if (neb_slab_reader_open((in.take(1) == 255) ? nullptr : f, &r) != NEB_OK) return;
+  neb_slab_reader_open(f, nullptr);
+  const long long layer =
+      size[0] > 0 && size[1] > 0 && size[2] > 0 ? static_cast<long long>(size[0]) * size[1] : 0;
+  const int opens = static_cast<int>(in.take(1) % 6);
+  int opened[8] = {}, count = 0;
+  for (int k = 0; k < opens; ++k) {
+    const int channel = static_cast<int>(in.take(1) % 36) - 2;
+    int source = -1;
+    if (neb_slab_open_channel(r, channel, (in.take(1) & 1) ? nullptr : &source) == NEB_OK) opened[count++] = channel;
+  }
+  neb_slab_open_channel(nullptr, 2, nullptr);
+  std::vector<float> slab(layer > 0 && layer <= (1 << 16) ? static_cast<size_t>(layer) * 9 : 1);
+  const int reads = static_cast<int>(in.take(1) % 12);
+  for (int k = 0; k < reads; ++k) {
+    const int channel = count > 0 && (in.take(1) & 3) ? opened[in.take(1) % count] : static_cast<int>(in.take(1) % 34) - 1;
+    const int z0 = static_cast<int>(in.take(1) % 20) - 1;
+    const int z1 = z0 + static_cast<int>(in.take(1) % 10) - 1;
+    long long capacity = static_cast<long long>(slab.size());
+    const uint32_t twist = in.take(1) % 8;
+    if (twist == 1) capacity = static_cast<long long>(z1 - z0) * layer - 1;
+    if (twist == 2) capacity = -1;
+    float* out = twist == 3 ? nullptr : slab.data();
+    if (neb_slab_read(r, channel, z0, z1, out, capacity) != NEB_OK || z1 <= z0 || twist == 3) continue;
+    if (static_cast<long long>(z1 - z0) * layer > static_cast<long long>(slab.size())) __builtin_trap();
+    const float* whole = nullptr;
+    // Only frames that keep their grid decode it themselves, and a budget refusal is no answer.
+    if (neb_frame_channel(f, channel, &whole) == NEB_OK &&
+        std::memcmp(slab.data(), whole + z0 * layer, static_cast<size_t>((z1 - z0) * layer) * sizeof(float)) != 0)
+      __builtin_trap();
+  }
+  neb_slab_read(nullptr, 2, 0, 1, slab.data(), 1);
+  neb_slab_reader_close(nullptr);
+  neb_slab_reader_close(r);
+}
+
 void readFrame(neb_frame* f, nebfuzz::Input& in) {
   int size[3];
   float t[12];
@@ -129,6 +171,7 @@ void readFrame(neb_frame* f, nebfuzz::Input& in) {
     neb_grid_record r;
     neb_frame_grid_record(f, i, &r);
   }
+  readSlabs(f, size, in);
   const int stored = neb_frame_stored_group_count(f);
   for (int i = -1; i <= stored && i < 8; ++i) {
     neb_group* g = nullptr;
@@ -203,11 +246,16 @@ void writer(nebfuzz::Input& in) {
 }
 
 void frameFile(nebfuzz::Input& in) {
-  const int flags = static_cast<int>(in.take(1) % 5);
+  // 0 .. 4 as ever; 5 .. 9 the same with NEB_OPEN_GRID_IN_FILE (refused without unshared).
+  const int raw = static_cast<int>(in.take(1) % 10);
+  const int flags = raw % 5;
+  const int gridInFile = raw >= 5 ? NEB_OPEN_GRID_IN_FILE : 0;
   const char* path = nebfuzz::writeTempFile("c_interface.neb", in.data, in.size);
   if (!path) return;
   neb_frame* f = nullptr;
-  if (neb_frame_open(path, (flags & 4) ? "2,smoke;" : nullptr, (flags & 4) ? 64 : -1, flags & 3, &f) != NEB_OK) return;
+  if (neb_frame_open(path, (flags & 4) ? "2,smoke;" : nullptr, (flags & 4) ? 64 : -1, (flags & 3) | gridInFile, &f) !=
+      NEB_OK)
+    return;
   readFrame(f, in);
   neb_frame_close(f);
 }

@@ -4,16 +4,26 @@
 // or the stored-form descriptions of the grid and particle channels (nebinfo's) on a
 // frame loaded directly.
 //
-// Input: one selector byte, then the file. Selector % 3 picks one of the three readings
-// (0 full load, 1 header-only load, 2 stored-form description); 0xff runs all three, as
-// the regression inputs do. Running one reading per input instead of all three more than
+// Or the slab reading of the grid against the whole-channel decode (differential): every
+// channel through a slab reader of its own, in slabs of 1 and of 8 layers, from the records
+// in memory and from the file (ImportNebGridInFile); it must open exactly when getChannel
+// gives values and give them bit for bit, except that a packed colour stream the whole
+// decode refuses may open and must then fail on some slab.
+//
+// Input: one selector byte, then the file. Selector % 4 picks one of the readings (0 full
+// load, 1 header-only load, 2 stored-form description, 3 slabs); 0xff runs all of them,
+// as the regression inputs do. Running one reading per input instead of all more than
 // doubles the rate, and the fuzzer mutates the selector like any other byte.
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
 
 #include "FuzzTarget.h"
 #include "cache/ChannelStorageInfo.h"
+#include "cache/FrameSlabReader.h"
+#include "cache/GridRecordBytes.h"
 #include "loader/FrameFactory.h"
 #include "cache/OstraneFrameData.h"
 #include "nebloader.h"
@@ -80,6 +90,57 @@ void describeStored(const char* path) {
     for (const ParticleChannelStorage& p : DescribeParticleChannels(frame->groups[i])) gSink = p.zones.coarsestStep;
 }
 
+// Every slab of `channel` from a fresh reader against `whole` (null: refused by getChannel).
+void compareSlabs(const OstraneFrameData& frame, const GridRecordBytes& bytes, int channel, const float* whole,
+                  int height, std::vector<float>& slab) {
+  FrameSlabReader reader(frame, bytes);
+  const bool opened = reader.open(channel);
+  const bool colourStream = opened && reader.sourceOf(channel) == 18;
+  if (opened != (whole != nullptr) && !(colourStream && !whole)) __builtin_trap();
+  if (!opened) return;
+  const int64_t layer = int64_t(frame.gridSize[0]) * frame.gridSize[1];
+  bool failed = false;
+  for (int z0 = 0; z0 < frame.gridSize[2] && !failed; z0 += height) {
+    const int z1 = std::min(frame.gridSize[2], z0 + height);
+    slab.assign(static_cast<size_t>((z1 - z0) * layer), -1.0f);
+    failed = !reader.read(channel, z0, z1, slab.data());
+    if (whole && (failed || std::memcmp(slab.data(), whole + z0 * layer, slab.size() * sizeof(float)) != 0))
+      __builtin_trap();
+  }
+  if (!whole && !failed) __builtin_trap();
+}
+
+void compareSlabReading(const char* path) {
+  std::unique_ptr<OstraneFrameData> whole(new (std::nothrow) OstraneFrameData);
+  std::unique_ptr<OstraneFrameData> header(new (std::nothrow) OstraneFrameData);
+  if (!whole || !header) return;
+  const int status = whole->ImportNeb(path, true, false);
+  GridDataLocation where;
+  // The load that leaves the grid in the file takes and refuses exactly the same files.
+  if (ImportNebGridInFile(*header, path, where) != status) __builtin_trap();
+  if (status != 0) return;
+  GridRecordBytes inMemory(whole->comprData, whole->comprDataSzInts), inFile;
+  if (!inFile.openFile(where)) __builtin_trap();
+  // The whole decode of up to four channels at once (speed with its velocity) must not
+  // meet the budget, or a refusal for memory would pass for a refusal of the data.
+  const int64_t cells = whole->CellCount();
+  if (cells < 0 || cells > (1 << 14)) return;
+  const uint64_t budget = OSTUtils::memoryLimitBytes();
+  OSTUtils::setMemoryLimitBytes(budget + (uint64_t(16) << 20));
+  std::vector<float> slab;
+  for (int c = 0; c < 32; ++c) {
+    // Each channel from nothing decoded, as a fresh reader reads it (a colour unpacked for
+    // 7 would otherwise stand for 8's own record).
+    const float* values = whole->getChannel(c);
+    for (int height : {1, 8}) {
+      compareSlabs(*whole, inMemory, c, values, height, slab);
+      compareSlabs(*header, inFile, c, values, height, slab);
+    }
+    for (int k = 0; k < 32; ++k) whole->ReleaseChannelSlot(k);
+  }
+  OSTUtils::setMemoryLimitBytes(budget);
+}
+
 }  // namespace
 
 #if defined(NEB_FUZZ_ENTRY_POINT)
@@ -104,18 +165,19 @@ NEB_FUZZ_TARGET(frame) {
   const char* path = nebfuzz::writeTempFile("frame.neb", in.data, in.size);
   if (!path) return 0;
   const bool all = selector == 0xff;
-  if (all || selector % 3 == 0) {
+  if (all || selector % 4 == 0) {
     if (INeb* frame = newINeb(path)) {
       touchFrame(frame);
       deleteINeb(frame);
     }
   }
-  if (all || selector % 3 == 1) {
+  if (all || selector % 4 == 1) {
     if (INeb* header = newINebMaxVox(path, -1, true)) {
       touchFrame(header);
       deleteINeb(header);
     }
   }
-  if (all || selector % 3 == 2) describeStored(path);
+  if (all || selector % 4 == 2) describeStored(path);
+  if (all || selector % 4 == 3) compareSlabReading(path);
   return 0;
 }

@@ -103,11 +103,12 @@ void saveFrame(const std::string& name, NebWriter& w) {
     return;
   }
   // Each reading of the frame target (its selector byte) starts from every frame.
-  const char* readings[] = {"load_", "header_", "stored_"};
-  for (unsigned char selector = 0; selector < 3; ++selector)
+  const char* readings[] = {"load_", "header_", "stored_", "slabs_"};
+  for (unsigned char selector = 0; selector < 4; ++selector)
     save("frame", readings[selector] + name, prefixed({selector}, out));
-  // The C interface's frame operation (4): shared full load, header-only and unshared.
-  for (unsigned char flags = 0; flags < 3; ++flags)
+  // The C interface's frame operation (4): shared full load, header-only, unshared, and
+  // unshared with the grid left in the file (7).
+  for (unsigned char flags : {0, 1, 2, 7})
     save("c_interface", "file" + std::to_string(flags) + "_" + name, prefixed({4, flags}, out));
 }
 
@@ -246,6 +247,42 @@ void frames() {
       w.setGridBlockOptions(l.opt);
       w.addChannel(2, smoke.data());
       w.addChannel(1, flat.data());
+      saveFrame(l.name, w);
+    }
+  }
+
+  // Zones cut across the slabs a slab reader asks for (8 layers, and single layers): a grid
+  // of 19 layers of 35 cells with zone lengths that are no multiple of a layer, boxes of a
+  // few slices, single-zone blocks, velocity for derived speed and packed colour.
+  {
+    const int sx = 7, sy = 5, sz = 19, sn = sx * sy * sz;
+    const std::vector<float> a = field(sx, sy, sz, 2.0f), b = field(sx, sy, sz, -0.5f);
+    const std::vector<float> c = haze(static_cast<size_t>(sn));
+    std::vector<uint32_t> colour(sn);
+    for (int i = 0; i < sn; ++i) colour[i] = static_cast<uint32_t>(i * 2654435761u) & 0xFFFFFFu;
+    struct Layout {
+      const char* name;
+      GridBlockOptions opt;
+      int dimension, version;
+    } layouts[] = {
+        {"slabs_zones_13_1d.neb", options(13, 12, 1, false), 1, 5},
+        {"slabs_zones_37_raw_1d.neb", options(37, 16, 0, true), 1, 5},
+        {"slabs_zones_281_1d.neb", options(281, 10, 2, false), 1, 5},
+        {"slabs_boxes_3_3d.neb", options(0, 12, 1, false, 3), 3, 4},
+        {"slabs_boxes_1_3d.neb", options(50, 8, 0, false, 1), 3, 4},
+        {"slabs_one_zone_1d.neb", options(1 << 20, 16, 1, false), 1, 5},
+    };
+    for (const Layout& l : layouts) {
+      NebWriter w;
+      w.setVersion(l.version);
+      w.setGridSize(sx, sy, sz);
+      w.setGridCompressor(l.dimension);
+      w.setGridBlockOptions(l.opt);
+      w.addChannel(2, c.data());
+      w.addChannel(4, a.data());
+      w.addChannel(5, b.data());
+      w.addChannel(6, c.data());
+      w.addPackedColour(colour.data());
       saveFrame(l.name, w);
     }
   }

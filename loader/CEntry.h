@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "cache/GridRecordBytes.h"
 #include "cache/OstraneFrameData.h"
 #include "nebloader_c.h"
 #include "particles/PGroup.h"
@@ -38,6 +39,10 @@ inline int badArgument(const char* name, const char* what) {
 // NEB_E_BUFFER when it does not fit: reported, except for a pure length query (null
 // buffer, size 0).
 int deliverText(const char* name, const std::string& text, char* buffer, long long size, long long* length);
+
+// True for a frame opened NEB_OPEN_GRID_IN_FILE whose grid records stayed in the file
+// (CFrames.cpp); *where (when given) gets where they are.
+bool gridInFileOf(neb_frame* frame, GridDataLocation* where);
 
 inline OstraneFrameData* frameOf(neb_frame* f) { return reinterpret_cast<OstraneFrameData*>(f); }
 inline neb_frame* handleOf(OstraneFrameData* f) { return reinterpret_cast<neb_frame*>(f); }

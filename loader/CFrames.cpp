@@ -1,9 +1,11 @@
 // C interface: opening and closing frames, their grid, transform, channels and groups.
+#include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "cache/FrameRegistry.h"
+#include "cache/GridRecordBytes.h"
 #include "loader/CEntry.h"
 #include "loader/ChannelMappings.h"
 #include "loader/FrameFactory.h"
@@ -17,12 +19,13 @@ using CInterface::handleOf;
 namespace {
 
 // Frames opened with NEB_OPEN_UNSHARED: the only ones whose channels a caller may free.
+// Those loaded with NEB_OPEN_GRID_IN_FILE keep where their grid records are in the file.
 std::mutex& unsharedLock() {
   static std::mutex* m = new std::mutex;
   return *m;
 }
-std::unordered_set<const void*>& unsharedFrames() {
-  static std::unordered_set<const void*>* s = new std::unordered_set<const void*>;
+std::unordered_map<const void*, std::unique_ptr<GridDataLocation>>& unsharedFrames() {
+  static auto* s = new std::unordered_map<const void*, std::unique_ptr<GridDataLocation>>;
   return *s;
 }
 
@@ -32,14 +35,17 @@ bool isUnshared(const void* frame) {
 }
 
 // A frame of its own, loaded here so that the reader's status reaches the caller.
-int openUnshared(const char* path, const char* mapping, long long maxVoxels, bool headerOnly, neb_frame** out) {
-  std::unordered_set<const void*>& set = unsharedFrames();
+int openUnshared(const char* path, const char* mapping, long long maxVoxels, bool headerOnly, bool gridInFile,
+                 neb_frame** out) {
+  auto& set = unsharedFrames();
+  std::unique_ptr<GridDataLocation> where;
+  if (gridInFile && !headerOnly) where.reset(new GridDataLocation);
   OstraneFrameData* frame = new (std::nothrow) OstraneFrameData;
   if (!frame) {
     ZUtils::logReport("[ERROR] neb_frame_open: out of memory\n");
     return NEB_E_MEMORY;
   }
-  const int status = LoadFrame(frame, path, mapping, 0.0, maxVoxels, true, headerOnly);
+  const int status = LoadFrame(frame, path, mapping, 0.0, maxVoxels, true, headerOnly, where.get());
   if (status != 0) {
     delete frame;
     return NEB_LOAD_STATUS(status);
@@ -57,8 +63,10 @@ int openUnshared(const char* path, const char* mapping, long long maxVoxels, boo
     return NEB_E_MEMORY;
   }
   try {
+    // Only a nebu2 load leaves its records in the file (path set); other loads hold theirs.
+    if (where && where->path.empty()) where.reset();
     std::lock_guard<std::mutex> lock(unsharedLock());
-    set.insert(frame);
+    set[frame] = std::move(where);
   } catch (...) {
     OstraneFrame::ReleaseFrame(frame);  // the registry's frame now: released through it
     throw;
@@ -69,17 +77,34 @@ int openUnshared(const char* path, const char* mapping, long long maxVoxels, boo
 
 }  // namespace
 
+namespace CInterface {
+
+bool gridInFileOf(neb_frame* frame, GridDataLocation* where) {
+  std::lock_guard<std::mutex> lock(unsharedLock());
+  auto it = unsharedFrames().find(frame);
+  if (it == unsharedFrames().end() || !it->second) return false;
+  if (where) *where = *it->second;
+  return true;
+}
+
+}  // namespace CInterface
+
 extern "C" {
 
 int neb_frame_open(const char* path, const char* mapping, long long max_voxels, int flags, neb_frame** frame) {
   static const char* const name = "neb_frame_open";
   return guarded(name, [&]() {
     if (!path || !frame) return badArgument(name, "null path or frame pointer");
-    if (flags & ~(NEB_OPEN_HEADER_ONLY | NEB_OPEN_UNSHARED)) return badArgument(name, "unknown flags");
+    if (flags & ~(NEB_OPEN_HEADER_ONLY | NEB_OPEN_UNSHARED | NEB_OPEN_GRID_IN_FILE))
+      return badArgument(name, "unknown flags");
+    if ((flags & NEB_OPEN_GRID_IN_FILE) && !(flags & NEB_OPEN_UNSHARED))
+      return badArgument(name, "NEB_OPEN_GRID_IN_FILE needs NEB_OPEN_UNSHARED");
     if (max_voxels < -1) return badArgument(name, "max_voxels is -1 or a cell count");
     const std::string mappingText = mapping ? std::string(mapping) : CacheIO::GenerateDefaultChannelMappings(path);
     const bool headerOnly = (flags & NEB_OPEN_HEADER_ONLY) != 0;
-    if (flags & NEB_OPEN_UNSHARED) return openUnshared(path, mappingText.c_str(), max_voxels, headerOnly, frame);
+    if (flags & NEB_OPEN_UNSHARED)
+      return openUnshared(path, mappingText.c_str(), max_voxels, headerOnly, (flags & NEB_OPEN_GRID_IN_FILE) != 0,
+                          frame);
     OstraneFrameData* f = AcquireFrame(path, mappingText.c_str(), max_voxels, headerOnly);
     if (!f) {
       // The factory gives no status; the reader's own reports (if any) came before.
@@ -132,6 +157,8 @@ int neb_frame_channel(neb_frame* frame, int channel, const float** values) {
   return guarded(name, [&]() {
     if (!frame || !values) return badArgument(name, "null frame or output");
     if (channel < 0 || channel >= NEB_CHANNELS) return badArgument(name, "channels are 0..31");
+    // A frame whose grid stayed in its file has nothing to decode here (neb_slab_read).
+    if (CInterface::gridInFileOf(frame, nullptr)) return NEB_E_ABSENT;
     // Exactly what getChannel gives: a stored record is read even when its mask bit is
     // clear, so absence is decided only after a failed read.
     const float* v = frameOf(frame)->getChannel(channel);

@@ -25,6 +25,16 @@ void copyZones(const GridBlockZones& z, neb_block_zones* out) {
   out->max_passes = z.maxPasses;
 }
 
+// The first record of each grid channel, from memory or, for a frame whose grid stayed in
+// its file, from the file (zone headers only). Empty, reported, when the file cannot be read.
+std::vector<GridChannelStorage> gridRecordsOf(neb_frame* frame) {
+  GridDataLocation where;
+  if (!CInterface::gridInFileOf(frame, &where)) return DescribeGridChannels(*frameOf(frame));
+  GridRecordBytes records;
+  if (!records.openFile(where)) return std::vector<GridChannelStorage>();
+  return DescribeGridChannels(frameOf(frame)->version, records);
+}
+
 }  // namespace
 
 extern "C" {
@@ -32,7 +42,7 @@ extern "C" {
 int neb_frame_grid_record_count(neb_frame* frame) {
   return guarded("neb_frame_grid_record_count", [&]() {
     if (!frame) return badArgument("neb_frame_grid_record_count", "null frame");
-    return static_cast<int>(DescribeGridChannels(*frameOf(frame)).size());
+    return static_cast<int>(gridRecordsOf(frame).size());
   });
 }
 
@@ -40,7 +50,7 @@ int neb_frame_grid_record(neb_frame* frame, int index, neb_grid_record* record) 
   static const char* const name = "neb_frame_grid_record";
   return guarded(name, [&]() {
     if (!frame || !record) return badArgument(name, "null frame or output");
-    const std::vector<GridChannelStorage> stored = DescribeGridChannels(*frameOf(frame));
+    const std::vector<GridChannelStorage> stored = gridRecordsOf(frame);
     if (index < 0 || index >= static_cast<int>(stored.size())) return badArgument(name, "no record of that index");
     const GridChannelStorage& g = stored[static_cast<size_t>(index)];
     neb_grid_record r = {};

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cache/FrameRegistry.h"
+#include "cache/GridRecordBytes.h"
 #include "cache/OstraneFrameData.h"
 #include "loader/ImportPlugins.h"
 #include "zutils/FileAccess.h"
@@ -53,8 +54,9 @@ OstraneFrameData* AcquireFrame(const char* path, const char* mapping, int64_t ma
 }
 
 int LoadFrame(OstraneFrameData* frame, const char* path, const char* mapping, double value, int64_t maxVoxels,
-              bool openOnce, bool headerOnly) {
+              bool openOnce, bool headerOnly, GridDataLocation* gridInFile) {
   if (!frame) return 1;
+  if (gridInFile) *gridInFile = GridDataLocation();
   frame->EmptyChannelSlots();
   frame->ClearFrameData();
 
@@ -65,7 +67,9 @@ int LoadFrame(OstraneFrameData* frame, const char* path, const char* mapping, do
     status = CacheIO::ImportHeaderByExtension(path, frame, mapping, maxVoxels);
   } else {
     const std::string ext = ZUtils::fileExtensionLower(path);
-    if (ext == "neb") {
+    if (ext == "neb" && gridInFile) {
+      status = ImportNebGridInFile(*frame, path, *gridInFile);
+    } else if (ext == "neb") {
       status = frame->ImportNeb(path, openOnce, false);
     } else if (ext == "f3d") {
       status = CacheIO::ImportViaPluginF3D(path, frame, mapping, false);

@@ -135,6 +135,7 @@ NEB_C_API void neb_set_block_cache_limit(unsigned long long bytes);
 
 #define NEB_OPEN_HEADER_ONLY 1 /* grid size, transform, channel list, groups; no data */
 #define NEB_OPEN_UNSHARED 2    /* a frame of its own, never shared (see below) */
+#define NEB_OPEN_GRID_IN_FILE 4 /* with NEB_OPEN_UNSHARED: the grid stays in the file (below) */
 
 /* Opens the frame at `path` (.neb; .vdb and .f3d through the import plug-ins). mapping:
    "channel,name;" entries naming the grids of an imported file, null for the default of
@@ -142,7 +143,13 @@ NEB_C_API void neb_set_block_cache_limit(unsigned long long bytes);
    that many cells (imports). A frame asked for again while its file is unchanged (same
    path text and mapping, same modification time) is the same shared frame, unless it is
    downsampled, header-only or NEB_OPEN_UNSHARED: such frames are never shared, so
-   neb_frame_release_channel may free their channels. *frame is set on NEB_OK only. */
+   neb_frame_release_channel may free their channels. *frame is set on NEB_OK only.
+   NEB_OPEN_GRID_IN_FILE (only together with NEB_OPEN_UNSHARED, else NEB_E_ARGUMENT) loads
+   a .neb file without its grid data, which can be far larger than memory: everything else
+   is there, neb_frame_grid_record describes the records from the file, and the grid is
+   read through a slab reader (neb_slab_reader_open), while neb_frame_channel gives
+   NEB_E_ABSENT for every channel. The file must stay as it is while the frame is open.
+   Other files (.vdb, .f3d) and header-only opens load as usual: the flag is ignored. */
 NEB_C_API int neb_frame_open(const char* path, const char* mapping, long long max_voxels, int flags,
                              neb_frame** frame);
 /* Releases the frame (null is fine). Arrays and groups of it must not be used afterwards. */
@@ -156,8 +163,8 @@ NEB_C_API int neb_frame_transform(neb_frame* frame, float transform[12]);
    velocity), 0 when not; NEB_E_ARGUMENT outside 0 .. 31. */
 NEB_C_API int neb_frame_has_channel(neb_frame* frame, int channel);
 /* nx*ny*nz floats, x fastest, then y, then z; decoded on first use. NEB_E_ABSENT when the
-   frame has no such channel, NEB_E_DECODE when it cannot be decoded (header-only frames
-   included). */
+   frame has no such channel (or its grid stayed in the file: NEB_OPEN_GRID_IN_FILE),
+   NEB_E_DECODE when it cannot be decoded (header-only frames included). */
 NEB_C_API int neb_frame_channel(neb_frame* frame, int channel, const float** values);
 /* Frees the decoded values of a channel of a frame opened NEB_OPEN_UNSHARED; the next
    neb_frame_channel decodes again. NEB_E_ARGUMENT for a shared frame. */
@@ -171,6 +178,44 @@ NEB_C_API int neb_frame_group_count(neb_frame* frame);
 NEB_C_API int neb_frame_group(neb_frame* frame, int index, neb_group** group);
 /* Any group, counted or not, by exact name. */
 NEB_C_API int neb_frame_find_group(neb_frame* frame, const char* name, neb_group** group);
+
+/* ---- Grid slabs (a frame's grid channels read in z-slabs, in bounded memory) ---- */
+
+/* A slab reader gives layers [z0, z1) of grid channels, each value bit for bit what
+   neb_frame_channel gives (3 derived from 4, 5, 6 and 7, 8, 9 unpacked from packed colour
+   included), holding only the slab and the stored pieces it touches, never a whole channel
+   or the frame's decoded channels. It reads a frame opened NEB_OPEN_GRID_IN_FILE from its
+   file and any other .neb frame from the stored form it keeps; a frame imported through a
+   plug-in (or opened header-only) has nothing to read: every channel is NEB_E_ABSENT.
+   Close the reader before its frame. One thread at a time per reader; several readers of
+   one frame may run on several threads.
+
+   Use: open every channel wanted, then read slab after slab in ascending z, all the wanted
+   channels of a slab before the next slab (7, 8, 9 share one stream, and 3 shares the
+   velocity with 4, 5, 6). */
+typedef struct neb_slab_reader neb_slab_reader;
+/* NEB_E_FAILED when the file of a NEB_OPEN_GRID_IN_FILE frame cannot be read or has
+   changed since it was opened. */
+NEB_C_API int neb_slab_reader_open(neb_frame* frame, neb_slab_reader** reader);
+/* Null is fine. */
+NEB_C_API void neb_slab_reader_close(neb_slab_reader* reader);
+/* Readies a channel (0 .. 31) for neb_slab_read; *source (may be null) gets what it is
+   read from: the channel itself, 4 for speed derived from the velocity, or
+   NEB_CHANNEL_PACKED_COLOR for colour. NEB_E_ABSENT when there is nothing to read,
+   NEB_E_DECODE when the frame declares the channel but its data is refused (reported, as
+   neb_frame_channel would; asking again tries again). NEB_E_ARGUMENT after the first
+   read. */
+NEB_C_API int neb_slab_open_channel(neb_slab_reader* reader, int channel, int* source);
+/* Layers z0 .. z1-1 of an open channel into out[0 .. (z1-z0)*nx*ny - 1], x fastest;
+   `capacity` (floats) must reach that. A read is either for the current slab (the same z0
+   and z1 as the previous read) of a channel not yet read for it, or begins the next slab
+   at or after the current one's end (layers in between are skipped); anything else, a
+   channel not open, or layers outside the grid give NEB_E_ARGUMENT. NEB_E_DECODE when the
+   stored data turns out damaged on the way (a packed colour stream: then 7, 8 and 9 all
+   fail) or cannot be read; the channel then fails for every later slab. Damaged zones
+   that neb_frame_channel reports and leaves zero are reported and left zero here too,
+   with NEB_OK. */
+NEB_C_API int neb_slab_read(neb_slab_reader* reader, int channel, int z0, int z1, float* out, long long capacity);
 
 /* ---- Particle groups ---- */
 
@@ -246,7 +291,9 @@ typedef struct neb_grid_record {
 } neb_grid_record;
 
 /* The first stored record of each grid channel, in file order: their number, and record
-   `index`. A frame without grid data (header-only, imported) has none. */
+   `index`. A frame without grid data (header-only, imported) has none. For a frame opened
+   NEB_OPEN_GRID_IN_FILE they are read from the file (zone headers only), and a file that
+   cannot be read or has changed has none (reported). */
 NEB_C_API int neb_frame_grid_record_count(neb_frame* frame);
 NEB_C_API int neb_frame_grid_record(neb_frame* frame, int index, neb_grid_record* record);
 

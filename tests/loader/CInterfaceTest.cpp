@@ -3,6 +3,7 @@
 // report, and the helpers the tools use behave as their C++ counterparts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "cache/NebWriter.h"
+#include "compress/GridBlockWriter.h"
 #include "nebloader.h"
 #include "nebloader_c.h"
 #include "support/LoaderTestSupport.h"
@@ -202,6 +204,148 @@ TEST(CInterface, AChannelReadsAsGetChannelReadsIt) {
   neb_frame_close(f);
 }
 
+// A frame with every kind of grid channel a slab reader meets: stored scalars, velocity
+// with speed derived from it, and colour unpacked from packed colour; zones of 7 cells
+// cross the layers (20 cells each).
+std::string writeSlabFrame(TempDir& dir) {
+  const std::string path = dir.file("slabs.neb");
+  const Content c;
+  std::vector<float> vx(kCells), vy(kCells), vz(kCells, 0.25f);
+  std::vector<uint32_t> rgb(kCells);
+  for (int i = 0; i < kCells; ++i) {
+    vx[i] = 0.5f * static_cast<float>(i % 7) - 1.0f;
+    vy[i] = static_cast<float>(i) / 9.0f;
+    rgb[i] = static_cast<uint32_t>(i * 2654435761u) & 0xFFFFFFu;
+  }
+  NebWriter w;
+  w.setGridSize(kNx, kNy, kNz);
+  OSTUtils::GridBlockOptions o = OSTUtils::defaultGridBlockOptions();
+  o.zoneLength = 7;
+  w.setGridBlockOptions(o);
+  const bool ok = w.addChannel(NEB_CHANNEL_SMOKE, c.smoke.data()) &&
+                  w.addChannel(NEB_CHANNEL_TEMPERATURE, c.temperature.data()) && w.addChannel(4, vx.data()) &&
+                  w.addChannel(5, vy.data()) && w.addChannel(6, vz.data()) && w.addPackedColour(rgb.data()) &&
+                  w.write(path.c_str());
+  return ok ? path : std::string();
+}
+
+// Slabs of every channel, in every kind of frame, against neb_frame_channel of a frame
+// loaded whole: the same values bit for bit, or NEB_E_ABSENT where there is nothing to read.
+TEST(CInterface, SlabsReadAsTheWholeChannels) {
+  TempDir dir;
+  const std::string path = writeSlabFrame(dir);
+  ASSERT_FALSE(path.empty());
+  neb_frame* whole = nullptr;
+  ASSERT_EQ(neb_frame_open(path.c_str(), nullptr, -1, 0, &whole), NEB_OK);
+  const struct {
+    const char* what;
+    int flags;
+    bool hasGrid;
+  } cases[] = {
+      {"records in memory", 0, true},
+      {"records in the file", NEB_OPEN_UNSHARED | NEB_OPEN_GRID_IN_FILE, true},
+      {"header only", NEB_OPEN_HEADER_ONLY | NEB_OPEN_UNSHARED | NEB_OPEN_GRID_IN_FILE, false},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.what);
+    neb_frame* f = nullptr;
+    ASSERT_EQ(neb_frame_open(path.c_str(), nullptr, -1, k.flags, &f), NEB_OK);
+    // The records describe the same either way.
+    ASSERT_EQ(neb_frame_grid_record_count(f), k.hasGrid ? neb_frame_grid_record_count(whole) : 0);
+    for (int i = 0; i < neb_frame_grid_record_count(f); ++i) {
+      neb_grid_record a, b;
+      ASSERT_EQ(neb_frame_grid_record(f, i, &a), NEB_OK);
+      ASSERT_EQ(neb_frame_grid_record(whole, i, &b), NEB_OK);
+      const neb_block_zones &za = a.zones, &zb = b.zones;
+      EXPECT_TRUE(a.channel == b.channel && a.zip == b.zip && a.stored_bytes == b.stored_bytes &&
+                  za.readable == zb.readable && za.zone_count == zb.zone_count && za.raw_zones == zb.raw_zones &&
+                  za.constant_zones == zb.constant_zones && za.quantized_zones == zb.quantized_zones &&
+                  za.other_zones == zb.other_zones && za.finest_step == zb.finest_step &&
+                  za.coarsest_step == zb.coarsest_step && za.max_passes == zb.max_passes)
+          << "record " << i;
+    }
+    neb_slab_reader* r = nullptr;
+    ASSERT_EQ(neb_slab_reader_open(f, &r), NEB_OK);
+    const float* values[NEB_CHANNELS] = {};
+    for (int ch = 0; ch < NEB_CHANNELS; ++ch) {
+      const bool present = neb_frame_channel(whole, ch, &values[ch]) == NEB_OK;
+      int source = -1;
+      const int status = neb_slab_open_channel(r, ch, &source);
+      EXPECT_EQ(status, present && k.hasGrid ? NEB_OK : NEB_E_ABSENT) << "channel " << ch;
+      if (status == NEB_OK) {
+        EXPECT_EQ(source, ch == 3 ? 4 : ch >= 7 && ch <= 9 ? 18 : ch) << "channel " << ch;
+      }
+      if (status != NEB_OK) values[ch] = nullptr;
+      // A frame whose grid stayed in the file decodes nothing itself.
+      const float* own = nullptr;
+      if (k.hasGrid && (k.flags & NEB_OPEN_GRID_IN_FILE)) {
+        EXPECT_EQ(neb_frame_channel(f, ch, &own), NEB_E_ABSENT);
+      }
+    }
+    float slab[2 * kNx * kNy];
+    for (int z0 = 0; z0 < kNz; z0 += 2) {
+      const int z1 = std::min(kNz, z0 + 2);
+      for (int ch = 0; ch < NEB_CHANNELS; ++ch) {
+        if (!values[ch]) continue;
+        ASSERT_EQ(neb_slab_read(r, ch, z0, z1, slab, 2 * kNx * kNy), NEB_OK) << "channel " << ch << " z0 " << z0;
+        EXPECT_EQ(0, std::memcmp(slab, values[ch] + z0 * kNx * kNy, sizeof(float) * (z1 - z0) * kNx * kNy))
+            << "channel " << ch << " z0 " << z0;
+      }
+    }
+    neb_slab_reader_close(r);
+    neb_frame_close(f);
+  }
+  neb_frame_close(whole);
+}
+
+int32_t intAt(const std::string& b, size_t at) {
+  int32_t v = 0;
+  if (at + 4 <= b.size()) std::memcpy(&v, b.data() + at, 4);
+  return v;
+}
+
+// A packed colour stream cut short is found on the way: the slab that meets the cut fails,
+// and with it 7, 8 and 9 for that slab and every later one.
+TEST(CInterface, ABrokenColourStreamFailsEveryColourChannel) {
+  TempDir dir;
+  const std::string path = writeSlabFrame(dir);
+  ASSERT_FALSE(path.empty());
+  std::string bytes = loadertest::readText(path);
+  // The grid records follow tag 3, the grid size and the record count.
+  size_t at = 4;
+  while (at + 20 < bytes.size() &&
+         !(intAt(bytes, at) == 3 && intAt(bytes, at + 4) == kNx && intAt(bytes, at + 8) == kNy &&
+           intAt(bytes, at + 12) == kNz))
+    at += 4;
+  at += 20;
+  while (at + 16 < bytes.size() && intAt(bytes, at) != NEB_CHANNEL_PACKED_COLOR)
+    at += 4 * (static_cast<size_t>(intAt(bytes, at + 4)) + 2);
+  ASSERT_LT(at + 16, bytes.size());
+  const int32_t half = intAt(bytes, at + 8) / 2;
+  std::memcpy(&bytes[at + 8], &half, 4);
+  ASSERT_TRUE(loadertest::writeText(path, bytes));
+
+  neb_frame* f = nullptr;
+  ASSERT_EQ(neb_frame_open(path.c_str(), nullptr, -1, NEB_OPEN_UNSHARED | NEB_OPEN_GRID_IN_FILE, &f), NEB_OK);
+  neb_slab_reader* r = nullptr;
+  ASSERT_EQ(neb_slab_reader_open(f, &r), NEB_OK);
+  for (int ch = 7; ch <= 9; ++ch) ASSERT_EQ(neb_slab_open_channel(r, ch, nullptr), NEB_OK);
+  float slab[kNx * kNy];
+  bool broken = false;
+  for (int z = 0; z < kNz; ++z) {
+    for (int ch = 7; ch <= 9; ++ch) {
+      const int status = neb_slab_read(r, ch, z, z + 1, slab, kNx * kNy);
+      if (broken) {
+        EXPECT_EQ(status, NEB_E_DECODE) << "channel " << ch << " layer " << z;
+      }
+      broken = broken || status == NEB_E_DECODE;
+    }
+  }
+  EXPECT_TRUE(broken);
+  neb_slab_reader_close(r);
+  neb_frame_close(f);
+}
+
 TEST(CInterface, BadArgumentsGiveAStatusAndAnErrorReport) {
   TempDir dir;
   const Content c;
@@ -222,6 +366,13 @@ TEST(CInterface, BadArgumentsGiveAStatusAndAnErrorReport) {
   long long length = 0, count = 0;
   int frames[2];
   neb_grid_record record;
+  // A slab reader that has read slab [1, 2) of smoke, with temperature open but unread.
+  neb_slab_reader* slabs = nullptr;
+  ASSERT_EQ(neb_slab_reader_open(f, &slabs), NEB_OK);
+  ASSERT_EQ(neb_slab_open_channel(slabs, NEB_CHANNEL_SMOKE, nullptr), NEB_OK);
+  ASSERT_EQ(neb_slab_open_channel(slabs, NEB_CHANNEL_TEMPERATURE, nullptr), NEB_OK);
+  ASSERT_EQ(neb_slab_read(slabs, NEB_CHANNEL_SMOKE, 1, 2, buffer, 64), NEB_OK);
+  neb_slab_reader* noReader = nullptr;
 
   const struct {
     const char* what;
@@ -231,6 +382,21 @@ TEST(CInterface, BadArgumentsGiveAStatusAndAnErrorReport) {
       {"open without path", [&] { return neb_frame_open(nullptr, nullptr, -1, 0, &f); }, NEB_E_ARGUMENT},
       {"open with unknown flags", [&] { return neb_frame_open(path.c_str(), nullptr, -1, 64, &f); }, NEB_E_ARGUMENT},
       {"open below -1 voxels", [&] { return neb_frame_open(path.c_str(), nullptr, -7, 0, &f); }, NEB_E_ARGUMENT},
+      {"grid in file of a shared frame", [&] { return neb_frame_open(path.c_str(), nullptr, -1, NEB_OPEN_GRID_IN_FILE, &f); },
+       NEB_E_ARGUMENT},
+      {"slab reader of no frame", [&] { return neb_slab_reader_open(nullptr, &noReader); }, NEB_E_ARGUMENT},
+      {"slab reader without output", [&] { return neb_slab_reader_open(f, nullptr); }, NEB_E_ARGUMENT},
+      {"slab channel 32", [&] { return neb_slab_open_channel(slabs, 32, nullptr); }, NEB_E_ARGUMENT},
+      {"slab channel opened after a read", [&] { return neb_slab_open_channel(slabs, 1, nullptr); }, NEB_E_ARGUMENT},
+      {"slab of no reader", [&] { return neb_slab_read(nullptr, 2, 0, 1, buffer, 64); }, NEB_E_ARGUMENT},
+      {"slab of a channel not open", [&] { return neb_slab_read(slabs, 6, 1, 2, buffer, 64); }, NEB_E_ARGUMENT},
+      {"slab past the grid", [&] { return neb_slab_read(slabs, 1, 2, 4, buffer, 64); }, NEB_E_ARGUMENT},
+      {"slab upside down", [&] { return neb_slab_read(slabs, 1, 2, 1, buffer, 64); }, NEB_E_ARGUMENT},
+      {"slab buffer too small", [&] { return neb_slab_read(slabs, 1, 1, 2, buffer, kNx * kNy - 1); }, NEB_E_ARGUMENT},
+      {"slab without buffer", [&] { return neb_slab_read(slabs, 1, 1, 2, nullptr, 64); }, NEB_E_ARGUMENT},
+      {"slab going back", [&] { return neb_slab_read(slabs, 1, 0, 1, buffer, 64); }, NEB_E_ARGUMENT},
+      {"slab of another height", [&] { return neb_slab_read(slabs, 1, 1, 3, buffer, 64); }, NEB_E_ARGUMENT},
+      {"slab read twice", [&] { return neb_slab_read(slabs, 2, 1, 2, buffer, 64); }, NEB_E_ARGUMENT},
       {"a missing file", [&] { return neb_frame_open(dir.file("none.neb").c_str(), nullptr, -1, 0, &f); }, NEB_E_LOAD},
       {"null frame", [&] { return neb_frame_channel(nullptr, 2, &values); }, NEB_E_ARGUMENT},
       {"channel 32", [&] { return neb_frame_channel(f, 32, &values); }, NEB_E_ARGUMENT},
@@ -277,6 +443,9 @@ TEST(CInterface, BadArgumentsGiveAStatusAndAnErrorReport) {
     for (const auto& r : got) error = error || (r.first == NEB_REPORT_ERROR && r.second.find("[ERROR]") == 0);
     EXPECT_TRUE(k.status == NEB_E_ARGUMENT ? error : !got.empty());
   }
+  // The reader still reads what the rules allow after the refusals.
+  EXPECT_EQ(neb_slab_read(slabs, NEB_CHANNEL_TEMPERATURE, 1, 2, buffer, 64), NEB_OK);
+  neb_slab_reader_close(slabs);
   neb_writer_free(w);
   neb_frame_close(f);
 }

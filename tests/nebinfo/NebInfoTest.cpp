@@ -3,6 +3,7 @@
 // codes, and an OpenVDB file through the plug-in.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <map>
@@ -143,17 +144,53 @@ TEST(NebInfoPrint, ListsEveryFieldOfAWrittenFrame) {
   EXPECT_TRUE(anyLineMatches(v.out, "  group \"Sparks\": 5 particles, ids 7\\.\\.11")) << v.out;
 }
 
-TEST(NebInfoJson, ValuesEqualTheLibrarys) {
-  TempDir dir;
-  const std::string path = dir / "f_0042.neb";
-  ASSERT_TRUE(writeFrame(path, 42));
-  ProcessRun r = runNebInfo({"--json", "-v", path}, kFlattenJson);
-  ASSERT_EQ(r.exitCode, 0) << r.out;
+// nebinfo --json -v of `path`, flattened; empty when it fails.
+std::map<std::string, std::string> jsonOf(const std::string& path) {
   std::map<std::string, std::string> json;
+  ProcessRun r = runNebInfo({"--json", "-v", path}, kFlattenJson);
+  if (r.exitCode != 0) return json;
   for (const std::string& line : lines(r.out)) {
     const size_t eq = line.find('=');
     if (eq != std::string::npos) json[line.substr(0, eq)] = line.substr(eq + 1);
   }
+  return json;
+}
+
+// The statistics of every listed grid channel against the library's decoded values; the
+// number of channels listed.
+int expectChannelStatistics(std::map<std::string, std::string>& json, INeb* frame, int cells) {
+  auto num = [&](const std::string& key) { return json.count(key) ? std::stod(json[key]) : -1e300; };
+  int listed = 0;
+  for (int k = 0; json.count("channels." + std::to_string(k) + ".channel"); ++k, ++listed) {
+    const std::string key = "channels." + std::to_string(k) + ".";
+    const int c = std::stoi(json[key + "channel"]);
+    if (c == 18) continue;  // packed colour: stored, never present itself
+    EXPECT_TRUE(frame->hasChannel(c)) << c;
+    const float* values = frame->getChannel(c);
+    EXPECT_NE(values, nullptr) << c;
+    if (!values) continue;
+    float lo = values[0], hi = values[0];
+    double sum = 0;
+    int64_t nonZero = 0;
+    for (int i = 0; i < cells; ++i) {
+      lo = std::min(lo, values[i]);
+      hi = std::max(hi, values[i]);
+      sum += values[i];
+      nonZero += values[i] != 0.0f;
+    }
+    EXPECT_EQ(float(num(key + "stats.min")), lo) << c;
+    EXPECT_EQ(float(num(key + "stats.max")), hi) << c;
+    EXPECT_NEAR(num(key + "stats.mean"), sum / cells, 1e-12) << c;
+    EXPECT_EQ(num(key + "stats.nonzero"), double(nonZero)) << c;
+  }
+  return listed;
+}
+
+TEST(NebInfoJson, ValuesEqualTheLibrarys) {
+  TempDir dir;
+  const std::string path = dir / "f_0042.neb";
+  ASSERT_TRUE(writeFrame(path, 42));
+  std::map<std::string, std::string> json = jsonOf(path);
   ASSERT_FALSE(json.empty());
   auto num = [&](const std::string& key) { return json.count(key) ? std::stod(json[key]) : -1e300; };
 
@@ -171,28 +208,7 @@ TEST(NebInfoJson, ValuesEqualTheLibrarys) {
   EXPECT_EQ(num("voxel_size.0"), 0.5);
 
   // Every channel the library reports, with statistics from its decoded values.
-  int listed = 0;
-  for (int k = 0; json.count("channels." + std::to_string(k) + ".channel"); ++k, ++listed) {
-    const std::string key = "channels." + std::to_string(k) + ".";
-    const int c = std::stoi(json[key + "channel"]);
-    if (c == 18) continue;  // packed colour: stored, never present itself
-    ASSERT_TRUE(frame->hasChannel(c)) << c;
-    const float* values = frame->getChannel(c);
-    ASSERT_NE(values, nullptr) << c;
-    float lo = values[0], hi = values[0];
-    double sum = 0;
-    int64_t nonZero = 0;
-    for (int i = 0; i < kCells; ++i) {
-      lo = std::min(lo, values[i]);
-      hi = std::max(hi, values[i]);
-      sum += values[i];
-      nonZero += values[i] != 0.0f;
-    }
-    EXPECT_EQ(float(num(key + "stats.min")), lo) << c;
-    EXPECT_EQ(float(num(key + "stats.max")), hi) << c;
-    EXPECT_NEAR(num(key + "stats.mean"), sum / kCells, 1e-12) << c;
-    EXPECT_EQ(num(key + "stats.nonzero"), double(nonZero)) << c;
-  }
+  const int listed = expectChannelStatistics(json, frame, kCells);
   int present = 0;
   for (int c = 0; c < 32; ++c) present += frame->hasChannel(c);
   EXPECT_EQ(listed, present + 1);  // + packed colour 18
@@ -218,6 +234,35 @@ TEST(NebInfoJson, ValuesEqualTheLibrarys) {
   ASSERT_TRUE(sparks->getParticleValue(4, 0, p4));
   EXPECT_EQ(float(num("groups.0.channels.0.stats.max")), p4[2]);
   EXPECT_EQ(json["groups.1.has_positions"], "false");
+  deleteINeb(frame);
+}
+
+// A grid of 19 layers is read in slabs of 8 layers, with zones crossing the slabs: the
+// statistics still cover every cell, speed derived from the velocity and colour included.
+TEST(NebInfoJson, StatisticsOverSlabsEqualTheLibrarys) {
+  TempDir dir;
+  const std::string path = dir / "deep.neb";
+  const int nx = 5, ny = 4, nz = 19, cells = nx * ny * nz;
+  std::vector<float> a(cells), b(cells), c(cells);
+  std::vector<uint32_t> colour(cells);
+  for (int i = 0; i < cells; ++i) {
+    a[i] = float(i % 17) * 0.25f - 1.0f;
+    b[i] = i % 5 == 0 ? 0.0f : 1.0f / float(i);
+    c[i] = float(i) / float(cells);
+    colour[i] = uint32_t(i) * 0x030507u;
+  }
+  NebWriter w;
+  w.setGridSize(nx, ny, nz);
+  OSTUtils::GridBlockOptions zones = OSTUtils::defaultGridBlockOptions();
+  zones.zoneLength = 13;
+  w.setGridBlockOptions(zones);
+  ASSERT_TRUE(w.addChannel(2, c.data()) && w.addChannel(4, a.data()) && w.addChannel(5, b.data()) &&
+              w.addChannel(6, c.data()) && w.addPackedColour(colour.data()) && w.write(path.c_str()));
+  std::map<std::string, std::string> json = jsonOf(path);
+  ASSERT_FALSE(json.empty());
+  INeb* frame = newINeb(path.c_str());
+  ASSERT_NE(frame, nullptr);
+  EXPECT_EQ(expectChannelStatistics(json, frame, cells), 9);  // 2 3 4 5 6 7 8 9 18
   deleteINeb(frame);
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 
@@ -126,29 +127,49 @@ const char* particleSlotName(int slot) {
   }
 }
 
+// Statistics of values given piece by piece (a channel slab after slab): the same sums in
+// the same order as over the whole array at once.
+class StatsAccumulator {
+ public:
+  explicit StatsAccumulator(ValueStats& s) : s_(s) {}
+
+  template <class T>
+  void add(const T* values, int64_t count, int64_t stride) {
+    for (int64_t i = 0; i < count; i += stride) {
+      const double v = static_cast<double>(values[i]);
+      ++s_.count;
+      if (!std::isfinite(v)) {
+        ++s_.nonFinite;
+        continue;
+      }
+      if (first_) {
+        s_.minimum = s_.maximum = v;
+        first_ = false;
+      }
+      s_.minimum = std::min(s_.minimum, v);
+      s_.maximum = std::max(s_.maximum, v);
+      sum_ += v;
+      if (v != 0.0) ++s_.nonZero;
+    }
+  }
+
+  void finish() {
+    const int64_t finite = s_.count - s_.nonFinite;
+    s_.mean = finite > 0 ? sum_ / static_cast<double>(finite) : 0.0;
+    s_.present = true;
+  }
+
+ private:
+  ValueStats& s_;
+  double sum_ = 0.0;
+  bool first_ = true;
+};
+
 template <class T>
 void accumulate(const T* values, int64_t count, int64_t stride, ValueStats& s) {
-  double sum = 0.0;
-  bool first = true;
-  for (int64_t i = 0; i < count; i += stride) {
-    const double v = static_cast<double>(values[i]);
-    ++s.count;
-    if (!std::isfinite(v)) {
-      ++s.nonFinite;
-      continue;
-    }
-    if (first) {
-      s.minimum = s.maximum = v;
-      first = false;
-    }
-    s.minimum = std::min(s.minimum, v);
-    s.maximum = std::max(s.maximum, v);
-    sum += v;
-    if (v != 0.0) ++s.nonZero;
-  }
-  const int64_t finite = s.count - s.nonFinite;
-  s.mean = finite > 0 ? sum / static_cast<double>(finite) : 0.0;
-  s.present = true;
+  StatsAccumulator a(s);
+  a.add(values, count, stride);
+  a.finish();
 }
 
 void describeGrid(neb_frame* frame, FrameSummary& out) {
@@ -246,24 +267,153 @@ int64_t cellCount(const int size[3]) {
   return cells;
 }
 
-// Decodes the listed grid channels in ascending order, releasing each one afterwards so
-// that at most the velocity or colour set is held at once (speed comes before 4, 5, 6 and
-// leaves them decoded for their own turn; 7 unpacks 8 and 9 with it).
-void decodeGrid(neb_frame* frame, const SummaryOptions& options, std::string& reports, FrameSummary& out) {
+std::string channelLabel(const ChannelSummary& s) {
+  return "channel " + std::to_string(s.channel) + (s.name.empty() ? "" : " (" + s.name + ")");
+}
+
+// Decodes the listed grid channels of an imported frame in ascending order, releasing each
+// one afterwards.
+void decodeImportedGrid(neb_frame* frame, const SummaryOptions& options, std::string& reports, FrameSummary& out) {
   const int64_t cells = cellCount(out.gridSize);
   for (ChannelSummary& s : out.channels) {
     if (s.channel < 0 || s.channel >= 32 || s.channel == kPackedColour) continue;
     reports.clear();
     const float* values = nullptr;
     if (neb_frame_channel(frame, s.channel, &values) != NEB_OK) values = nullptr;
-    const std::string label = "channel " + std::to_string(s.channel) + (s.name.empty() ? "" : " (" + s.name + ")");
     if (!values) {
-      out.failures.push_back(label + ": " + reasonOf(reports, "no data"));
+      out.failures.push_back(channelLabel(s) + ": " + reasonOf(reports, "no data"));
     } else if (!reports.empty()) {
-      out.failures.push_back(label + ": " + reasonOf(reports, ""));
+      out.failures.push_back(channelLabel(s) + ": " + reasonOf(reports, ""));
     }
     if (values && options.statistics && cells > 0) accumulate(values, cells, 1, s.stats);
-    if (!out.foreign) neb_frame_release_channel(frame, s.channel);
+  }
+}
+
+// One listed grid channel of a nebu2 frame read slab by slab.
+struct SlabChannel {
+  ChannelSummary* summary = nullptr;
+  int source = -1;       // neb_slab_open_channel's source; -1 not open
+  bool alive = false;    // opened, and every slab so far read
+  std::string reports;   // what its open and reads reported
+  std::unique_ptr<StatsAccumulator> stats;
+};
+
+const int kSlabLayers = 8;
+
+// Reads the listed grid channels of a nebu2 frame in slabs of 8 layers, all channels of a
+// slab before the next, holding one slab at a time. The results are those of decoding each
+// channel whole in ascending order, with the reports each decode makes: channels are opened
+// in that order, and a component of the velocity that derived speed reads is read before
+// speed and its reports go to speed, as the whole decode of speed makes them.
+void decodeGridSlabs(neb_frame* frame, const SummaryOptions& options, std::string& reports, FrameSummary& out) {
+  const int64_t cells = cellCount(out.gridSize);
+  std::vector<SlabChannel> wanted(32);
+  std::vector<ChannelSummary*> listed;
+  for (ChannelSummary& s : out.channels) {
+    if (s.channel < 0 || s.channel >= 32 || s.channel == kPackedColour) continue;
+    listed.push_back(&s);
+    wanted[s.channel].summary = &s;
+  }
+  reports.clear();
+  neb_slab_reader* reader = nullptr;
+  if (neb_slab_reader_open(frame, &reader) != NEB_OK) {
+    for (ChannelSummary* s : listed) out.failures.push_back(channelLabel(*s) + ": " + reasonOf(reports, "no data"));
+    return;
+  }
+  struct ReaderCloser {
+    neb_slab_reader* r;
+    ~ReaderCloser() { neb_slab_reader_close(r); }
+  } closer{reader};
+  for (ChannelSummary* s : listed) {
+    SlabChannel& c = wanted[s->channel];
+    reports.clear();
+    int source = -1;
+    if (neb_slab_open_channel(reader, s->channel, &source) == NEB_OK) {
+      c.source = source;
+      c.alive = true;
+      if (options.statistics && cells > 0) c.stats.reset(new StatsAccumulator(s->stats));
+    }
+    c.reports += reports;
+  }
+  // Derived speed reads the velocity; its components are read first, each on its own, and
+  // what they report belongs to speed (the whole decode of speed decodes them).
+  const bool derivedSpeed = wanted[kSpeed].alive && wanted[kSpeed].source == 4;
+  std::string velocityReports[3];
+  std::vector<int> order;
+  if (derivedSpeed) order = {4, 5, 6, kSpeed};
+  for (ChannelSummary* s : listed)
+    if (!derivedSpeed || s->channel < kSpeed || s->channel > 6) order.push_back(s->channel);
+
+  const int64_t layer = cells > 0 ? static_cast<int64_t>(out.gridSize[0]) * out.gridSize[1] : 0;
+  const int nz = cells > 0 ? out.gridSize[2] : 0;
+  // Slabs of 8 layers, fewer when 8 would pass the library's memory limit (the grid size
+  // comes from the file); a single layer past it fails every channel, as the whole decode
+  // fails for want of memory.
+  const long long limitFloats = static_cast<long long>(neb_memory_limit() / sizeof(float));
+  int height = std::min(nz, kSlabLayers);
+  if (layer > 0 && height > limitFloats / layer) height = static_cast<int>(std::min<long long>(height, limitFloats / layer));
+  const int64_t capacity = layer * height;
+  bool anyAlive = false;
+  for (ChannelSummary* s : listed) anyAlive = anyAlive || wanted[s->channel].alive;
+  std::unique_ptr<float[]> slab;
+  if (anyAlive && nz > 0 && layer > 0) {
+    if (height > 0) slab.reset(new (std::nothrow) float[static_cast<size_t>(capacity)]);
+    if (!slab) {
+      const std::string why = "[ERROR] Could not allocate a slab of " + std::to_string(layer) + " values per layer\n";
+      for (ChannelSummary* s : listed) {
+        SlabChannel& c = wanted[s->channel];
+        if (c.alive) c.reports += why;
+        c.alive = false;
+      }
+    }
+  }
+  for (int z0 = 0; z0 < nz && slab; z0 += height) {
+    const int z1 = std::min(nz, z0 + height);
+    for (int channel : order) {
+      SlabChannel& c = wanted[channel];
+      const bool velocity = derivedSpeed && channel >= 4 && channel <= 6;
+      if (!(c.alive || (velocity && !c.summary))) continue;
+      reports.clear();
+      const int status = neb_slab_read(reader, channel, z0, z1, slab.get(), capacity);
+      std::string& to = velocity ? velocityReports[channel - 4] : c.reports;
+      to += reports;
+      if (status != NEB_OK) {
+        c.alive = false;
+        c.stats.reset();
+        // The colour channels share one stream: the slab that broke it fails them all.
+        for (SlabChannel& other : wanted) {
+          if (&other == &c || c.source != kPackedColour || other.source != kPackedColour || !other.alive) continue;
+          other.alive = false;
+          other.stats.reset();
+          other.reports += reports;
+        }
+        if (velocity && wanted[kSpeed].alive) {
+          wanted[kSpeed].alive = false;
+          wanted[kSpeed].stats.reset();
+        }
+        continue;
+      }
+      if (c.stats) c.stats->add(slab.get(), (z1 - z0) * layer, 1);
+    }
+  }
+  if (derivedSpeed) wanted[kSpeed].reports += velocityReports[0] + velocityReports[1] + velocityReports[2];
+  for (ChannelSummary* s : listed) {
+    SlabChannel& c = wanted[s->channel];
+    if (!c.alive) {
+      s->stats = ValueStats();
+      out.failures.push_back(channelLabel(*s) + ": " + reasonOf(c.reports, "no data"));
+      continue;
+    }
+    if (!c.reports.empty()) out.failures.push_back(channelLabel(*s) + ": " + reasonOf(c.reports, ""));
+    if (c.stats) c.stats->finish();
+  }
+}
+
+void decodeGrid(neb_frame* frame, const SummaryOptions& options, std::string& reports, FrameSummary& out) {
+  if (out.foreign) {
+    decodeImportedGrid(frame, options, reports, out);
+  } else {
+    decodeGridSlabs(frame, options, reports, out);
   }
 }
 
@@ -373,7 +523,9 @@ void summarizeFrame(const std::string& path, const SummaryOptions& options, Fram
       std::lock_guard<std::mutex> lock(foreignLoadLock());
       result = neb_frame_open(path.c_str(), nullptr, -1, NEB_OPEN_UNSHARED, &frame.frame);
     } else {
-      result = neb_frame_open(path.c_str(), "", -1, NEB_OPEN_UNSHARED, &frame.frame);
+      // The grid stays in the file and is read slab by slab: a frame of any size is
+      // summarised in memory bounded by a slab.
+      result = neb_frame_open(path.c_str(), "", -1, NEB_OPEN_UNSHARED | NEB_OPEN_GRID_IN_FILE, &frame.frame);
     }
     if (result != NEB_OK) {
       const int status = NEB_E_LOAD - result;
