@@ -43,7 +43,14 @@ const unsigned char* GridRecordBytes::fetch(int64_t offset, int64_t count,
   }
   if (memory_) return memory_ + offset;
   if (!file_) return nullptr;
-  if (scratch.capacity < count && !scratch.SetSize(count, nullptr, true)) return nullptr;
+  // Grown to powers of two: a slab's zones vary in size from slab to slab, and storage
+  // freed on every small growth would pile up in the large-block cache, which hands blocks
+  // out again only for the same size.
+  if (scratch.capacity < count) {
+    int64_t room = int64_t(1) << 16;
+    while (room < count) room <<= 1;
+    if (!scratch.SetSize(room, nullptr, true)) return nullptr;
+  }
   scratch.SetSize(count);
   std::lock_guard<std::mutex> lock(fileLock_);
   if (!ZUtils::platform::seekFile(file_, fileOffset_ + offset, SEEK_SET) ||
