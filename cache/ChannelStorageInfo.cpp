@@ -21,14 +21,10 @@ std::vector<GridChannelStorage> DescribeGridChannels(int32_t version, const Grid
   const int dimension = GridCodecIsOneDimensional(version) ? 1 : 3;
   const int64_t n = records.ints();
   bool seen[33] = {};
-  int64_t i = 0;
-  while (i < n - 1) {
-    const int32_t channel = records.intAt(i);
-    const int64_t length = records.intAt(i + 1);
-    if (length < 1) break;
-    if (length > n - i - 2) {
+  records.walkRecords([&](int32_t channel, int64_t payload, int64_t length) {
+    if (length > n - payload) {
       if (overrun) *overrun = true;
-      break;
+      return false;
     }
     const int key = channel >= 0 && channel < 32 ? channel : 32;
     if (!seen[key]) {
@@ -37,11 +33,11 @@ std::vector<GridChannelStorage> DescribeGridChannels(int32_t version, const Grid
       s.channel = channel;
       s.storedBytes = length * 4;
       s.zip = channel == kPackedColour;
-      if (!s.zip) s.zones = DescribeGridBlockZones(records, 4 * (i + 2), length * 4, dimension);
+      if (!s.zip) s.zones = DescribeGridBlockZones(records, 4 * payload, length * 4, dimension);
       out.push_back(s);
     }
-    i += length + 2;
-  }
+    return true;
+  });
   return out;
 }
 

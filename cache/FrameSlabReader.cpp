@@ -59,42 +59,20 @@ struct FrameSlabReader::Impl {
   Impl(const OstraneFrameData& f, const GridRecordBytes& b) : frame(f), bytes(b) {}
 
   // The first record of each channel (payload int index and length; -1 none), found in one
-  // walk over the records as the frame's decode walks them, reading the file in large
-  // pieces: a file of many tiny records costs one pass, not one per channel.
+  // walk over the records as the frame's decode walks them.
   bool indexed = false;
   int64_t recordPayload[33], recordLength[33];
 
   void indexRecords() {
     indexed = true;
     for (int c = 0; c < 33; ++c) recordPayload[c] = recordLength[c] = -1;
-    const int64_t n = bytes.ints();
-    const int64_t piece = 1 << 18;  // ints read at a time
-    OSTUtils::OstArray<unsigned char, int64_t> scratch;
-    const int32_t* chunk = nullptr;
-    int64_t chunkStart = 0, chunkEnd = 0;
-    auto intAt = [&](int64_t i, int32_t* v) {
-      if (i < chunkStart || i >= chunkEnd) {
-        chunkStart = i;
-        chunkEnd = std::min(n, i + piece);
-        chunk = reinterpret_cast<const int32_t*>(bytes.fetch(4 * chunkStart, 4 * (chunkEnd - chunkStart), scratch));
-        if (!chunk) {
-          chunkEnd = chunkStart;
-          return false;
-        }
-      }
-      std::memcpy(v, chunk + (i - chunkStart), sizeof *v);
-      return true;
-    };
-    int64_t i = 0;
-    while (i < n - 1) {
-      int32_t channel = 0, length = 0;
-      if (!intAt(i, &channel) || !intAt(i + 1, &length) || length < 1) return;
+    bytes.walkRecords([this](int32_t channel, int64_t payload, int64_t length) {
       if (channel >= 0 && channel < 33 && recordPayload[channel] < 0) {
-        recordPayload[channel] = i + 2;
+        recordPayload[channel] = payload;
         recordLength[channel] = length;
       }
-      i += int64_t(length) + 2;
-    }
+      return true;
+    });
   }
 
   bool findRecord(int channel, int64_t* payload, int64_t* length) {

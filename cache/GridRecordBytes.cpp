@@ -1,5 +1,6 @@
 #include "cache/GridRecordBytes.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "zutils/FileAccess.h"
@@ -74,4 +75,32 @@ int32_t GridRecordBytes::intAt(int64_t i) const {
   int32_t v;
   std::memcpy(&v, p, 4);
   return v;
+}
+
+void GridRecordBytes::walkRecords(const std::function<bool(int32_t, int64_t, int64_t)>& visit) const {
+  const int64_t n = ints_;
+  const int64_t piece = 1 << 18;  // ints read at a time
+  OSTUtils::OstArray<unsigned char, int64_t> scratch;
+  const unsigned char* chunk = nullptr;
+  int64_t chunkStart = 0, chunkEnd = 0;
+  auto load = [&](int64_t i, int32_t* v) {
+    if (i < chunkStart || i >= chunkEnd) {
+      chunkStart = i;
+      chunkEnd = std::min(n, i + piece);
+      chunk = fetch(4 * chunkStart, 4 * (chunkEnd - chunkStart), scratch);
+      if (!chunk) {
+        chunkEnd = chunkStart;
+        return false;
+      }
+    }
+    std::memcpy(v, chunk + 4 * (i - chunkStart), sizeof *v);
+    return true;
+  };
+  int64_t i = 0;
+  while (i < n - 1) {
+    int32_t channel = 0, length = 0;
+    if (!load(i, &channel) || !load(i + 1, &length) || length < 1) return;
+    if (!visit(channel, i + 2, length)) return;
+    i += int64_t(length) + 2;
+  }
 }

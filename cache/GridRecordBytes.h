@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -44,6 +45,12 @@ class GridRecordBytes {
   const unsigned char* fetch(int64_t offset, int64_t count, OSTUtils::OstArray<unsigned char, int64_t>& scratch) const;
   // The int32 at int index i (0 when it cannot be read).
   int32_t intAt(int64_t i) const;
+
+  // Walks the records as the frame's decode walks them: from int 0 while an index below
+  // ints() - 1 is left; a length below 1 ends the walk, and so does a piece that cannot be
+  // read. visit(channel, payload int index, length) returns false to stop. The records are
+  // read in pieces of 1 MiB: a file of many tiny records costs one pass.
+  void walkRecords(const std::function<bool(int32_t channel, int64_t payload, int64_t length)>& visit) const;
 
  private:
   const unsigned char* memory_ = nullptr;
