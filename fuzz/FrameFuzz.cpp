@@ -121,6 +121,20 @@ void compareSlabReading(const char* path) {
   if (status != 0) return;
   GridRecordBytes inMemory(whole->comprData, whole->comprDataSzInts), inFile;
   if (!inFile.openFile(where)) __builtin_trap();
+  // The stored form described from the file equals the one described from memory.
+  bool overrunInMemory = false, overrunInFile = false;
+  const std::vector<GridChannelStorage> described = DescribeGridChannels(*whole, &overrunInMemory);
+  const std::vector<GridChannelStorage> fromFile = DescribeGridChannels(whole->version, inFile, &overrunInFile);
+  if (overrunInMemory != overrunInFile || described.size() != fromFile.size()) __builtin_trap();
+  for (size_t i = 0; i < described.size(); ++i) {
+    const GridChannelStorage &a = described[i], &b = fromFile[i];
+    const GridBlockZones &x = a.zones, &y = b.zones;
+    if (a.channel != b.channel || a.storedBytes != b.storedBytes || a.zip != b.zip || x.readable != y.readable ||
+        x.zoneCount != y.zoneCount || x.rawZones != y.rawZones || x.constantZones != y.constantZones ||
+        x.quantizedZones != y.quantizedZones || x.otherZones != y.otherZones || x.maxPasses != y.maxPasses ||
+        std::memcmp(&x.finestStep, &y.finestStep, 4) != 0 || std::memcmp(&x.coarsestStep, &y.coarsestStep, 4) != 0)
+      __builtin_trap();
+  }
   // The whole decode of up to four channels at once (speed with its velocity) must not
   // meet the budget, or a refusal for memory would pass for a refusal of the data.
   const int64_t cells = whole->CellCount();

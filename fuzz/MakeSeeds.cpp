@@ -287,6 +287,25 @@ void frames() {
     }
   }
 
+  // The record walk and the zone tables as the file-side readers take them: many tiny
+  // records before a real one, a record claiming more than the data holds, and a zone table
+  // longer than the piece it is read in (5000 zones of one value).
+  {
+    const std::vector<float> v = field(50, 10, 10, 1.5f);
+    NebWriter many;
+    many.setGridSize(50, 10, 10);
+    const int32_t word = 7;
+    for (int k = 0; k < 300; ++k) many.addRawGridRecord(40 + k % 5, &word, 4);
+    many.setGridBlockOptions(options(1, 12, 1, false));
+    many.addChannel(2, v.data());
+    saveFrame("records_many_small.neb", many);
+    NebWriter over;
+    over.setGridSize(50, 10, 10);
+    over.addChannel(1, v.data());
+    over.addRawGridRecord(2, &word, 4, 1 << 20);
+    saveFrame("records_overrun.neb", over);
+  }
+
   // Particle groups: every chunk-1002 method, and the old-style blocks 7 and 13.
   for (int method = 0; method <= 4; ++method) {
     NebWriter w;
