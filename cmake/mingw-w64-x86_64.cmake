@@ -23,10 +23,11 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
 
-# ctest runs every test program under wine.
+# ctest runs every test program under wine, through a wrapper that runs it again when wine
+# loses its own server (cmake/wine-run.sh).
 find_program(NEB_WINE NAMES wine wine64)
 if(NEB_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${NEB_WINE})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
 endif()
 
 # pkg-config must not offer the build machine's libraries. libdeflate has no MinGW build

@@ -98,6 +98,8 @@ wineserver -p 2>/dev/null || true  # already running for this prefix: fine
 # ctest's test listing) would wait for them. Started here with output going nowhere.
 wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
 trap 'wineserver -k 2>/dev/null || true' EXIT
+# Every program below runs as ctest runs the tests: again when wine loses its server.
+wine() { "$ROOT/cmake/wine-run.sh" "$@"; }
 cmake --build "$WIN" -j "$JOBS"
 
 echo "== Linux tools for the comparisons ($LIN)"
