@@ -25,7 +25,7 @@
 #include "tools/volconvert/FrameLoop.h"
 #include "tools/volconvert/LibraryFrameConverter.h"
 #include "vdb/ConsoleOutput.h"
-#include "vdb/HeapSettings.h"
+#include "zutils/platform/Memory.h"
 
 namespace {
 
@@ -135,7 +135,7 @@ BENCHMARK(BM_Volconvert)->Name("Volconvert/Sequence")->Unit(benchmark::kMillisec
 BENCHMARK(BM_Neb2Vdb)->Name("Neb2Vdb/Sequence")->ArgName("jobs")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
 
 int main(int argc, char** argv) {
-  VolConvert::keepLargeBuffersWarm();  // as both programs do
+  ZUtils::platform::keepFreedHeapMemory();  // as both programs do
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   printSizes();

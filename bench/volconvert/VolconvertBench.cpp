@@ -25,7 +25,7 @@
 #include "tools/volconvert/LibraryFrameConverter.h"
 #include "tools/volconvert/VdbFrameExporter.h"
 #include "vdb/DenseFloatTree.h"
-#include "vdb/HeapSettings.h"
+#include "zutils/platform/Memory.h"
 
 namespace {
 
@@ -195,7 +195,7 @@ BENCHMARK(BM_WholeFrame)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 int main(int argc, char** argv) {
   // As the program does: freed frame buffers stay warm for the next frame.
-  VolConvert::keepLargeBuffersWarm();
+  ZUtils::platform::keepFreedHeapMemory();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

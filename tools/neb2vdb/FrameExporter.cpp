@@ -22,12 +22,12 @@
 #include "ostutils/OstArray.h"
 #include "nebloader.h"
 #include "tools/neb2vdb/PointGroupGrid.h"
-#include "vdb/AtomicFile.h"
 #include "vdb/DenseFloatTree.h"
 #include "vdb/FrameTransform.h"
 #include "vdb/SparseTree.h"
 #include "vdb/VdbWriteGuard.h"
 #include "zutils/ThreadReportCapture.h"
+#include "zutils/platform/AtomicFile.h"
 
 namespace Neb2Vdb {
 
@@ -398,7 +398,7 @@ bool groupSelected(const Options& o, const std::string& original, const std::str
 // Writes `grids` with the file metadata through an AtomicFile.
 ExportResult writeFile(const std::string& path, const openvdb::GridCPtrVec& grids, const openvdb::MetaMap& metadata,
                        const Options& o, long long& bytes) {
-  AtomicFile output;
+  ZUtils::platform::AtomicFile output;
   std::string error;
   if (!output.open(path, error)) return exportFailure(VolConvert::kExportFailed, error.c_str());
   openvdb::io::File file(output.writePath());

@@ -1,7 +1,5 @@
 #include "tools/neb2vdb/Neb2Vdb.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
@@ -22,29 +20,26 @@
 #include "tools/neb2vdb/Options.h"
 #include "tools/neb2vdb/Progress.h"
 #include "tools/neb2vdb/ThreadBudget.h"
-#include "vdb/AtomicFile.h"
 #include "zutils/DefaultThreadCount.h"
 #include "zutils/FramePattern.h"
 #include "zutils/ThreadPool.h"
 #include "zutils/ThreadReportCapture.h"
+#include "zutils/platform/AtomicFile.h"
+#include "zutils/platform/File.h"
 #include "zutils/platform/Memory.h"
+#include "zutils/platform/Misc.h"
 
 namespace Neb2Vdb {
 
 namespace {
 
 long long fileBytes(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 ? (long long)st.st_size : 0;
+  int64_t bytes = 0;
+  return ZUtils::platform::fileSize(path.c_str(), &bytes) ? (long long)bytes : 0;
 }
 
 // Whether `path` names a nebu2 cache file (by its extension, as the library chooses readers).
 bool isNebu2(const std::string& path) { return ZUtils::fileExtensionLower(path.c_str()) == "neb"; }
-
-bool exists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
 
 FrameTask taskAt(const Options& o, int64_t k) {
   FrameTask task;
@@ -170,14 +165,14 @@ int runNeb2Vdb(int argc, const char* const* argv, VolConvert::ConsoleOutput& out
     for (int64_t k = next++; k < count; k = next++) {
       FrameTask task = taskAt(o, k);
       task.exclusive = !repeats;
-      if (o.skipExisting && exists(task.destination)) {
+      if (o.skipExisting && ZUtils::platform::fileExists(task.destination.c_str())) {
         progress.skipped(task.destination);
         continue;
       }
       // The folder first: a frame that cannot be written is not worth loading.
       std::string folderError;
-      if (!makeFolderFor(task.destination, folderError) ||
-          (!task.pointsDestination.empty() && !makeFolderFor(task.pointsDestination, folderError))) {
+      if (!ZUtils::platform::makeFolderFor(task.destination, folderError) ||
+          (!task.pointsDestination.empty() && !ZUtils::platform::makeFolderFor(task.pointsDestination, folderError))) {
         progress.failed(labelOf(o, task), task.number, folderError);
         continue;
       }

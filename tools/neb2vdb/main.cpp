@@ -1,15 +1,14 @@
 // neb2vdb: converts nebu2 cache frames to sparse OpenVDB files with the names DCC tools
 // look for, several frames at once.
-#include <unistd.h>
-
 #include "tools/neb2vdb/Neb2Vdb.h"
-#include "vdb/AtomicFile.h"
-#include "vdb/HeapSettings.h"
+#include "zutils/platform/AtomicFile.h"
+#include "zutils/platform/Memory.h"
+#include "zutils/platform/Misc.h"
 
 int main(int argc, char** argv) {
-  VolConvert::keepLargeBuffersWarm();
-  Neb2Vdb::installCleanupOnSignals();
+  ZUtils::platform::keepFreedHeapMemory();
+  ZUtils::platform::installCleanupOnSignals();
   VolConvert::StdoutConsole out;
   VolConvert::StderrConsole err;
-  return Neb2Vdb::runNeb2Vdb(argc, argv, out, err, isatty(STDERR_FILENO) == 1);
+  return Neb2Vdb::runNeb2Vdb(argc, argv, out, err, ZUtils::platform::standardErrorIsTerminal());
 }

@@ -3,10 +3,10 @@
 #include "tools/volconvert/LibraryFrameConverter.h"
 #include "tools/volconvert/VolConvert.h"
 #include "vdb/ConsoleOutput.h"
-#include "vdb/HeapSettings.h"
+#include "zutils/platform/Memory.h"
 
 int main(int argc, char** argv) {
-  VolConvert::keepLargeBuffersWarm();
+  ZUtils::platform::keepFreedHeapMemory();
   VolConvert::LibraryFrameConverter converter;
   VolConvert::StdoutConsole out;
   return VolConvert::runVolConvert(argc, argv, OstraneSDKGetVersionNumber(), converter, out);

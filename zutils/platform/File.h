@@ -18,6 +18,9 @@ FILE* openFile(const char* utf8Name, const char* mode);
 // examined.
 bool modificationTime(const char* utf8Name, int64_t* seconds);
 
+// Size in bytes of the file at this path; false when it cannot be examined.
+bool fileSize(const char* utf8Name, int64_t* bytes);
+
 // fseek / ftell with 64-bit positions (files beyond 2 GiB). seekFile is false on failure,
 // tellFile -1.
 bool seekFile(FILE* f, int64_t offset, int origin);

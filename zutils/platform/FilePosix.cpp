@@ -24,6 +24,14 @@ bool modificationTime(const char* utf8Name, int64_t* seconds) {
   return true;
 }
 
+bool fileSize(const char* utf8Name, int64_t* bytes) {
+  if (!utf8Name || !*utf8Name || !bytes) return false;
+  struct stat st;
+  if (stat(utf8Name, &st) != 0) return false;
+  *bytes = static_cast<int64_t>(st.st_size);
+  return true;
+}
+
 bool seekFile(FILE* f, int64_t offset, int origin) {
   return f && fseeko(f, static_cast<off_t>(offset), origin) == 0;
 }

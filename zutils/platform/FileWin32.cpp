@@ -23,6 +23,14 @@ bool modificationTime(const char* utf8Name, int64_t* seconds) {
   return true;
 }
 
+bool fileSize(const char* utf8Name, int64_t* bytes) {
+  if (!utf8Name || !*utf8Name || !bytes) return false;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(toWide(utf8Name).c_str(), GetFileExInfoStandard, &data)) return false;
+  *bytes = static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+  return true;
+}
+
 bool seekFile(FILE* f, int64_t offset, int origin) { return f && _fseeki64(f, offset, origin) == 0; }
 
 int64_t tellFile(FILE* f) {

@@ -24,5 +24,11 @@ NEB_PLUGIN_API void adviseLargeBlock(void* p, size_t bytes);
 // cannot tell. The default of the process-wide allocation limit (ostutils/MemoryLimit.h).
 uint64_t physicalMemoryBytes();
 
+// For the converters, which free and allocate trees of the same sizes frame after frame:
+// keeps freed heap memory in the process instead of handing it back to the system, so the
+// next frame reuses pages already mapped rather than faulting in and clearing new ones
+// (glibc: no mmap for large blocks, no trimming). Elsewhere nothing to set.
+void keepFreedHeapMemory();
+
 }  // namespace platform
 }  // namespace ZUtils

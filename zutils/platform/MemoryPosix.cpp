@@ -3,7 +3,12 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdint>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace ZUtils {
 namespace platform {
@@ -28,6 +33,13 @@ uint64_t physicalMemoryBytes() {
   const uint64_t p = static_cast<uint64_t>(pages);
   const uint64_t s = static_cast<uint64_t>(pageSize);
   return p > UINT64_MAX / s ? UINT64_MAX : p * s;
+}
+
+void keepFreedHeapMemory() {
+#if defined(__GLIBC__)
+  mallopt(M_MMAP_MAX, 0);
+  mallopt(M_TRIM_THRESHOLD, INT_MAX);
+#endif
 }
 
 }  // namespace platform

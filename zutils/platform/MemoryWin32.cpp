@@ -18,5 +18,8 @@ uint64_t physicalMemoryBytes() {
   return static_cast<uint64_t>(status.ullTotalPhys);
 }
 
+// The Windows heap keeps what it can reuse by itself.
+void keepFreedHeapMemory() {}
+
 }  // namespace platform
 }  // namespace ZUtils

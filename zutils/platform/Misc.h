@@ -13,6 +13,9 @@ void sleepMs(int ms);
 // True when something exists at this path (file or directory); false for null.
 bool fileExists(const char* utf8Path);
 
+// True when the process's standard error is a terminal (where tools show progress).
+bool standardErrorIsTerminal();
+
 // Kernel id of the calling thread (unique among live threads of the system).
 uint64_t currentThreadId();
 

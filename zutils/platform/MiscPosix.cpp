@@ -32,6 +32,8 @@ bool fileExists(const char* utf8Path) {
   return stat(utf8Path, &st) == 0;
 }
 
+bool standardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
 uint64_t currentThreadId() { return static_cast<uint64_t>(syscall(SYS_gettid)); }
 
 void setCurrentThreadName(const char* name) {

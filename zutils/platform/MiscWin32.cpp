@@ -2,6 +2,9 @@
 #include "zutils/platform/Kernel32.h"
 #include "zutils/platform/WideText.h"
 
+#include <io.h>
+
+#include <cstdio>
 #include <cstring>
 
 namespace ZUtils {
@@ -23,6 +26,8 @@ bool fileExists(const char* utf8Path) {
   if (!utf8Path || !*utf8Path) return false;
   return GetFileAttributesW(toWide(utf8Path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
+
+bool standardErrorIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
 uint64_t currentThreadId() { return static_cast<uint64_t>(GetCurrentThreadId()); }
 

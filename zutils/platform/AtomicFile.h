@@ -1,4 +1,6 @@
-// An output file that appears under its name only when it is complete.
+// Platform layer: an output file that appears under its name only when it is complete.
+// POSIX only for now: its one user, neb2vdb, is built where OpenVDB is, which the Windows
+// cross build is not.
 //
 // The data are written to a file without a name: an O_TMPFILE inode in the destination's
 // folder, which the kernel frees with the last descriptor, so neither a failed frame nor
@@ -15,7 +17,8 @@
 
 #include <string>
 
-namespace Neb2Vdb {
+namespace ZUtils {
+namespace platform {
 
 class AtomicFile {
  public:
@@ -51,4 +54,5 @@ bool makeFolderFor(const std::string& destination, std::string& error);
 // end the process by the same signal.
 void installCleanupOnSignals();
 
-}  // namespace Neb2Vdb
+}  // namespace platform
+}  // namespace ZUtils

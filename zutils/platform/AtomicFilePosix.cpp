@@ -1,4 +1,4 @@
-#include "vdb/AtomicFile.h"
+#include "zutils/platform/AtomicFile.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -10,7 +10,8 @@
 #include <cstring>
 #include <random>
 
-namespace Neb2Vdb {
+namespace ZUtils {
+namespace platform {
 
 namespace {
 
@@ -207,4 +208,5 @@ void AtomicFile::discard() {
   fd_ = -1;
 }
 
-}  // namespace Neb2Vdb
+}  // namespace platform
+}  // namespace ZUtils
