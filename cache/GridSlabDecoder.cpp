@@ -60,7 +60,7 @@ struct GridSlabDecoder::Impl {
       z.values = tasks[t].target;
       z.valueCapacity = s.valueEnd - s.valueStart;
     }
-    c.DecompressZones();
+    if (!c.DecompressZones()) return false;
     for (size_t t = 0; t < tasks.size(); ++t) {
       const OSTUtils::SGZone& z = c.zones[static_cast<int>(t)];
       tasks[t].ok = z.ok;

@@ -166,6 +166,11 @@ bool SGCompressor<D>::DecompressBlock(const void* block, int64_t availableBytes,
     zone.consumed = s.skip;
   }
   if (zoneCount > 0) runJobs(1);
+  // A damaged zone leaves its values and the block decodes; a zone that could not get its
+  // scratch is not damaged, and zeros in its place would be a wrong channel passed off as a
+  // sound one. The block fails as a single zone does ("Can't allocate ..." reported).
+  for (int i = 0; i < zoneCount; ++i)
+    if (zones[i].noMemory) return false;
   if (zeroUnwritten) {
     // Zones ascend and never overlap, and a zone writes its first `written` values or,
     // failing, none: what lies between those runs is what no zone wrote.
@@ -183,6 +188,7 @@ bool SGCompressor<D>::DecompressBlock(const void* block, int64_t availableBytes,
 template <int D>
 bool SGCompressor<D>::DecompressZone(Zone& zone, int jobIndex) {
   zone.written = 0;
+  zone.noMemory = false;
   if (jobIndex < 0 || jobIndex >= jobBuffers.size || !zone.source) return false;
   const unsigned char* p = take(zone, 1);
   if (!p) {
@@ -284,6 +290,7 @@ bool SGCompressor<D>::DecompressZone(Zone& zone, int jobIndex) {
       n + spareInts <= INT_MAX && spareFits && scratch.SetSize(static_cast<int>(n + spareInts), nullptr, true);
   if (!spare && !scratch.SetSize(static_cast<int>(n), nullptr, true)) {
     ZUtils::logReport("Can't allocate %d MB for decompression\n", static_cast<int>(n / 1048576));
+    zone.noMemory = true;
     return false;
   }
   int* q = scratch.data;
@@ -407,14 +414,17 @@ bool SGCompressor<D>::CompressZone(Zone& zone) {
 }
 
 template <int D>
-void SGCompressor<D>::DecompressZones() {
+bool SGCompressor<D>::DecompressZones() {
   for (int i = 0; i < zones.size; ++i) zones[i].ok = false;
-  if (zones.size == 0) return;
+  if (zones.size == 0) return true;
   if (!prepareJobs()) {
     ZUtils::logReport("[ERROR] SGCompressor: job buffers could not be allocated\n");
-    return;
+    return false;
   }
   runJobs(1);
+  for (int i = 0; i < zones.size; ++i)
+    if (zones[i].noMemory) return false;
+  return true;
 }
 
 template <int D>

@@ -58,6 +58,7 @@ struct SGZone {
   int box[3] = {0, 0, 0};     // SGCompressor<3> compressing: X, Y, Z of the zone (X fastest)
   bool ok = false;            // result of the last CompressZone / DecompressZone on it
   int64_t written = 0;        // values the last successful DecompressZone wrote
+  bool noMemory = false;      // the last DecompressZone failed for want of scratch memory
 };
 
 }  // namespace OSTUtils
@@ -79,8 +80,8 @@ class SGCompressor : public OstParallel {
   ~SGCompressor() override;
 
   // Decodes the block of availableBytes bytes into out[0 .. outCount-1]. False for an
-  // unknown magic or an invalid zone table (nothing written), or when a single-zone block
-  // fails. Values no zone writes keep their contents, or with zeroUnwritten become 0 (for an
+  // unknown magic or an invalid zone table (nothing written), when a single-zone block
+  // fails, or when a zone's scratch could not be allocated. Values no zone writes keep their contents, or with zeroUnwritten become 0 (for an
   // output that was not cleared first: the decoder alone knows which values it wrote).
   bool DecompressBlock(const void* block, int64_t availableBytes, float* out, int64_t outCount,
                        bool zeroUnwritten = false);
@@ -90,8 +91,10 @@ class SGCompressor : public OstParallel {
   bool DecompressZone(Zone& zone, int jobIndex);
 
   // Decodes every zone of `zones` (source, byteBudget, consumed, values, valueCapacity set)
-  // on the jobs; each zone's `ok` and `written` tell its result.
-  void DecompressZones();
+  // on the jobs; each zone's `ok` and `written` tell its result. False when the job buffers
+  // or a zone's scratch could not be allocated: the zones are then not decoded as stored,
+  // and the caller must not take the failed ones for damaged zones.
+  bool DecompressZones();
 
   // Compresses zone.values[0 .. valueCount-1] into *zone.compressed (emptied first).
   // SGCompressor<3> takes the box from zone.box (X * Y * Z must equal valueCount).

@@ -9,6 +9,7 @@
 #include "compress/EntropyCoder.h"
 #include "compress/SGCompressor.h"
 #include "compress/ZoneTransforms.h"
+#include "ostutils/MemoryLimit.h"
 #include "support/ReportCapture.h"
 
 namespace {
@@ -190,6 +191,39 @@ TEST(SGCompressorBlock, ZeroUnwrittenClearsExactlyWhatNoZoneWrote) {
       }
     }
   }
+}
+
+// A failing zone is damage and its block still decodes; a zone whose scratch the memory
+// budget refuses is not, and zeros in its place must not pass for the stored values.
+TEST(SGCompressorBlock, ZoneWithoutScratchMemoryFailsTheZonedBlockAndTheZoneList) {
+  ReportCapture capture;
+  const int n = 300000;  // values beyond the scratch a job keeps ready
+  const Bytes block = zonedBlock({constantZone(2, 1.0f), quantizedZone({n}, 1.0f, 0.0f, 0, 0, std::vector<int>(n, 3))},
+                                 {0, 2});
+  std::vector<float> out(n + 2, kSentinel);
+  SGCompressor<1> codec(1);
+  const uint64_t budget = memoryLimitBytes();
+  for (bool refused : {true, false}) {
+    SCOPED_TRACE(refused ? "refused" : "granted");
+    ASSERT_TRUE(codec.DecompressBlock(constantZone(2, 0.0f).data(), 11, out.data(), 2));  // job scratch in place
+    if (refused) setMemoryLimitBytes(memoryHeldBytes() + 64 * 1024);
+    EXPECT_EQ(codec.DecompressBlock(block.data(), static_cast<int64_t>(block.size()), out.data(), n + 2, true),
+              !refused);
+    ASSERT_TRUE(codec.zones.SetSize(1));
+    SGZone& zone = codec.zones[0];
+    zone.source = block.data() + 4 + 2 * 8 + 11;
+    zone.byteBudget = static_cast<int64_t>(block.size()) - (4 + 2 * 8 + 11);
+    zone.consumed = 2;  // past the zone's magic, as the zone table gives it
+    zone.values = out.data() + 2;
+    zone.valueCapacity = n;
+    EXPECT_EQ(codec.DecompressZones(), !refused);
+    EXPECT_EQ(zone.noMemory, refused);
+    setMemoryLimitBytes(budget);
+    if (!refused) {
+      EXPECT_EQ(out[n + 1], 3.0f);
+    }
+  }
+  EXPECT_NE(capture.text().find("Can't allocate 0 MB for decompression"), std::string::npos);
 }
 
 TEST(SGCompressorZone, RawAndConstantZonesAreBoundedByTheirBudgetAndRoom) {
