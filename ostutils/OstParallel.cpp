@@ -4,6 +4,7 @@
 
 #include "zutils/DefaultThreadCount.h"
 #include "zutils/Report.h"
+#include "zutils/ThreadReportCapture.h"
 #include "zutils/platform/Event.h"
 #include "zutils/platform/Thread.h"
 
@@ -55,6 +56,7 @@ void Job::run(volatile int*, volatile int*, int threadIndex, int) {
     }
     go->reset();
     if (o) {
+      ZUtils::ThreadReportCapture forward(o->runReports);
       if (o->procHolder) {
         o->procHolder->call(this);
       } else {
@@ -237,6 +239,7 @@ void OstParallel::run(bool withHolder, int op, ZUtils::ThreadProgress* progressO
     return;
   }
 
+  runReports = ZUtils::currentThreadReportCapture();
   for (Job* job = firstJob; job; job = job->next) {
     if (!withHolder) job->op = op;
     job->done->reset();

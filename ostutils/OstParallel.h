@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "nebloader_threads.h"
 #include "ostutils/OstArray.h"
@@ -122,6 +123,11 @@ class OstParallel {
   // Whether the current jobs live on pool threads (else they run inline). Kept apart from
   // `manager`, which a later setupJobs may pick up while inline jobs still exist.
   bool jobsOnThreads = false;
+  // The report capture of the thread that runs the jobs (zutils/ThreadReportCapture.h),
+  // installed on the pool threads for the run: a tool that ties reports to the frame whose
+  // decode made them gets the messages of the zones its jobs decoded too. Appends to it
+  // happen under the report lock; the caller only reads it after the run.
+  std::string* runReports = nullptr;
   friend class Job;
 };
 

@@ -1,9 +1,9 @@
 // Per-thread copy of the report sink: while a ThreadReportCapture lives on a thread, every
 // logReport made on that thread is also appended to its string (text as formatted, without
 // the leading '#'). A tool that checks several frames at once on several threads uses it to
-// tie each message to the frame whose decode produced it; the work must then run on that
-// thread (no thread manager registered, so the decoders run their jobs inline).
-// Captures nest: the innermost one receives the text.
+// tie each message to the frame whose decode produced it. The decoders' jobs forward it:
+// while a thread runs jobs on pool threads (ostutils/OstParallel.h), their reports go to
+// that thread's capture as well. Captures nest: the innermost one receives the text.
 #pragma once
 
 #include <string>

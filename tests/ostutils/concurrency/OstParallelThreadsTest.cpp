@@ -12,7 +12,9 @@
 
 #include "ostutils/OstParallel.h"
 #include "support/ReportCapture.h"
+#include "zutils/Report.h"
 #include "zutils/ThreadPool.h"
+#include "zutils/ThreadReportCapture.h"
 
 namespace {
 
@@ -77,6 +79,36 @@ TEST(OstParallelThreads, PiecesRunOnDistinctThreadsWithInlineResults) {
   }
   // Every job thread left its loop in time.
   EXPECT_EQ(capture.text().find("did not exit properly"), std::string::npos);
+}
+
+// Reports made by the jobs reach the capture of the thread that ran them, and only for the
+// length of that run.
+TEST(OstParallelThreads, JobReportsReachTheCallersCapture) {
+  ReportCapture capture;
+  class Reporting : public OstParallel {
+   public:
+    using OstParallel::OstParallel;
+    void processJob(Job* job) override { ZUtils::logReport("job %d, run %d\n", job->index, job->op); }
+  };
+  Pool pool;
+  Reporting jobs(pool.manager);
+  jobs.setupJobs(3);
+  std::string first, second;
+  {
+    ZUtils::ThreadReportCapture caller(&first);
+    jobs.runJobs(1);
+  }
+  jobs.runJobs(2);  // no capture on the calling thread: nothing forwarded
+  {
+    ZUtils::ThreadReportCapture caller(&second);
+    jobs.runJobs(3);
+  }
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_NE(first.find("job " + std::to_string(i) + ", run 1\n"), std::string::npos) << first;
+    EXPECT_NE(second.find("job " + std::to_string(i) + ", run 3\n"), std::string::npos) << second;
+  }
+  EXPECT_EQ(first.find("run 2"), std::string::npos);
+  EXPECT_EQ(second.find("run 2"), std::string::npos);
 }
 
 TEST(OstParallelThreads, SameCountKeepsJobsAndThreadsAnotherCountRebuilds) {
