@@ -26,6 +26,7 @@
 #include "vdb/FrameTransform.h"
 #include "vdb/SparseTree.h"
 #include "vdb/VdbWriteGuard.h"
+#include "zutils/ReportLines.h"
 #include "zutils/ThreadReportCapture.h"
 #include "zutils/platform/AtomicFile.h"
 
@@ -40,17 +41,8 @@ FrameExporter::FrameExporter(const Options& options) : options_(options) {
 }
 
 std::string reportReason(const std::string& reports) {
-  std::string out;
-  size_t start = 0;
-  while (start < reports.size()) {
-    size_t end = reports.find('\n', start);
-    if (end == std::string::npos) end = reports.size();
-    std::string line = reports.substr(start, end - start);
-    while (!line.empty() && (line.back() == ' ' || line.back() == '\r' || line.back() == '\t')) line.pop_back();
-    if (!line.empty()) out += (out.empty() ? ": " : "; ") + line;
-    start = end + 1;
-  }
-  return out;
+  const std::string line = ZUtils::joinReportLines(reports);
+  return line.empty() ? line : ": " + line;
 }
 
 uint32_t FrameExporter::storedChannels(INeb& frame) {

@@ -8,6 +8,7 @@
 #include <new>
 
 #include "nebloader_c.h"
+#include "zutils/ReportLines.h"
 
 namespace NebInfo {
 
@@ -49,17 +50,8 @@ struct FrameCloser {
 
 // The captured report text as one line: messages joined by "; ", blanks trimmed.
 std::string reasonOf(const std::string& reports, const char* fallback) {
-  std::string out;
-  size_t start = 0;
-  while (start < reports.size()) {
-    size_t end = reports.find('\n', start);
-    if (end == std::string::npos) end = reports.size();
-    std::string line = reports.substr(start, end - start);
-    while (!line.empty() && (line.back() == ' ' || line.back() == '\r' || line.back() == '\t')) line.pop_back();
-    if (!line.empty()) out += (out.empty() ? "" : "; ") + line;
-    start = end + 1;
-  }
-  return out.empty() ? fallback : out;
+  const std::string line = ZUtils::joinReportLines(reports);
+  return line.empty() ? fallback : line;
 }
 
 const char* loadStatusText(int status) {
