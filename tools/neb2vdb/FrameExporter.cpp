@@ -25,6 +25,7 @@
 #include "vdb/DenseFloatTree.h"
 #include "vdb/FrameTransform.h"
 #include "vdb/SparseTree.h"
+#include "vdb/VdbFileWriter.h"
 #include "vdb/VdbWriteGuard.h"
 #include "zutils/ReportLines.h"
 #include "zutils/ThreadReportCapture.h"
@@ -393,10 +394,9 @@ ExportResult writeFile(const std::string& path, const openvdb::GridCPtrVec& grid
   ZUtils::platform::AtomicFile output;
   std::string error;
   if (!output.open(path, error)) return exportFailure(VolConvert::kExportFailed, error.c_str());
-  openvdb::io::File file(output.writePath());
-  if (o.compression != Compression::kDefault) file.setCompression(compressionFlags(o.compression));
-  file.write(grids, metadata);
-  file.close();
+  VolConvert::writeVdbFile(output.writePath(), grids, metadata,
+                           o.compression == Compression::kDefault ? VolConvert::kLibraryCompression
+                                                                  : compressionFlags(o.compression));
   bytes += output.size();
   if (!output.commit(error)) return exportFailure(VolConvert::kExportFailed, error.c_str());
   return ExportResult();

@@ -5,11 +5,11 @@
 #include <stdexcept>
 
 #include <openvdb/openvdb.h>
-#include <openvdb/io/File.h>
 
 #include "nebloader.h"
 #include "vdb/DenseFloatTree.h"
 #include "vdb/FrameTransform.h"
+#include "vdb/VdbFileWriter.h"
 #include "vdb/VdbWriteGuard.h"
 
 namespace VolConvert {
@@ -103,9 +103,7 @@ ExportResult VdbFrameExporter::Impl::run(const std::string& path, INeb& frame) {
 
   openvdb::MetaMap metadata;
   metadata.insertMeta("OstraneVDBVer", openvdb::Int32Metadata(0));
-  openvdb::io::File file(path);
-  file.write(grids, metadata);
-  file.close();
+  writeVdbFile(path, grids, metadata);
   return ExportResult();
 }
 
