@@ -126,8 +126,9 @@ SplitResult splitTable(const CodeEntry* srt, int n, uint64_t total, int depthLim
 }  // namespace
 
 bool BuildCodeTree(const CodeEntry* srt, int n, uint64_t total, CodeNode* tree, int& nextFree, CodeWord* words,
-                   int& maxDepth) {
+                   int& maxDepth, bool* noMemory) {
   maxDepth = 0;
+  if (noMemory) *noMemory = false;
   if (n <= 0) return false;
   tree[0] = CodeNode{0, 0, 0};
   nextFree = 1;
@@ -148,6 +149,7 @@ bool BuildCodeTree(const CodeEntry* srt, int n, uint64_t total, CodeNode* tree, 
         if (depth > maxDepth) maxDepth = depth;
         if (words) words[e.symbol] = CodeWord{code, depth};
       });
+  if (noMemory) *noMemory = r == kSplitNoMemory;
   return r == kSplitDone;
 }
 

@@ -66,10 +66,11 @@ struct DecodeTableLayout {
 // Builds the tree into `tree` (room for 2n nodes) from srt[0 .. n-1] whose rates sum to
 // `total`. When `words` is given, words[symbol] receives each leaf's code word (symbols
 // must then be valid indexes of `words`). `maxDepth` receives the deepest leaf. False when
-// a part does not split (a zero or rising rate), or when a word would exceed 64 bits and
-// `words` is given.
+// a part does not split (a zero or rising rate), when a word would exceed 64 bits and
+// `words` is given, or when the splitting scratch could not be allocated (then
+// *noMemory, when given, is set: the table itself may be sound).
 bool BuildCodeTree(const CodeEntry* srt, int n, uint64_t total, CodeNode* tree, int& nextFree, CodeWord* words,
-                   int& maxDepth);
+                   int& maxDepth, bool* noMemory = nullptr);
 
 // For trees too deep for two lookups. Chooses the table widths for the tree of `nodes`
 // nodes (built by BuildCodeTree, whose deepest leaf is at maxDepth): primary width

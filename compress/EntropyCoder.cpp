@@ -113,6 +113,14 @@ bool fail(EntropyCoder& st) {
   return false;
 }
 
+// A table the decoder could not allocate says nothing about the stream: callers must not
+// take it for a damaged one.
+bool failForMemory(EntropyCoder& st) {
+  fail(st);
+  st.noMemory = true;
+  return false;
+}
+
 }  // namespace
 
 EntropyCoder::~EntropyCoder() { release(); }
@@ -134,6 +142,7 @@ void EntropyCoder::release() {
 bool InitDecoder(EntropyCoder& st, const unsigned char* data, int64_t availableBytes) {
   st.release();
   st.failed = false;
+  st.noMemory = false;
   st.tableMode = false;
   st.count = 0;
   st.offset = 0;
@@ -185,7 +194,7 @@ bool InitDecoder(EntropyCoder& st, const unsigned char* data, int64_t availableB
 
   if (!newArray(st.srt, static_cast<uint64_t>(n))) {
     ZUtils::logReport("Encode InitDecoder srt failed!\n");
-    return fail(st);
+    return failForMemory(st);
   }
   // The entries are thousands per dense zone: each is read from one peek (two when the
   // rate and symbol widths together pass what a peek holds) with the position checked once,
@@ -286,10 +295,15 @@ bool InitDecoder(EntropyCoder& st, const unsigned char* data, int64_t availableB
   }
   if (!newArray(st.tree, 2 * static_cast<uint64_t>(n))) {
     ZUtils::logReport("Encode InitDecoder tree failed!\n");
-    return fail(st);
+    return failForMemory(st);
   }
   int maxDepth = 0;
-  if (!BuildCodeTree(st.srt, n, total, st.tree, st.nextFree, nullptr, maxDepth)) {
+  bool splitScratchRefused = false;
+  if (!BuildCodeTree(st.srt, n, total, st.tree, st.nextFree, nullptr, maxDepth, &splitScratchRefused)) {
+    if (splitScratchRefused) {
+      ZUtils::logReport("Encode InitDecoder tree failed!\n");
+      return failForMemory(st);
+    }
     ZUtils::logReport("InitDecoder: table without a usable split\n");
     return fail(st);
   }
@@ -300,12 +314,14 @@ bool InitDecoder(EntropyCoder& st, const unsigned char* data, int64_t availableB
   const uint64_t cap = (uint64_t(1) << kPrimaryBits) + 64 * static_cast<uint64_t>(nodes) + 65536;
   int* heights = nullptr;
   DecodeTableLayout layout;
-  const bool planned = newArray(heights, static_cast<uint64_t>(nodes)) &&
-                       PlanDecodeTable(st.tree, nodes, maxDepth, kPrimaryBits, kSubtableBits, cap, heights, layout);
+  const bool heightsHeld = newArray(heights, static_cast<uint64_t>(nodes));
+  const bool planned =
+      heightsHeld && PlanDecodeTable(st.tree, nodes, maxDepth, kPrimaryBits, kSubtableBits, cap, heights, layout);
   if (!planned || !newArray(st.table, layout.entries) || !newArray(st.values, static_cast<uint64_t>(nodes))) {
     releaseArray(heights);
     ZUtils::logReport("Encode InitDecoder lookup table failed!\n");
-    return fail(st);
+    // A plan refused by its bound is a hostile tree; anything else was an allocation.
+    return heightsHeld && !planned ? fail(st) : failForMemory(st);
   }
   BuildDecodeTable(st.tree, heights, st.offset, layout, st.table, st.values);
   releaseArray(heights);

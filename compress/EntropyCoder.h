@@ -55,6 +55,7 @@ struct EntropyCoder {
   bool tableMode = false;
   bool ready = false;   // InitDecoder succeeded
   bool failed = false;  // stream ran out or was invalid
+  bool noMemory = false;  // InitDecoder failed for want of memory, not for the stream
 
   // Decoding table (CodeTree.h), a primary table over the next `primaryBits` bits and its
   // subtables, `tableEntries` entries in all, in one of two forms:

@@ -300,7 +300,12 @@ bool SGCompressor<D>::DecompressZone(Zone& zone, int jobIndex) {
   // job's scratch leaks into the output.
   EntropyCoder coder;
   int64_t decoded = 0;
-  if (!InitDecoder(coder, zone.source + zone.consumed, zone.byteBudget - zone.consumed) ||
+  const bool tables = InitDecoder(coder, zone.source + zone.consumed, zone.byteBudget - zone.consumed);
+  if (!tables && coder.noMemory) {
+    zone.noMemory = true;  // the decoder's tables, not the stream: as for the scratch above
+    return false;
+  }
+  if (!tables ||
       !DecodeAndExpand(coder, q, n, base, &decoded, spare ? q + n : nullptr, spare ? spareInts : 0)) {
     ZUtils::logReport("SGCompressor: coded sequence of the zone is damaged or cut short\n");
     std::memset(q + decoded, 0, static_cast<size_t>(n - decoded) * sizeof(int));

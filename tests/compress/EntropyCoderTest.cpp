@@ -253,6 +253,7 @@ TEST(EntropyInitDecoder, FailedAllocationLeavesADecoderThatFailsCleanly) {
   EntropyCoder st;
   EXPECT_FALSE(InitDecoder(st, s.data(), static_cast<int64_t>(s.size())));
   resetHeapHooks();
+  EXPECT_TRUE(st.noMemory);  // not to be taken for a damaged stream
   EXPECT_NE(capture.text().find("Encode InitDecoder srt failed!\n"), std::string::npos);
   EXPECT_EQ(st.srt, nullptr);
   EXPECT_EQ(st.tree, nullptr);
@@ -260,6 +261,8 @@ TEST(EntropyInitDecoder, FailedAllocationLeavesADecoderThatFailsCleanly) {
   EXPECT_FALSE(DecodeAndExpand(st, out, 8, 0));
   EXPECT_EQ(DecodeValue(st), 0);
   EXPECT_TRUE(DecoderFailed(st));
+  EXPECT_FALSE(InitDecoder(st, s.data(), 3));  // a cut stream is damage
+  EXPECT_FALSE(st.noMemory);
 
   heapHooks() = HeapHooks{&failingMalloc, &failingCalloc};
   OstArray<char, int64_t> o;
