@@ -8,7 +8,11 @@
 // channel through a slab reader of its own, in slabs of 1 and of 8 layers, from the records
 // in memory and from the file (ImportNebGridInFile); it must open exactly when getChannel
 // gives values and give them bit for bit, except that a packed colour stream the whole
-// decode refuses may open and must then fail on some slab.
+// decode refuses may open and must then fail on some slab. Once more from the file under
+// a memory budget a few KiB above what is in use: a slab then fails or is the same, never
+// other values. Last, the file changes under the readers: rewritten with other bytes of the
+// same length, a reader that has it open reads them without harm; cut short, it can no
+// longer be opened for slabs.
 //
 // Input: one selector byte, then the file. Selector % 4 picks one of the readings (0 full
 // load, 1 header-only load, 2 stored-form description, 3 slabs); 0xff runs all of them,
@@ -27,6 +31,7 @@
 #include "loader/FrameFactory.h"
 #include "cache/OstraneFrameData.h"
 #include "nebloader.h"
+#include "ostutils/LargeBlockCache.h"
 #include "ostutils/MemoryLimit.h"
 #include "particles/PGroup.h"
 
@@ -110,6 +115,63 @@ void compareSlabs(const OstraneFrameData& frame, const GridRecordBytes& bytes, i
   if (!whole && !failed) __builtin_trap();
 }
 
+// Slabs of 8 layers of `channel` under a budget of 64 KiB (a file read's smallest scratch)
+// plus 8, 16, 32 or 64 KiB (by channel) above what is in use: each one read must equal
+// `whole` (a refusal of a file read, a zone's scratch or a decoder table fails the slab;
+// it never passes for data).
+void compareTightSlabs(const OstraneFrameData& frame, const GridRecordBytes& bytes, int channel, const float* whole,
+                       std::vector<float>& slab) {
+  const uint64_t budget = OSTUtils::memoryLimitBytes();
+  const uint64_t room = (uint64_t(64) << 10) + (uint64_t(8192) << (channel % 4));
+  OSTUtils::setMemoryLimitBytes(OSTUtils::memoryHeldBytes() - OSTUtils::largeBlockCacheBytes() + room);
+  {
+    FrameSlabReader reader(frame, bytes);
+    const int64_t layer = int64_t(frame.gridSize[0]) * frame.gridSize[1];
+    if (reader.open(channel)) {
+      for (int z0 = 0; z0 < frame.gridSize[2]; z0 += 8) {
+        const int z1 = std::min(frame.gridSize[2], z0 + 8);
+        slab.assign(static_cast<size_t>((z1 - z0) * layer), -1.0f);
+        if (!reader.read(channel, z0, z1, slab.data())) break;
+        if (whole && std::memcmp(slab.data(), whole + z0 * layer, slab.size() * sizeof(float)) != 0) __builtin_trap();
+      }
+    }
+  }
+  OSTUtils::setMemoryLimitBytes(budget);
+}
+
+// The file under `path` changes while readers have it: the same length with other bytes
+// (read without harm, whatever they decode to), then cut short (refused at open).
+void changeTheFile(const char* path, const OstraneFrameData& header, const GridDataLocation& where) {
+  std::vector<unsigned char> bytes(static_cast<size_t>(where.fileBytes));
+  FILE* f = std::fopen(path, "rb");
+  if (!f) return;
+  const bool read = std::fread(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  std::fclose(f);
+  if (!read) return;
+  GridRecordBytes open;
+  if (!open.openFile(where)) __builtin_trap();
+  for (size_t i = static_cast<size_t>(where.offset); i < bytes.size(); i += 7) bytes[i] ^= 0x5A;
+  if (!(f = std::fopen(path, "wb"))) return;
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::fclose(f);
+  std::vector<float> slab;
+  for (int c = 0; c < 32; ++c) {
+    FrameSlabReader reader(header, open);
+    if (!reader.open(c)) continue;
+    const int64_t layer = int64_t(header.gridSize[0]) * header.gridSize[1];
+    for (int z0 = 0; z0 < header.gridSize[2]; z0 += 8) {
+      const int z1 = std::min(header.gridSize[2], z0 + 8);
+      slab.assign(static_cast<size_t>((z1 - z0) * layer), 0.0f);
+      if (!reader.read(c, z0, z1, slab.data())) break;
+    }
+  }
+  if (!(f = std::fopen(path, "wb"))) return;
+  std::fwrite(bytes.data(), 1, bytes.size() - 1, f);
+  std::fclose(f);
+  GridRecordBytes cut;
+  if (cut.openFile(where)) __builtin_trap();
+}
+
 void compareSlabReading(const char* path) {
   std::unique_ptr<OstraneFrameData> whole(new (std::nothrow) OstraneFrameData);
   std::unique_ptr<OstraneFrameData> header(new (std::nothrow) OstraneFrameData);
@@ -150,9 +212,11 @@ void compareSlabReading(const char* path) {
       compareSlabs(*whole, inMemory, c, values, height, slab);
       compareSlabs(*header, inFile, c, values, height, slab);
     }
+    compareTightSlabs(*header, inFile, c, values, slab);
     for (int k = 0; k < 32; ++k) whole->ReleaseChannelSlot(k);
   }
   OSTUtils::setMemoryLimitBytes(budget);
+  if (where.offset >= 0 && where.ints > 0) changeTheFile(path, *header, where);
 }
 
 }  // namespace

@@ -287,6 +287,22 @@ void frames() {
     }
   }
 
+  // Zones of 5000 values on the largest grid the slab comparison takes (16384 cells): their
+  // scratch and decoder tables are what the comparison's tight budgets refuse.
+  {
+    const std::vector<float> v = field(32, 32, 16, 3.0f), h = haze(32 * 32 * 16);
+    for (int dimension : {1, 3}) {
+      NebWriter w;
+      w.setVersion(dimension == 1 ? 5 : 4);
+      w.setGridSize(32, 32, 16);
+      w.setGridCompressor(dimension);
+      w.setGridBlockOptions(dimension == 1 ? options(5000, 14, 2, false) : options(0, 14, 1, false, 5));
+      w.addChannel(2, v.data());
+      w.addChannel(1, h.data());
+      saveFrame(dimension == 1 ? "slabs_zones_5000_1d.neb" : "slabs_boxes_5_3d.neb", w);
+    }
+  }
+
   // The record walk and the zone tables as the file-side readers take them: many tiny
   // records before a real one, a record claiming more than the data holds, and a zone table
   // longer than the piece it is read in (5000 zones of one value).
