@@ -110,8 +110,8 @@ struct FrameSlabReader::Impl {
     int64_t zipBytes = -1;
     bool plausible = length <= bytes.ints() - payload;
     if (plausible && length >= 2) {
-      const int32_t lo = bytes.intAt(payload), hi = bytes.intAt(payload + 1);
-      zipBytes = static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(hi)) << 32) | static_cast<uint32_t>(lo));
+      // int64 stream length, low int first; an unreadable one counts as -1 (refused).
+      if (const unsigned char* p = bytes.fetch(4 * payload, 8, colourScratch)) std::memcpy(&zipBytes, p, 8);
     }
     plausible = plausible && zipBytes >= 0 && zipBytes <= (length - 2) * 4;
     if (!plausible) {

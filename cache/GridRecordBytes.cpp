@@ -62,21 +62,6 @@ const unsigned char* GridRecordBytes::fetch(int64_t offset, int64_t count,
   return scratch.data;
 }
 
-int32_t GridRecordBytes::intAt(int64_t i) const {
-  if (i < 0 || i >= ints_) return 0;
-  if (memory_) {
-    int32_t v;
-    std::memcpy(&v, memory_ + 4 * i, 4);
-    return v;
-  }
-  OSTUtils::OstArray<unsigned char, int64_t> scratch;
-  const unsigned char* p = fetch(4 * i, 4, scratch);
-  if (!p) return 0;
-  int32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
-
 void GridRecordBytes::walkRecords(const std::function<bool(int32_t, int64_t, int64_t)>& visit) const {
   const int64_t n = ints_;
   const int64_t piece = 1 << 18;  // ints read at a time

@@ -43,8 +43,6 @@ class GridRecordBytes {
   // (reported) when the range lies outside the records or the read fails. Safe on several
   // threads at once with different scratch arrays.
   const unsigned char* fetch(int64_t offset, int64_t count, OSTUtils::OstArray<unsigned char, int64_t>& scratch) const;
-  // The int32 at int index i (0 when it cannot be read).
-  int32_t intAt(int64_t i) const;
 
   // Walks the records as the frame's decode walks them: from int 0 while an index below
   // ints() - 1 is left; a length below 1 ends the walk, and so does a piece that cannot be
