@@ -58,9 +58,9 @@ int InflateStream::step(unsigned char* to, int64_t room, int64_t* made) {
     const int64_t piece = std::min(kInputPiece, compressedLength_ - fed_);
     const unsigned char* in = source_(fed_, piece);
     if (!in) {
-    fail(Z_DATA_ERROR);
-    return -1;
-  }
+      fail(Z_DATA_ERROR);
+      return -1;
+    }
     zs.next_in = const_cast<Bytef*>(in);
     zs.avail_in = static_cast<uInt>(piece);
     fed_ += piece;
