@@ -1,7 +1,5 @@
 #include "plugins/f3dport/ByteSource.h"
 
-#include <cstring>
-
 #include "zutils/platform/File.h"
 
 namespace F3dPort {
@@ -44,10 +42,24 @@ bool FileByteSource::open(const char* path) {
   return true;
 }
 
-bool FileByteSource::readAt(uint64_t offset, void* dst, uint64_t n) {
+bool FileByteSource::readFile(uint64_t offset, void* dst, uint64_t n) {
   if (offset > static_cast<uint64_t>(INT64_MAX) || !ZUtils::platform::seekFile(file_, static_cast<int64_t>(offset), SEEK_SET))
     return false;
   return std::fread(dst, 1, static_cast<size_t>(n), file_) == n;
+}
+
+bool FileByteSource::readAt(uint64_t offset, void* dst, uint64_t n) {
+  if (n > kWindowBytes / 2) return readFile(offset, dst, n);  // voxel data: straight through
+  if (offset < windowStart_ || offset + n > windowStart_ + windowBytes_) {
+    // The window starting at the read, as far as the file goes.
+    const uint64_t left = size() - offset;
+    windowBytes_ = 0;
+    if (!readFile(offset, window_, left < kWindowBytes ? left : kWindowBytes)) return false;
+    windowStart_ = offset;
+    windowBytes_ = left < kWindowBytes ? left : kWindowBytes;
+  }
+  std::memcpy(dst, window_ + (offset - windowStart_), static_cast<size_t>(n));
+  return true;
 }
 
 }  // namespace F3dPort

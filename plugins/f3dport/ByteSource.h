@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace F3dPort {
 
@@ -42,6 +43,8 @@ class MemoryByteSource : public ByteSource {
   const uint8_t* data_;
 };
 
+// Reads a file through one cached window of 64 KiB: the tree's nodes are small and close
+// together, and a seek per node would make the system read a buffer for every few bytes.
 class FileByteSource : public ByteSource {
  public:
   FileByteSource() = default;
@@ -54,7 +57,13 @@ class FileByteSource : public ByteSource {
 
  private:
   bool readAt(uint64_t offset, void* dst, uint64_t n) override;
+  bool readFile(uint64_t offset, void* dst, uint64_t n);
+
+  static const uint64_t kWindowBytes = 64 * 1024;
   FILE* file_ = nullptr;
+  uint8_t window_[kWindowBytes];
+  uint64_t windowStart_ = 0;
+  uint64_t windowBytes_ = 0;  // 0: nothing cached
 };
 
 }  // namespace F3dPort
