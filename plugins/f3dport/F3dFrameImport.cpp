@@ -110,15 +110,16 @@ int importFromFile(F3dFile& file, OstraneFrameData& frame, bool headerOnly, cons
     }
   }
   double deviation = 0;
-  if (!frameTransform(reference, box, frame.transform, deviation)) {
+  int64_t fitted = 0;
+  if (!frameTransform(reference, box, frame.transform, deviation, fitted)) {
     ZUtils::logReport("f3dport: the mapping of grid \"%s\" of %s cannot be inverted\n", referenceName.c_str(), label);
     return 4;
   }
   if (reference.type == MappingType::Frustum)
     ZUtils::logReport(
         "f3dport: grid \"%s\" of %s has a frustum mapping, which is not linear: imported with the affine map that fits "
-        "its voxel centres best (least squares); the largest miss is %.3g voxel widths\n",
-        referenceName.c_str(), label, deviation);
+        "its voxel centres best (least squares over %lld of them); the largest miss is %.3g voxel widths\n",
+        referenceName.c_str(), label, static_cast<long long>(fitted), deviation);
   for (int a = 0; a < 3; ++a) frame.gridSize[a] = static_cast<int32_t>(box.size(a));
 
   for (const UsedLayer& u : used) {

@@ -73,36 +73,59 @@ bool invertToFrame(const double B[3][3], const double t[3], float out[12]) {
   return true;
 }
 
-// The least-squares affine fit w ~ u * B + t over every voxel centre of the box. On a full
-// box the centred cell coordinates of different axes are orthogonal, so each row of B is
-// the covariance of that axis with the world position over its variance; an axis one
-// voxel thick has no variance and takes the mean difference across its voxel instead.
-bool fitFrustum(const Placement& p, const Box& box, double B[3][3], double t[3], double& deviation) {
+// The cell coordinates the fit runs over along one axis of n cells: all of them when the
+// box is small enough, else `keep` evenly spaced ones, both ends included.
+std::vector<int64_t> fitSamples(int64_t n, int64_t keep) {
+  std::vector<int64_t> out;
+  if (n <= keep) {
+    for (int64_t u = 0; u < n; ++u) out.push_back(u);
+  } else {
+    for (int64_t s = 0; s < keep; ++s) out.push_back((s * (n - 1) + (keep - 1) / 2) / (keep - 1));
+  }
+  return out;
+}
+
+// The least-squares affine fit w ~ u * B + t over the voxel centres of the box (over a grid
+// of evenly spaced centres per axis when the box has more than kExactFitCells: the cost
+// stays bounded whatever size a file claims). On any such product grid the centred cell
+// coordinates of different axes are orthogonal, so each row of B is the covariance of that
+// axis with the world position over its variance; an axis one voxel thick has no variance
+// and takes the mean difference across its voxel instead.
+const int64_t kExactFitCells = int64_t(1) << 22;
+const int64_t kFitSamplesPerAxis = 160;
+
+bool fitFrustum(const Placement& p, const Box& box, double B[3][3], double t[3], double& deviation,
+                int64_t& samples) {
   const int64_t n[3] = {box.size(0), box.size(1), box.size(2)};
-  double mean[3] = {0, 0, 0}, cov[3][3] = {}, var[3] = {0, 0, 0}, centre[3], across[3][3] = {};
-  for (int a = 0; a < 3; ++a) centre[a] = (n[a] - 1) / 2.0;
-  const double count = double(n[0]) * double(n[1]) * double(n[2]);
-  double pt[3], w[3], w2[3];
-  for (int64_t k = 0; k < n[2]; ++k)
-    for (int64_t j = 0; j < n[1]; ++j)
-      for (int64_t i = 0; i < n[0]; ++i) {
+  const bool exact = box.voxels() >= 0 && box.voxels() <= kExactFitCells;
+  std::vector<int64_t> axis[3];
+  double centre[3] = {0, 0, 0};
+  for (int a = 0; a < 3; ++a) {
+    axis[a] = fitSamples(n[a], exact ? n[a] : kFitSamplesPerAxis);
+    for (int64_t u : axis[a]) centre[a] += double(u) / double(axis[a].size());
+  }
+  samples = int64_t(axis[0].size() * axis[1].size() * axis[2].size());
+  const double count = double(samples);
+  double mean[3] = {0, 0, 0}, cov[3][3] = {}, var[3] = {0, 0, 0}, across[3][3] = {};
+  double pt[3], w[3], lo[3], hi[3], wl[3], wh[3];
+  for (int64_t k : axis[2])
+    for (int64_t j : axis[1])
+      for (int64_t i : axis[0]) {
         const int64_t u[3] = {i, j, k};
         for (int a = 0; a < 3; ++a) pt[a] = box.min[a] + u[a] + 0.5;
         if (!voxelToWorld(p, pt, w)) return false;
-        for (int c = 0; c < 3; ++c) {
-          mean[c] += w[c] / count;
-          for (int a = 0; a < 3; ++a) cov[a][c] += (u[a] - centre[a]) * w[c];
-        }
         for (int a = 0; a < 3; ++a) {
           var[a] += (u[a] - centre[a]) * (u[a] - centre[a]);
+          for (int c = 0; c < 3; ++c) cov[a][c] += (u[a] - centre[a]) * w[c];
           if (n[a] != 1) continue;
-          double lo[3] = {pt[0], pt[1], pt[2]};
+          std::copy(pt, pt + 3, lo);
+          std::copy(pt, pt + 3, hi);
           lo[a] -= 0.5;
-          pt[a] += 0.5;
-          if (!voxelToWorld(p, lo, w2) || !voxelToWorld(p, pt, w)) return false;
-          pt[a] -= 0.5;
-          for (int c = 0; c < 3; ++c) across[a][c] += (w[c] - w2[c]) / count;
+          hi[a] += 0.5;
+          if (!voxelToWorld(p, lo, wl) || !voxelToWorld(p, hi, wh)) return false;
+          for (int c = 0; c < 3; ++c) across[a][c] += (wh[c] - wl[c]) / count;
         }
+        for (int c = 0; c < 3; ++c) mean[c] += w[c] / count;
       }
   for (int a = 0; a < 3; ++a)
     for (int c = 0; c < 3; ++c) B[a][c] = n[a] == 1 ? across[a][c] : cov[a][c] / var[a];
@@ -112,9 +135,9 @@ bool fitFrustum(const Placement& p, const Box& box, double B[3][3], double t[3],
   double width = 0;
   for (int a = 0; a < 3; ++a) width += std::sqrt(B[a][0] * B[a][0] + B[a][1] * B[a][1] + B[a][2] * B[a][2]) / 3;
   double worst = 0;
-  for (int64_t k = 0; k < n[2]; ++k)
-    for (int64_t j = 0; j < n[1]; ++j)
-      for (int64_t i = 0; i < n[0]; ++i) {
+  for (int64_t k : axis[2])
+    for (int64_t j : axis[1])
+      for (int64_t i : axis[0]) {
         const int64_t u[3] = {i, j, k};
         for (int a = 0; a < 3; ++a) pt[a] = box.min[a] + u[a] + 0.5;
         if (!voxelToWorld(p, pt, w)) return false;
@@ -187,11 +210,12 @@ bool voxelToWorld(const Placement& p, const double voxel[3], double world[3]) {
   return true;
 }
 
-bool frameTransform(const Placement& p, const Box& box, float out[12], double& deviation) {
+bool frameTransform(const Placement& p, const Box& box, float out[12], double& deviation, int64_t& fitted) {
   double B[3][3], t[3];
   deviation = 0;
+  fitted = 0;
   if (p.type == MappingType::Frustum) {
-    if (!fitFrustum(p, box, B, t, deviation)) return false;
+    if (!fitFrustum(p, box, B, t, deviation, fitted)) return false;
   } else {
     // Cell u is voxel box.min + u, centred at voxel coordinate box.min + u + 0.5.
     double v2w[4][3];

@@ -47,9 +47,12 @@ bool voxelToWorld(const Placement& placement, const double p[3], double world[3]
 
 // The frame transform for a frame on `box`. Linear mappings convert exactly; a frustum
 // mapping is replaced by the affine map that fits the world positions of the box's voxel
-// centres best in the least-squares sense, and `deviation` receives the largest distance
-// between a voxel centre and its fitted position, in voxel widths (0 for linear
-// mappings). False when the resulting matrix cannot be inverted or is not finite.
-bool frameTransform(const Placement& placement, const Box& box, float out[12], double& deviation);
+// centres best in the least-squares sense: over every centre of a box of up to 2^22
+// voxels, over a grid of 160 evenly spaced centres per axis (both ends included) of a
+// larger one, so that the cost is bounded whatever a file claims. `fitted` receives the
+// number of centres fitted, `deviation` the largest distance between one of them and its
+// fitted position in voxel widths (both 0 for linear mappings). False when the resulting
+// matrix cannot be inverted or is not finite.
+bool frameTransform(const Placement& placement, const Box& box, float out[12], double& deviation, int64_t& fitted);
 
 }  // namespace F3dPort

@@ -27,6 +27,7 @@ int nebFuzz_particle_methods(const uint8_t*, size_t);
 int nebFuzz_channel_mappings(const uint8_t*, size_t);
 int nebFuzz_paths(const uint8_t*, size_t);
 int nebFuzz_c_interface(const uint8_t*, size_t);
+int nebFuzz_f3dport(const uint8_t*, size_t);
 #endif
 
 namespace {
@@ -48,6 +49,7 @@ const Target kTargets[] = {
     {"particle_methods", nebFuzz_particle_methods},
     {"channel_mappings", nebFuzz_channel_mappings},
     {"paths", nebFuzz_paths},
+    {"f3dport", nebFuzz_f3dport},
 #endif
 };
 

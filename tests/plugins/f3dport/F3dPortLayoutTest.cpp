@@ -54,6 +54,7 @@ TEST_F(PluginTest, SparseBlocksStartAtTheWindowMinimumAndEmptyBlocksTakeTheirVal
       }
 }
 
+#if F3D_WITH_HDF5
 TEST_F(PluginTest, Hdf5SparseLayerWithoutStoredBlocksHasNoDataDataset) {
   const std::string path = files.file("empty_sparse.f3d");
   {
@@ -77,6 +78,7 @@ TEST_F(PluginTest, Hdf5SparseLayerWithoutStoredBlocksHasNoDataDataset) {
   for (int j = 0; j < 4; ++j)
     for (int i = 0; i < 5; ++i) EXPECT_EQ(v[j * 5 + i], i < 4 ? 0.5f : 2.0f) << i << "," << j;
 }
+#endif
 
 TEST_F(PluginTest, TimeSampledMatricesAreTakenAtTimeZero) {
   // Local [0,1]^3 spans 4 voxels; scale 4 makes voxels 1 wide. Translation (0,0,0) at time

@@ -28,6 +28,9 @@ inline const std::string& pluginDir() {
 
 inline std::string sample(const std::string& name) { return std::string(F3D_DATA_DIR) + "/" + name; }
 
+// Whether this build reads the sample: a build without libhdf5 reads the Ogawa ones only.
+inline bool readable(const std::string& name) { return F3D_WITH_HDF5 || name.find("_ogawa") != std::string::npos; }
+
 inline std::string defaultMapping(const std::string& path) {
   char buffer[1024];
   EXPECT_EQ(nebGenerateDefaultChannelMappings(buffer, sizeof buffer, path.c_str()), 1);

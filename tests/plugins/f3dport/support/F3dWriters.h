@@ -4,7 +4,9 @@
 // libhdf5's C API for the HDF5 encoding. Only what the tests need.
 #pragma once
 
+#if F3D_WITH_HDF5
 #include <hdf5.h>
+#endif
 #include <zlib.h>
 
 #include <cstdint>
@@ -162,6 +164,7 @@ class OgawaWriter {
   std::string bytes_;
 };
 
+#if F3D_WITH_HDF5
 // The HDF5 encoding through libhdf5's C API.
 class Hdf5Writer {
  public:
@@ -251,5 +254,6 @@ class Hdf5Writer {
   hid_t file_ = -1;
   std::vector<hid_t> open_;
 };
+#endif
 
 }  // namespace f3dtest
