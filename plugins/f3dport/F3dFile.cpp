@@ -14,6 +14,16 @@
 
 namespace F3dPort {
 
+namespace {
+
+int opened(const char* path, std::unique_ptr<F3dFile>& out) {
+  if (!out) return 4;
+  if (out->layout().partitions.empty()) ZUtils::logReport("f3dport: %s holds no Field3D partition\n", path);
+  return 0;
+}
+
+}  // namespace
+
 int openF3dFile(const char* path, std::unique_ptr<F3dFile>& out) {
   out.reset();
   std::unique_ptr<FileByteSource> source(new FileByteSource);
@@ -29,7 +39,7 @@ int openF3dFile(const char* path, std::unique_ptr<F3dFile>& out) {
   }
   if (OgawaArchive::hasMagic(head, static_cast<size_t>(headSize))) {
     out = OgawaF3dFile::open(std::move(source), path);
-    return out ? 0 : 4;
+    return opened(path, out);
   }
   static const uint8_t kHdf5[8] = {0x89, 'H', 'D', 'F', '\r', '\n', 0x1a, '\n'};
   if (headSize >= 8 && std::memcmp(head, kHdf5, 8) == 0) {
@@ -41,7 +51,7 @@ int openF3dFile(const char* path, std::unique_ptr<F3dFile>& out) {
     }
     source.reset();  // libhdf5 opens the file itself
     out = Hdf5F3dFile::open(path);
-    return out ? 0 : 4;
+    return opened(path, out);
 #else
     ZUtils::logReport("f3dport: %s: HDF5-encoded .f3d files are not supported by this build\n", path);
     return 4;

@@ -20,12 +20,13 @@ namespace {
 
 const int kPackedColourChannel = 18;  // holds packed integers in nebu2 files, never floats
 
-// One layer the frame takes, with the channel of each of its components (-1: not mapped).
+// One layer the frame takes, with the channels its components feed (component 0 for a
+// scalar layer; a grid may feed several channels).
 struct UsedLayer {
   size_t partition;
   size_t layer;
   std::string name;  // the first mapped grid's, for reports
-  int channels[3];
+  std::vector<std::pair<int, int>> targets;  // (component, channel)
 };
 
 std::string layerPath(const FileLayout& layout, size_t partition, size_t layer) {
@@ -34,8 +35,7 @@ std::string layerPath(const FileLayout& layout, size_t partition, size_t layer) 
 
 // Releases the slots a failed layer had prepared.
 void releaseSlots(OstraneFrameData& frame, const UsedLayer& u) {
-  for (int c : u.channels)
-    if (c >= 0) frame.ReleaseChannelSlot(c);
+  for (const auto& t : u.targets) frame.ReleaseChannelSlot(t.second);
 }
 
 }  // namespace
@@ -91,14 +91,14 @@ int importFromFile(F3dFile& file, OstraneFrameData& frame, bool headerOnly, cons
       return u.partition == grid->partition && u.layer == grid->layer;
     });
     if (it == used.end()) {
-      used.push_back({grid->partition, grid->layer, grid->name, {-1, -1, -1}});
+      used.push_back({grid->partition, grid->layer, grid->name, {}});
       it = used.end() - 1;
       for (int a = 0; a < 3; ++a) {
         box.min[a] = std::min(box.min[a], layer.window.min[a]);
         box.max[a] = std::max(box.max[a], layer.window.max[a]);
       }
     }
-    it->channels[grid->component < 0 ? 0 : grid->component] = channel;
+    it->targets.emplace_back(grid->component < 0 ? 0 : grid->component, channel);
   }
   if (used.empty()) return 0;  // nothing mapped is in the file: an empty frame
 
@@ -124,20 +124,19 @@ int importFromFile(F3dFile& file, OstraneFrameData& frame, bool headerOnly, cons
 
   for (const UsedLayer& u : used) {
     if (headerOnly) {
-      for (int c : u.channels)
-        if (c >= 0) frame.channelMask |= int32_t(1u << c);
+      for (const auto& t : u.targets) frame.channelMask |= int32_t(1u << t.second);
       continue;
     }
+    // Each component is decoded into the slot of the first channel it feeds, then copied.
     float* out[3] = {nullptr, nullptr, nullptr};
-    for (int i = 0; i < 3; ++i) {
-      if (u.channels[i] < 0) continue;
-      if (!frame.PrepareChannelSlot(u.channels[i], 0)) {
+    for (const auto& t : u.targets) {
+      if (!frame.PrepareChannelSlot(t.second, 0)) {
         ZUtils::logReport("[ERROR] f3dport: no memory for a grid of %lld cells from %s\n",
                           static_cast<long long>(frame.CellCount()), label);
         releaseSlots(frame, u);
         return 4;
       }
-      out[i] = frame.channelSlots[u.channels[i]].holder->values.data;
+      if (!out[t.first]) out[t.first] = frame.channelSlots[t.second].holder->values.data;
     }
     const Layer& layer = layout.partitions[u.partition].layers[u.layer];
     if (!decodeLayer(file, layer, box, out)) {
@@ -146,17 +145,18 @@ int importFromFile(F3dFile& file, OstraneFrameData& frame, bool headerOnly, cons
       return 4;
     }
     const int64_t cells = frame.CellCount();
-    for (int i = 0; i < 3; ++i) {
-      if (!out[i]) continue;
+    for (const auto& t : u.targets) {
+      float* values = frame.channelSlots[t.second].holder->values.data;
+      if (values != out[t.first]) std::copy(out[t.first], out[t.first] + cells, values);
       float lo = FLT_MAX, hi = -FLT_MAX;
       for (int64_t k = 0; k < cells; ++k) {
-        lo = std::min(lo, out[i][k]);
-        hi = std::max(hi, out[i][k]);
+        lo = std::min(lo, values[k]);
+        hi = std::max(hi, values[k]);
       }
-      OstraneFrameData::ChannelSlot& slot = frame.channelSlots[u.channels[i]];
+      OstraneFrameData::ChannelSlot& slot = frame.channelSlots[t.second];
       slot.minimum = lo;
       slot.maximum = hi;
-      frame.channelMask |= int32_t(1u << u.channels[i]);
+      frame.channelMask |= int32_t(1u << t.second);
     }
   }
   return 0;

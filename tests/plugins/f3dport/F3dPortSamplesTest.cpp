@@ -2,6 +2,7 @@
 // loads them: every layer imports with its values equal to the .npz cell by cell and its
 // voxels where the sample's JSON puts them; the offered names, the default mappings and
 // what the frame's grid is when layers differ.
+#include <algorithm>
 #include <cmath>
 #include <map>
 
@@ -257,7 +258,8 @@ TEST_F(PluginTest, DefaultLoadKeepsTheLayersPlacedLikeTheFirst) {
 TEST_F(PluginTest, FrameGridIsTheUnionOfTheWindowsWithZerosOutside) {
   for (const char* file : {"e_matrix.f3d", "e_matrix_ogawa.f3d"}) {
     if (!readable(file)) continue;
-    Frame frame(newINebWithChannelsMapping(sample(file).c_str(), "1,crop;2,smoke.0/density;"));
+    // crop feeds two channels.
+    Frame frame(newINebWithChannelsMapping(sample(file).c_str(), "1,crop;2,smoke.0/density;10,crop;"));
     ASSERT_NE(frame.f, nullptr);
     // crop (4,2,1)..(27,21,14) comes first, density's whole 32x24x16 widens the grid.
     ASSERT_EQ(frame.size(), (std::vector<int>{32, 24, 16}));
@@ -273,6 +275,9 @@ TEST_F(PluginTest, FrameGridIsTheUnionOfTheWindowsWithZerosOutside) {
           wrong += v[(k * 24 + j) * 32 + i] != want;
         }
     EXPECT_EQ(wrong, 0u) << file;
+    const float* again = frame.f->getChannel(10);
+    ASSERT_NE(again, nullptr);
+    EXPECT_TRUE(std::equal(v, v + 32 * 24 * 16, again));
   }
 }
 
