@@ -106,3 +106,21 @@ function(neb_export_plugin_api target)
   target_link_options(${target} PRIVATE -Wl,--dynamic-list=${list_file})
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${list_file})
 endfunction()
+
+# neb_link_plugins_beside(target [dir]): in the build tree, links each import plug-in built
+# here as <stem>_build.so into `dir` (default: the target's own folder) after `target` is
+# built, where a program or package looks when the library found none beside itself
+# (initalizeNebuLoader(dir, "build", ...)).
+function(neb_link_plugins_beside target)
+  set(dir $<TARGET_FILE_DIR:${target}>)
+  if(ARGC GREATER 1)
+    set(dir ${ARGV1})
+  endif()
+  foreach(plugin vdbport f3dport)
+    if(TARGET ${plugin})
+      add_dependencies(${target} ${plugin})
+      add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND ${CMAKE_COMMAND} -E create_symlink $<TARGET_FILE:${plugin}> ${dir}/${plugin}_build.so)
+    endif()
+  endforeach()
+endfunction()

@@ -12,6 +12,14 @@ int64_t Box::voxels() const {
   return xy * size(2);
 }
 
+bool FileLayout::account(const std::string& name) {
+  // A layer, a partition or a list entry with its name, and up to three grid names.
+  bytes_ += sizeof(Layer) + sizeof(Partition) + 4 * (name.size() + 32) + 3 * 64;
+  // Grown in steps of a quarter, so a long list asks the budget a few dozen times.
+  if (bytes_ <= hold_.bytes()) return true;
+  return hold_.reserve(bytes_ + bytes_ / 4);
+}
+
 bool Box::operator==(const Box& o) const {
   for (int a = 0; a < 3; ++a)
     if (min[a] != o.min[a] || max[a] != o.max[a]) return false;

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "ostutils/MemoryLimit.h"
+
 namespace F3dPort {
 
 // The element type of a layer's voxels; the value is its size in bytes.
@@ -82,6 +84,15 @@ struct Partition {
 
 struct FileLayout {
   std::vector<Partition> partitions;  // in the reader's order (HDF5: by name; Ogawa: as written)
+
+  // The readers count what the layout takes as it grows (and the grid names made from it,
+  // GridNaming.h) in the memory budget: a file may list any number of partitions and
+  // layers. False when the budget refuses an object named `name`.
+  bool account(const std::string& name);
+
+ private:
+  uint64_t bytes_ = 0;
+  OSTUtils::MemoryReservation hold_;
 };
 
 }  // namespace F3dPort

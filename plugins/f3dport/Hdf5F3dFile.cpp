@@ -77,13 +77,17 @@ hid_t openChild(hid_t group, const char* name, H5I_type_t type) {
   return id;
 }
 
-// The names of a group's links in name order.
-bool childNames(hid_t group, std::vector<std::string>& out) {
+// The names of a group's links in name order (none when libhdf5 cannot list them), their
+// storage counted in `hold`. False only when the budget refuses them.
+bool childNames(hid_t group, std::vector<std::string>& out, OSTUtils::MemoryReservation& hold) {
   H5G_info_t info;
-  if (H5Gget_info(group, &info) < 0) return false;
+  if (H5Gget_info(group, &info) < 0) return true;
+  uint64_t bytes = 0;
   for (hsize_t i = 0; i < info.nlinks; ++i) {
     const ssize_t n = H5Lget_name_by_idx(group, ".", H5_INDEX_NAME, H5_ITER_INC, i, nullptr, 0, H5P_DEFAULT);
     if (n < 0 || static_cast<size_t>(n) > kMaxTextBytes) continue;
+    bytes += sizeof(std::string) + static_cast<uint64_t>(n) + 1;
+    if (bytes > hold.bytes() && !hold.reserve(bytes + bytes / 4)) return false;
     std::string name(static_cast<size_t>(n) + 1, '\0');
     if (H5Lget_name_by_idx(group, ".", H5_INDEX_NAME, H5_ITER_INC, i, &name[0], name.size(), H5P_DEFAULT) < 0) continue;
     name.resize(static_cast<size_t>(n));
@@ -163,32 +167,42 @@ class Hdf5LayoutReader {
  public:
   explicit Hdf5LayoutReader(Hdf5F3dFile& file) : file_(file) {}
 
-  void read() {
+  // False when the budget refuses the names or the layout (reported).
+  bool read() {
     std::vector<std::string> names;
+    OSTUtils::MemoryReservation hold;
     Handle root(H5Gopen2(file_.file_, "/", H5P_DEFAULT), H5Gclose);
-    if (!root.ok() || !childNames(root.get(), names)) return;
+    if (!root.ok()) return true;  // nothing Field3D can read: an empty layout
+    bool fits = childNames(root.get(), names, hold);
     for (const std::string& n : names) {
+      if (!fits) break;
       if (n == "field3d_global_metadata" || n == "field3d_group_membership") continue;
       Handle group(openChild(root.get(), n.c_str(), H5I_GROUP), H5Oclose);
-      if (group.ok()) readPartition(group.get(), n);
+      if (group.ok()) fits = readPartition(group.get(), n);
     }
+    if (!fits)
+      ZUtils::logReport("[ERROR] f3dport: no memory for the partitions and layers %s lists\n", file_.label_.c_str());
+    return fits;
   }
 
  private:
-  void readPartition(hid_t group, const std::string& name) {
+  bool readPartition(hid_t group, const std::string& name) {
     Handle mapping(openChild(group, "mapping", H5I_GROUP), H5Oclose);
-    if (!mapping.ok()) return;  // not a partition: Field3D gives every partition a mapping
+    if (!mapping.ok()) return true;  // not a partition: Field3D gives every partition a mapping
+    if (!file_.layout_.account(name)) return false;
     Partition p;
     p.group = name;
     const std::string mappingProblem = readMapping(mapping.get(), p.mapping);
     std::vector<std::string> names;
-    childNames(group, names);
+    OSTUtils::MemoryReservation hold;
+    if (!childNames(group, names, hold)) return false;
     for (const std::string& n : names) {
       if (n == "mapping") continue;
       Handle layerGroup(openChild(group, n.c_str(), H5I_GROUP), H5Oclose);
       std::string classType;
       if (!layerGroup.ok() || !textAttribute(layerGroup.get(), "class_type", classType) || classType != "field3d_layer")
         continue;
+      if (!file_.layout_.account(n)) return false;
       Layer layer;
       layer.name = n;
       layer.handle = static_cast<uint32_t>(file_.paths_.size());
@@ -197,6 +211,7 @@ class Hdf5LayoutReader {
       p.layers.push_back(std::move(layer));
     }
     file_.layout_.partitions.push_back(std::move(p));
+    return true;
   }
 
   std::string readMapping(hid_t group, Mapping& out) {
@@ -375,7 +390,7 @@ std::unique_ptr<Hdf5F3dFile> Hdf5F3dFile::open(const char* path) {
     ZUtils::logReport("f3dport: %s is not a readable HDF5 file (libhdf5 cannot open it)\n", path);
     return nullptr;
   }
-  Hdf5LayoutReader(*file).read();
+  if (!Hdf5LayoutReader(*file).read()) return nullptr;
   return file;
 }
 

@@ -94,6 +94,21 @@ std::vector<int64_t> fitSamples(int64_t n, int64_t keep) {
 const int64_t kExactFitCells = int64_t(1) << 22;
 const int64_t kFitSamplesPerAxis = 160;
 
+// Calls f(u, p, w) for every fitted cell u: p its voxel centre, w its world position.
+// False when a projection fails.
+template <class F>
+bool forEachSample(const Placement& placement, const Box& box, const std::vector<int64_t> axis[3], F f) {
+  double pt[3], w[3];
+  for (int64_t k : axis[2])
+    for (int64_t j : axis[1])
+      for (int64_t i : axis[0]) {
+        const int64_t u[3] = {i, j, k};
+        for (int a = 0; a < 3; ++a) pt[a] = box.min[a] + u[a] + 0.5;
+        if (!voxelToWorld(placement, pt, w) || !f(u, pt, w)) return false;
+      }
+  return true;
+}
+
 bool fitFrustum(const Placement& p, const Box& box, double B[3][3], double t[3], double& deviation,
                 int64_t& samples) {
   const int64_t n[3] = {box.size(0), box.size(1), box.size(2)};
@@ -107,26 +122,21 @@ bool fitFrustum(const Placement& p, const Box& box, double B[3][3], double t[3],
   samples = int64_t(axis[0].size() * axis[1].size() * axis[2].size());
   const double count = double(samples);
   double mean[3] = {0, 0, 0}, cov[3][3] = {}, var[3] = {0, 0, 0}, across[3][3] = {};
-  double pt[3], w[3], lo[3], hi[3], wl[3], wh[3];
-  for (int64_t k : axis[2])
-    for (int64_t j : axis[1])
-      for (int64_t i : axis[0]) {
-        const int64_t u[3] = {i, j, k};
-        for (int a = 0; a < 3; ++a) pt[a] = box.min[a] + u[a] + 0.5;
-        if (!voxelToWorld(p, pt, w)) return false;
-        for (int a = 0; a < 3; ++a) {
-          var[a] += (u[a] - centre[a]) * (u[a] - centre[a]);
-          for (int c = 0; c < 3; ++c) cov[a][c] += (u[a] - centre[a]) * w[c];
-          if (n[a] != 1) continue;
-          std::copy(pt, pt + 3, lo);
-          std::copy(pt, pt + 3, hi);
-          lo[a] -= 0.5;
-          hi[a] += 0.5;
-          if (!voxelToWorld(p, lo, wl) || !voxelToWorld(p, hi, wh)) return false;
-          for (int c = 0; c < 3; ++c) across[a][c] += (wh[c] - wl[c]) / count;
-        }
-        for (int c = 0; c < 3; ++c) mean[c] += w[c] / count;
-      }
+  const bool summed = forEachSample(p, box, axis, [&](const int64_t u[3], const double pt[3], const double w[3]) {
+    for (int a = 0; a < 3; ++a) {
+      var[a] += (u[a] - centre[a]) * (u[a] - centre[a]);
+      for (int c = 0; c < 3; ++c) cov[a][c] += (u[a] - centre[a]) * w[c];
+      if (n[a] != 1) continue;
+      double lo[3] = {pt[0], pt[1], pt[2]}, hi[3] = {pt[0], pt[1], pt[2]}, wl[3], wh[3];
+      lo[a] -= 0.5;
+      hi[a] += 0.5;
+      if (!voxelToWorld(p, lo, wl) || !voxelToWorld(p, hi, wh)) return false;
+      for (int c = 0; c < 3; ++c) across[a][c] += (wh[c] - wl[c]) / count;
+    }
+    for (int c = 0; c < 3; ++c) mean[c] += w[c] / count;
+    return true;
+  });
+  if (!summed) return false;
   for (int a = 0; a < 3; ++a)
     for (int c = 0; c < 3; ++c) B[a][c] = n[a] == 1 ? across[a][c] : cov[a][c] / var[a];
   for (int c = 0; c < 3; ++c) t[c] = mean[c] - (centre[0] * B[0][c] + centre[1] * B[1][c] + centre[2] * B[2][c]);
@@ -135,19 +145,15 @@ bool fitFrustum(const Placement& p, const Box& box, double B[3][3], double t[3],
   double width = 0;
   for (int a = 0; a < 3; ++a) width += std::sqrt(B[a][0] * B[a][0] + B[a][1] * B[a][1] + B[a][2] * B[a][2]) / 3;
   double worst = 0;
-  for (int64_t k : axis[2])
-    for (int64_t j : axis[1])
-      for (int64_t i : axis[0]) {
-        const int64_t u[3] = {i, j, k};
-        for (int a = 0; a < 3; ++a) pt[a] = box.min[a] + u[a] + 0.5;
-        if (!voxelToWorld(p, pt, w)) return false;
-        double d2 = 0;
-        for (int c = 0; c < 3; ++c) {
-          const double fit = u[0] * B[0][c] + u[1] * B[1][c] + u[2] * B[2][c] + t[c];
-          d2 += (fit - w[c]) * (fit - w[c]);
-        }
-        worst = std::max(worst, std::sqrt(d2));
-      }
+  forEachSample(p, box, axis, [&](const int64_t u[3], const double*, const double w[3]) {
+    double d2 = 0;
+    for (int c = 0; c < 3; ++c) {
+      const double fit = u[0] * B[0][c] + u[1] * B[1][c] + u[2] * B[2][c] + t[c];
+      d2 += (fit - w[c]) * (fit - w[c]);
+    }
+    worst = std::max(worst, std::sqrt(d2));
+    return true;
+  });
   deviation = width > 0 ? worst / width : 0;
   return true;
 }

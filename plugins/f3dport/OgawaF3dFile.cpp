@@ -13,12 +13,6 @@ namespace F3dPort {
 
 namespace {
 
-const OgawaObject* find(const std::vector<OgawaObject>& members, const char* name, int32_t kind) {
-  for (const OgawaObject& m : members)
-    if (m.kind == kind && m.name == name) return &m;
-  return nullptr;
-}
-
 // The voxel type and component count an element code names (8..13); false for others.
 bool voxelCode(int32_t code, VoxelType& type, int32_t& components) {
   if (code < kOgHalf || code > kOgVec3Double) return false;
@@ -45,7 +39,7 @@ bool OgawaF3dFile::readLayout() {
     return false;
   }
   OgawaObject root;
-  std::vector<OgawaObject> members;
+  OgawaMembers members;
   if (!objects_.object(archive_.root().offset, root) || root.kind != kOgGroup || !objects_.members(root, members)) {
     ZUtils::logReport("f3dport: %s is not a readable Field3D file: its Ogawa root is not a Field3D group%s%s\n",
                       label_.c_str(), archive_.failure().empty() ? "" : ": ", archive_.failure().c_str());
@@ -53,7 +47,11 @@ bool OgawaF3dFile::readLayout() {
   }
   for (const OgawaObject& m : members) {
     if (m.kind == kOgGroup && m.name != "field3d_global_metadata") readPartition(m);
-    if (source_->exhausted()) break;
+    if (source_->exhausted() || outOfMemory_) break;
+  }
+  if (outOfMemory_) {
+    ZUtils::logReport("[ERROR] f3dport: no memory for the partitions and layers %s lists\n", label_.c_str());
+    return false;
   }
   if (source_->exhausted()) {
     ZUtils::logReport("f3dport: %s is damaged: %s\n", label_.c_str(), archive_.failure().c_str());
@@ -63,22 +61,30 @@ bool OgawaF3dFile::readLayout() {
 }
 
 void OgawaF3dFile::readPartition(const OgawaObject& group) {
-  std::vector<OgawaObject> members;
+  OgawaMembers members;
   if (!objects_.members(group, members)) return;
-  const OgawaObject* mapping = find(members, "mapping", kOgGroup);
+  const OgawaObject* mapping = members.find("mapping", kOgGroup);
   if (!mapping) return;  // not a partition: Field3D gives every partition a mapping
+  if (!layout_.account(group.name)) {
+    outOfMemory_ = true;
+    return;
+  }
   Partition p;
   p.group = group.name;
   std::string mappingProblem;
   readMapping(*mapping, p.mapping, mappingProblem);
   for (const OgawaObject& m : members) {
     if (m.kind != kOgGroup || m.name == "mapping") continue;
-    std::vector<OgawaObject> layerMembers;
+    OgawaMembers layerMembers;
     std::string classType;
     const OgawaObject* tag = nullptr;
-    if (!objects_.members(m, layerMembers) || !(tag = find(layerMembers, "class_type", kOgAttribute)) ||
+    if (!objects_.members(m, layerMembers) || !(tag = layerMembers.find("class_type", kOgAttribute)) ||
         !objects_.text(*tag, classType) || classType != "field3d_layer")
       continue;
+    if (!layout_.account(m.name)) {
+      outOfMemory_ = true;
+      break;
+    }
     Layer layer;
     layer.name = m.name;
     layer.handle = static_cast<uint32_t>(nodes_.size());
@@ -87,7 +93,7 @@ void OgawaF3dFile::readPartition(const OgawaObject& group) {
     if (!mappingProblem.empty())
       layer.unreadable = mappingProblem;
     else
-      readLayer(m, layer);
+      readLayer(layerMembers, layer);
     p.layers.push_back(std::move(layer));
     if (source_->exhausted()) return;
   }
@@ -95,10 +101,10 @@ void OgawaF3dFile::readPartition(const OgawaObject& group) {
 }
 
 bool OgawaF3dFile::readMapping(const OgawaObject& group, Mapping& out, std::string& problem) {
-  std::vector<OgawaObject> members;
+  OgawaMembers members;
   std::string type;
   const OgawaObject* typeAttr = nullptr;
-  if (!objects_.members(group, members) || !(typeAttr = find(members, "mapping_type", kOgAttribute)) ||
+  if (!objects_.members(group, members) || !(typeAttr = members.find("mapping_type", kOgAttribute)) ||
       !objects_.text(*typeAttr, type)) {
     problem = "its partition's mapping has no readable mapping_type";
     return false;
@@ -113,9 +119,9 @@ bool OgawaF3dFile::readMapping(const OgawaObject& group, Mapping& out, std::stri
   if (out.type == MappingType::Null) return true;
 
   int64_t n = 0;
-  const OgawaObject* count = find(members, "num_time_samples", kOgAttribute);
+  const OgawaObject* count = members.find("num_time_samples", kOgAttribute);
   // Each sample takes at least two attributes of the group: more samples than that is damage.
-  if (!count || !objects_.integer(*count, n) || n < 0 || static_cast<uint64_t>(n) > members.size() / 2) {
+  if (!count || !objects_.integer(*count, n) || n < 0 || static_cast<uint64_t>(n) > members.list.size() / 2) {
     problem = "its partition's mapping has no readable num_time_samples";
     return false;
   }
@@ -127,9 +133,9 @@ bool OgawaF3dFile::readMapping(const OgawaObject& group, Mapping& out, std::stri
   for (int64_t s = 0; s < n; ++s) {
     const std::string index = std::to_string(s);
     TimedMatrix sample;
-    const OgawaObject* time = find(members, ("time_" + index).c_str(), kOgAttribute);
+    const OgawaObject* time = members.find(("time_" + index).c_str(), kOgAttribute);
     const OgawaObject* matrix =
-        find(members, ((frustum ? "screen_to_world_" : "matrix_") + index).c_str(), kOgAttribute);
+        members.find(((frustum ? "screen_to_world_" : "matrix_") + index).c_str(), kOgAttribute);
     if (!time || !matrix || !objects_.float32(*time, sample.time) || !objects_.matrix(*matrix, sample.m)) {
       problem = "time sample " + index + " of its partition's mapping cannot be read";
       return false;
@@ -138,7 +144,7 @@ bool OgawaF3dFile::readMapping(const OgawaObject& group, Mapping& out, std::stri
   }
   if (frustum) {
     int64_t z = -1;
-    const OgawaObject* dist = find(members, "z_distribution", kOgAttribute);
+    const OgawaObject* dist = members.find("z_distribution", kOgAttribute);
     if (!dist || !objects_.integer(*dist, z) || (z != 0 && z != 1)) {
       problem = "its partition's frustum mapping has no readable z_distribution";
       return false;
@@ -148,13 +154,11 @@ bool OgawaF3dFile::readMapping(const OgawaObject& group, Mapping& out, std::stri
   return true;
 }
 
-void OgawaF3dFile::readLayer(const OgawaObject& group, Layer& out) {
+void OgawaF3dFile::readLayer(const OgawaMembers& members, Layer& out) {
   LayerNodes& nodes = nodes_[out.handle];
-  std::vector<OgawaObject> members;
   std::string className;
-  const OgawaObject* attr = nullptr;
-  if (!objects_.members(group, members) || !(attr = find(members, "class_name", kOgAttribute)) ||
-      !objects_.text(*attr, className)) {
+  const OgawaObject* attr = members.find("class_name", kOgAttribute);
+  if (!attr || !objects_.text(*attr, className)) {
     out.unreadable = "it has no readable class_name";
     return;
   }
@@ -170,11 +174,11 @@ void OgawaF3dFile::readLayer(const OgawaObject& group, Layer& out) {
   out.cls = className == "DenseField" ? LayerClass::Dense : LayerClass::Sparse;
 
   auto integer = [&](const char* name, int64_t& v) {
-    const OgawaObject* a = find(members, name, kOgAttribute);
+    const OgawaObject* a = members.find(name, kOgAttribute);
     return a && objects_.integer(*a, v);
   };
   auto vec3 = [&](const char* name, int32_t v[3]) {
-    const OgawaObject* a = find(members, name, kOgAttribute);
+    const OgawaObject* a = members.find(name, kOgAttribute);
     return a && objects_.vec3i(*a, v);
   };
   int64_t version = 0, components = 0;
@@ -191,7 +195,7 @@ void OgawaF3dFile::readLayer(const OgawaObject& group, Layer& out) {
 
   // The voxel type is the code of the voxel data (dense) or of the empty values (sparse).
   const bool dense = out.cls == LayerClass::Dense;
-  const OgawaObject* typed = find(members, dense ? "data" : "block_empty_value_data", kOgDataset);
+  const OgawaObject* typed = members.find(dense ? "data" : "block_empty_value_data", kOgDataset);
   int32_t code = -1, codeComponents = 0;
   if (!typed || !objects_.datasetCode(*typed, code) || !voxelCode(code, out.type, codeComponents) ||
       codeComponents != components) {
@@ -224,7 +228,7 @@ void OgawaF3dFile::readLayer(const OgawaObject& group, Layer& out) {
     out.unreadable = "its block layout cannot be read";
     return;
   }
-  const OgawaObject* isCompressed = find(members, "data_is_compressed", kOgAttribute);
+  const OgawaObject* isCompressed = members.find("data_is_compressed", kOgAttribute);
   if (isCompressed && !objects_.integer(*isCompressed, compressed)) {
     out.unreadable = "its data_is_compressed cannot be read";
     return;
@@ -234,8 +238,8 @@ void OgawaF3dFile::readLayer(const OgawaObject& group, Layer& out) {
     out.unreadable = problem;
     return;
   }
-  const OgawaObject* flags = find(members, "block_is_allocated_data", kOgDataset);
-  const OgawaObject* data = find(members, "data", compressed ? kOgCompressedDataset : kOgDataset);
+  const OgawaObject* flags = members.find("block_is_allocated_data", kOgDataset);
+  const OgawaObject* data = members.find("data", compressed ? kOgCompressedDataset : kOgDataset);
   int32_t flagCode = -1, dataCode = -1;
   OgawaData flagChunk, emptyChunk;
   if (!flags || !objects_.datasetCode(*flags, flagCode) || (flagCode != kOgUint8 && flagCode != kOgInt8) ||

@@ -61,13 +61,14 @@ class OgawaF3dFile : public F3dFile {
   bool readLayout();
   void readPartition(const OgawaObject& group);
   bool readMapping(const OgawaObject& group, Mapping& out, std::string& problem);
-  void readLayer(const OgawaObject& group, Layer& out);
+  void readLayer(const OgawaMembers& members, Layer& out);
   bool fail(const Layer& layer, const std::string& why);
 
   std::unique_ptr<ByteSource> source_;
   OgawaArchive archive_;
   OgawaObjects objects_;
   std::vector<LayerNodes> nodes_;
+  bool outOfMemory_ = false;  // the budget refused the layout
 };
 
 }  // namespace F3dPort

@@ -29,15 +29,29 @@ bool OgawaObjects::object(uint64_t entry, OgawaObject& out) {
   return true;
 }
 
-bool OgawaObjects::members(const OgawaObject& group, std::vector<OgawaObject>& out) {
-  out.clear();
+const OgawaObject* OgawaMembers::find(const char* name, int32_t kind) const {
+  for (const OgawaObject& m : list)
+    if (m.kind == kind && m.name == name) return &m;
+  return nullptr;
+}
+
+bool OgawaObjects::members(const OgawaObject& group, OgawaMembers& out) {
+  out.list.clear();
+  out.hold.release();
   if (group.kind != kOgGroup) return false;
   OgawaEntries children;
   if (!archive_.entries(group.node, children)) return false;
+  uint64_t bytes = 0;
   for (size_t i = 2; i < children.values.size(); ++i) {
     OgawaObject member;
     if (object(children.values[i], member)) {
-      out.push_back(std::move(member));
+      // Grown in steps of a quarter, so a long list asks the budget a few dozen times.
+      bytes += sizeof(OgawaObject) + member.name.size();
+      if (bytes > out.hold.bytes() && !out.hold.reserve(bytes + bytes / 4)) {
+        out.list.clear();
+        return false;
+      }
+      out.list.push_back(std::move(member));
     } else if (archive_.source().exhausted()) {
       return false;  // the tree refers to its nodes over and over: stop here
     }

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "ostutils/MemoryLimit.h"
 #include "plugins/f3dport/OgawaArchive.h"
 
 namespace F3dPort {
@@ -52,6 +53,17 @@ struct OgawaObject {
   OgawaGroup node;
 };
 
+// The member objects of a group object, their storage held in the memory budget.
+struct OgawaMembers {
+  std::vector<OgawaObject> list;
+  OSTUtils::MemoryReservation hold;
+
+  std::vector<OgawaObject>::const_iterator begin() const { return list.begin(); }
+  std::vector<OgawaObject>::const_iterator end() const { return list.end(); }
+  // The first member of that name and kind, or null.
+  const OgawaObject* find(const char* name, int32_t kind) const;
+};
+
 class OgawaObjects {
  public:
   explicit OgawaObjects(OgawaArchive& archive) : archive_(archive) {}
@@ -59,8 +71,9 @@ class OgawaObjects {
   // The object at a group entry. False when it is no valid object (skip it) or when the
   // archive failed (archive().failure()).
   bool object(uint64_t entry, OgawaObject& out);
-  // The valid member objects of a group object, in child order.
-  bool members(const OgawaObject& group, std::vector<OgawaObject>& out);
+  // The valid member objects of a group object, in child order. False also when the
+  // budget refuses their storage (out.hold is then empty).
+  bool members(const OgawaObject& group, OgawaMembers& out);
 
   // Attribute values. Each is false when the attribute is not one of the accepted codes
   // or its value block has the wrong size.

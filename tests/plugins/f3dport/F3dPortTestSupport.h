@@ -4,50 +4,30 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "loader/support/LoaderTestSupport.h"
 #include "nebloader.h"
+#include "plugins/PluginTestSupport.h"
 #include "support/Npz.h"
 
 namespace f3dtest {
 
 // The built module, linked as f3dport_test.so into a directory of its own.
 inline const std::string& pluginDir() {
-  static loadertest::TempDir* dir = [] {
-    auto* d = new loadertest::TempDir;
-    if (symlink(F3DPORT_PATH, d->file("f3dport_test.so").c_str()) != 0) ADD_FAILURE() << "cannot link the module";
-    return d;
-  }();
-  return dir->path();
+  static const std::string dir = plugintest::linkedModuleDir(F3DPORT_PATH, "f3dport");
+  return dir;
 }
+
+using plugintest::defaultMapping;
+using plugintest::offered;
 
 inline std::string sample(const std::string& name) { return std::string(F3D_DATA_DIR) + "/" + name; }
 
 // Whether this build reads the sample: a build without libhdf5 reads the Ogawa ones only.
 inline bool readable(const std::string& name) { return F3D_WITH_HDF5 || name.find("_ogawa") != std::string::npos; }
-
-inline std::string defaultMapping(const std::string& path) {
-  char buffer[1024];
-  EXPECT_EQ(nebGenerateDefaultChannelMappings(buffer, sizeof buffer, path.c_str()), 1);
-  return buffer;
-}
-
-// The offered grid names and flags of a file, through the library's listing export.
-inline std::vector<std::pair<std::string, int>> offered(const std::string& path) {
-  std::vector<std::pair<std::string, int>> out;
-  for (int i = 0;; ++i) {
-    char name[256];
-    int flag = -1;
-    if (nebGet3rdPartyChannelName(name, sizeof name, &flag, path.c_str(), i) != 1) break;
-    out.emplace_back(name, flag);
-  }
-  return out;
-}
 
 // A frame owned by the test.
 struct Frame {

@@ -10,21 +10,19 @@
 #include <string>
 #include <vector>
 
-#include "loader/support/LoaderTestSupport.h"
 #include "nebloader.h"
+#include "plugins/PluginTestSupport.h"
 
 namespace vdbtest {
 
-// The built module, linked as vdbport_test.so into a directory of its own, loaded with
-// that directory as search path and "test" as suffix.
+// The built module, linked as vdbport_test.so into a directory of its own.
 inline const std::string& pluginDir() {
-  static loadertest::TempDir* dir = [] {
-    auto* d = new loadertest::TempDir;
-    if (symlink(VDBPORT_PATH, d->file("vdbport_test.so").c_str()) != 0) ADD_FAILURE() << "cannot link the module";
-    return d;
-  }();
-  return dir->path();
+  static const std::string dir = plugintest::linkedModuleDir(VDBPORT_PATH, "vdbport");
+  return dir;
 }
+
+using plugintest::defaultMapping;
+using plugintest::offered;
 
 inline int loadPlugin() { return initalizeNebuLoader(pluginDir().c_str(), "test", 0); }
 
@@ -53,24 +51,6 @@ openvdb::FloatGrid::Ptr floatGrid(const std::string& name, const openvdb::CoordB
   auto acc = grid->getAccessor();
   for (auto it = box.begin(); it; ++it) acc.setValue(*it, value(*it));
   return grid;
-}
-
-inline std::string defaultMapping(const std::string& path) {
-  char buffer[1024];
-  EXPECT_EQ(nebGenerateDefaultChannelMappings(buffer, sizeof buffer, path.c_str()), 1);
-  return buffer;
-}
-
-// The offered channel names and flags of a file, through the library's listing export.
-inline std::vector<std::pair<std::string, int>> offered(const std::string& path) {
-  std::vector<std::pair<std::string, int>> out;
-  for (int i = 0;; ++i) {
-    char name[256];
-    int flag = -1;
-    if (nebGet3rdPartyChannelName(name, sizeof name, &flag, path.c_str(), i) != 1) break;
-    out.emplace_back(name, flag);
-  }
-  return out;
 }
 
 // Dense index of a cell of a frame of size n.
