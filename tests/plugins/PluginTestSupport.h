@@ -16,11 +16,12 @@
 
 namespace plugintest {
 
-// A directory holding `module` as <stem>_test.so; it lives as long as the process.
-inline std::string linkedModuleDir(const char* module, const std::string& stem) {
+// A directory holding `module` as <stem>_test.so. The caller keeps it for the rest of the
+// process (the module stays loaded from it).
+inline loadertest::TempDir* linkedModuleDir(const char* module, const std::string& stem) {
   auto* d = new loadertest::TempDir;
   if (symlink(module, d->file(stem + "_test.so").c_str()) != 0) ADD_FAILURE() << "cannot link " << module;
-  return d->path();
+  return d;
 }
 
 inline std::string defaultMapping(const std::string& path) {

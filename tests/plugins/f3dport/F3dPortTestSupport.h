@@ -17,8 +17,8 @@ namespace f3dtest {
 
 // The built module, linked as f3dport_test.so into a directory of its own.
 inline const std::string& pluginDir() {
-  static const std::string dir = plugintest::linkedModuleDir(F3DPORT_PATH, "f3dport");
-  return dir;
+  static const loadertest::TempDir* dir = plugintest::linkedModuleDir(F3DPORT_PATH, "f3dport");
+  return dir->path();
 }
 
 using plugintest::defaultMapping;

@@ -17,8 +17,8 @@ namespace vdbtest {
 
 // The built module, linked as vdbport_test.so into a directory of its own.
 inline const std::string& pluginDir() {
-  static const std::string dir = plugintest::linkedModuleDir(VDBPORT_PATH, "vdbport");
-  return dir;
+  static const loadertest::TempDir* dir = plugintest::linkedModuleDir(VDBPORT_PATH, "vdbport");
+  return dir->path();
 }
 
 using plugintest::defaultMapping;
