@@ -14,14 +14,14 @@
 #   FARM_PORT       slurmctld's port; slurmd takes the next one (default 16817)
 #   FARM_KEEP=1     keep the scratch folder (its path is printed)
 #   FARM_TIMEOUT    seconds the test may take before it is stopped and cleaned up (default
-#                   150; a normal run takes under a minute)
+#                   180; a normal run takes about a minute, 95 s on a busy 2-core machine)
 #   FARM_BIG_RES    grid size of the two frames a task is cancelled in (default 192)
 #   NEB2VDB_BIN     the converter (default $NEB_BUILD_DIR/tools/neb2vdb/neb2vdb)
 set -euo pipefail
 # The whole run is bounded: past the limit the script gets SIGTERM and cleans up as on
 # any failure.
 if [ -z "${FARM_TIMED:-}" ]; then
-  FARM_TIMED=1 exec timeout --kill-after=45 "${FARM_TIMEOUT:-150}" bash "$0" "$@"
+  FARM_TIMED=1 exec timeout --kill-after=45 "${FARM_TIMEOUT:-180}" bash "$0" "$@"
 fi
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -107,7 +107,7 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT
-trap 'echo "test-farm: stopped by SIGTERM (over ${FARM_TIMEOUT:-150} s?)" >&2; exit 143' TERM
+trap 'echo "test-farm: stopped by SIGTERM (over ${FARM_TIMEOUT:-180} s?)" >&2; exit 143' TERM
 
 # ---------------------------------------------------------------- the cluster
 mkdir -p "$S"/{state,spool,log,run,jobs}
