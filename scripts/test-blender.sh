@@ -19,12 +19,17 @@ T0=$SECONDS
 for f in "$BUILD/tools/neb2vdb/neb2vdb" "$BUILD/tools/nebsample/nebsample"; do
   [ -x "$f" ] || { echo "test-blender: $f is not built" >&2; exit 1; }
 done
-for tool in blender xvfb-run; do
+for tool in blender Xvfb; do
   command -v "$tool" >/dev/null || { echo "test-blender: $tool is not installed" >&2; exit 1; }
 done
 
 WORK=$(mktemp -d /tmp/neb_blender_XXXXXX)
-[ -n "${KEEP:-}" ] || trap 'rm -rf "$WORK"' EXIT
+XVFB_PID=""
+cleanup() {
+  if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null; wait "$XVFB_PID" 2>/dev/null; fi
+  [ -n "${KEEP:-}" ] || rm -rf "$WORK"
+}
+trap cleanup EXIT
 ZIP=$(bash scripts/make-blender-addon.sh "$WORK/nebu2_import.zip")
 mkdir -p "$WORK/sample" "$WORK/damaged" "$WORK/big" "$WORK/user" "$WORK/empty"
 NEBSAMPLE=$ROOT/$BUILD/tools/nebsample/nebsample
@@ -76,10 +81,15 @@ env -u NEB2VDB -u PYTHONPATH BLENDER_USER_SCRIPTS="$WORK/empty/scripts" BLENDER_
 summary "$LOG"
 
 echo "== the installed add-on with a window (Xvfb), nothing set"
+# A virtual X server of our own on a display it picks (-displayfd), stopped by the trap.
+Xvfb -displayfd 4 -screen 0 800x600x24 -nolisten tcp 4>"$WORK/xvfb.display" >"$WORK/xvfb.log" 2>&1 &
+XVFB_PID=$!
+for _ in $(seq 100); do [ -s "$WORK/xvfb.display" ] && break; sleep 0.1; done
+[ -s "$WORK/xvfb.display" ] || { echo "test-blender: Xvfb did not start: $(cat "$WORK/xvfb.log")" >&2; exit 1; }
 LOG=$WORK/modal.log
-env -u NEB2VDB -u PYTHONPATH BLENDER_USER_SCRIPTS="$WORK/prefix/share/blender/scripts" \
-  BLENDER_USER_CONFIG="$WORK/user/modal-config" \
-  timeout 600 xvfb-run -a -s "-screen 0 800x600x24" blender --factory-startup --enable-event-simulate \
+env -u NEB2VDB -u PYTHONPATH DISPLAY=":$(cat "$WORK/xvfb.display")" \
+  BLENDER_USER_SCRIPTS="$WORK/prefix/share/blender/scripts" BLENDER_USER_CONFIG="$WORK/user/modal-config" \
+  timeout 600 blender --factory-startup --enable-event-simulate \
     --python tests/blender/test_modal.py -- "$WORK/big/big_0000.neb" "$WORK/sample/plume_0000.neb" "$WORK" \
     "$WORK/prefix" >"$LOG" 2>&1 || failed test_modal.py "$LOG"
 summary "$LOG"
