@@ -55,12 +55,13 @@ long long CallScope::finish(long long status) {
 
 const std::string& lastErrorOfThread() { return lastError(); }
 
-long long coveredBytes(long long size, const size_t* ends, size_t count) {
+long long coveredBytes(long long size, const size_t* ends, size_t count, size_t total) {
   if (size < static_cast<long long>(sizeof(long long))) return -1;
   long long covered = static_cast<long long>(sizeof(long long));
-  for (size_t i = 0; i < count; ++i) {
-    if (static_cast<long long>(ends[i]) > size) break;
-    covered = static_cast<long long>(ends[i]);
+  for (size_t i = 0; i <= count; ++i) {
+    const long long end = static_cast<long long>(i < count ? ends[i] : total);
+    if (end > size || end > static_cast<long long>(total)) break;
+    covered = end;
   }
   return covered;
 }

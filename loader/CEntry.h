@@ -109,23 +109,25 @@ inline int badArgument(const char* name, const char* what) {
 int deliverText(const char* name, const std::string& text, char* buffer, long long size, long long* length);
 
 // Sized structs (nebloader_c.h): every struct starts with `long long size`. `ends` lists
-// the end offsets of the struct's fields after `size`, in ascending order.
+// the end offsets of the struct's fields after `size`, in ascending order; the struct's
+// own size counts as the last end, so a field appended to the header is delivered whole
+// to a caller whose size reaches it even before it is listed.
 //
 // The bytes of `size` a struct covers for this library: up to the end of the last field
-// that lies wholly within both the caller's size and the library's struct. -1 for a size
-// below sizeof(long long).
-long long coveredBytes(long long size, const size_t* ends, size_t count);
+// that lies wholly within both the caller's size and the library's struct of `total`
+// bytes. -1 for a size below sizeof(long long).
+long long coveredBytes(long long size, const size_t* ends, size_t count, size_t total);
 
 template <class T, size_t N>
 bool sizeIsValid(const T* s, const size_t (&ends)[N]) {
-  return s && coveredBytes(s->size, ends, N) >= 0;
+  return s && coveredBytes(s->size, ends, N, sizeof(T)) >= 0;
 }
 
 // Writes the fields of `full` that the caller's struct covers into it; its size field and
 // every byte past the covered fields stay as they were.
 template <class T, size_t N>
 void deliverStruct(const T& full, T* out, const size_t (&ends)[N]) {
-  const long long covered = coveredBytes(out->size, ends, N);
+  const long long covered = coveredBytes(out->size, ends, N, sizeof(T));
   const size_t from = sizeof(long long);
   if (covered > static_cast<long long>(from))
     std::memcpy(reinterpret_cast<char*>(out) + from, reinterpret_cast<const char*>(&full) + from,
@@ -137,7 +139,7 @@ template <class T, size_t N>
 T takeStruct(const T& in, const size_t (&ends)[N]) {
   T out;
   std::memset(&out, 0, sizeof out);
-  const long long covered = coveredBytes(in.size, ends, N);
+  const long long covered = coveredBytes(in.size, ends, N, sizeof(T));
   if (covered > 0) std::memcpy(&out, &in, static_cast<size_t>(covered));
   out.size = sizeof out;
   return out;
