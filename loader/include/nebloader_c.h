@@ -346,14 +346,15 @@ NEB_C_API int neb_slab_read(neb_slab_reader* reader, int channel, int z0, int z1
 
 /* ---- Particle groups ---- */
 
-/* Threads: any, for every group function unless it says otherwise. */
+/* Threads: any, for every function of a group unless it says otherwise, as long as its
+   frame is open. */
 NEB_C_API int neb_group_name(neb_group* group, char* buffer, long long size, long long* length);
 /* Number of particles; 0 when the group has no positions. */
 NEB_C_API long long neb_group_particle_count(neb_group* group);
 /* 1 when the group has the slot, 0 when not; NEB_E_ARGUMENT outside 0 .. 31. */
 NEB_C_API int neb_group_has_slot(neb_group* group, int slot);
 /* The fixed layout of a slot (also without a group): 32-bit words per particle,
-   components and NEB_TYPE_... code. Any output may be null. */
+   components and NEB_TYPE_... code. Any output may be null. Threads: any. */
 NEB_C_API int neb_slot_layout(int slot, int* words, int* components, int* type);
 /* Bytes per particle of the slot in this group (0 for a slot without per-particle data). */
 NEB_C_API int neb_group_slot_bytes(neb_group* group, int slot);
