@@ -51,7 +51,7 @@ class CallScope : public OSTUtils::WorkContext {
   const char* name_;
   ReportRoute route_;
   std::mutex lock_;
-  std::string reports_;  // at most kMaxReasonBytes
+  std::string reports_;        // at most kMaxReasonBytes
   OSTUtils::WorkScope scope_;  // last: installs the finished object
 };
 

@@ -20,12 +20,11 @@ using CInterface::ReportRoute;
 
 namespace {
 
-const size_t kOptionEnds[] = {
-    NEB_FIELD_END(neb_open_options, flags),      NEB_FIELD_END(neb_open_options, mapping),
-    NEB_FIELD_END(neb_open_options, max_voxels), NEB_FIELD_END(neb_open_options, read),
-    NEB_FIELD_END(neb_open_options, read_bytes), NEB_FIELD_END(neb_open_options, read_user),
-    NEB_FIELD_END(neb_open_options, release),    NEB_FIELD_END(neb_open_options, report),
-    NEB_FIELD_END(neb_open_options, report_user)};
+const size_t kOptionEnds[] = {NEB_FIELD_END(neb_open_options, flags),      NEB_FIELD_END(neb_open_options, mapping),
+                              NEB_FIELD_END(neb_open_options, max_voxels), NEB_FIELD_END(neb_open_options, read),
+                              NEB_FIELD_END(neb_open_options, read_bytes), NEB_FIELD_END(neb_open_options, read_user),
+                              NEB_FIELD_END(neb_open_options, release),    NEB_FIELD_END(neb_open_options, report),
+                              NEB_FIELD_END(neb_open_options, report_user)};
 
 // Frames of their own that need more than the registry keeps: where their grid records
 // stayed (NEB_OPEN_GRID_IN_FILE), and their own report callback.
@@ -155,10 +154,9 @@ int openChecked(const char* name, const char* path, const neb_open_options* give
   const bool gridInFile = (o.flags & NEB_OPEN_GRID_IN_FILE) != 0;
   const ReportRoute route = routeIn(&o);
   if (o.read) {
-    std::shared_ptr<ByteSource> source(
-        new HostByteSource(nullptr, o.read, o.read_user, o.read_bytes, o.release));
-    return openSource(path ? path : "(bytes served by the host)", std::move(source), o.mapping, headerOnly,
-                      gridInFile, route, frame);
+    std::shared_ptr<ByteSource> source(new HostByteSource(nullptr, o.read, o.read_user, o.read_bytes, o.release));
+    return openSource(path ? path : "(bytes served by the host)", std::move(source), o.mapping, headerOnly, gridInFile,
+                      route, frame);
   }
   const long long maxVoxels = o.max_voxels == 0 ? -1 : o.max_voxels;
   const std::string mapping = o.mapping ? std::string(o.mapping) : CacheIO::GenerateDefaultChannelMappings(path);

@@ -12,10 +12,10 @@ using CInterface::handleOf;
 namespace {
 
 const size_t kInfoEnds[] = {
-    NEB_FIELD_END(neb_frame_info, version),          NEB_FIELD_END(neb_frame_info, has_frame_number),
-    NEB_FIELD_END(neb_frame_info, frame_number),     NEB_FIELD_END(neb_frame_info, stored_grid_size),
-    NEB_FIELD_END(neb_frame_info, cells),            NEB_FIELD_END(neb_frame_info, grid_mask),
-    NEB_FIELD_END(neb_frame_info, group_count),      NEB_FIELD_END(neb_frame_info, stored_group_count),
+    NEB_FIELD_END(neb_frame_info, version),      NEB_FIELD_END(neb_frame_info, has_frame_number),
+    NEB_FIELD_END(neb_frame_info, frame_number), NEB_FIELD_END(neb_frame_info, stored_grid_size),
+    NEB_FIELD_END(neb_frame_info, cells),        NEB_FIELD_END(neb_frame_info, grid_mask),
+    NEB_FIELD_END(neb_frame_info, group_count),  NEB_FIELD_END(neb_frame_info, stored_group_count),
     NEB_FIELD_END(neb_frame_info, open_flags)};
 
 bool isShared(neb_frame* frame) { return !OstraneFrame::IsUnsharedFrame(frameOf(frame)); }
@@ -136,7 +136,8 @@ int neb_frame_group(neb_frame* frame, int index, neb_group** group) {
   static const char* const name = "neb_frame_group";
   return guardedOn(name, frame, [&]() {
     if (!frame || !group) return badArgument(name, "null frame or output");
-    if (index < 0 || index >= frameOf(frame)->getParticleGroupCount()) return badArgument(name, "no group of that index");
+    if (index < 0 || index >= frameOf(frame)->getParticleGroupCount())
+      return badArgument(name, "no group of that index");
     IOstranePrtGroup* g = frameOf(frame)->getParticleGroup(index);
     if (!g) return NEB_E_ABSENT;
     *group = handleOf(static_cast<PGroup*>(g));

@@ -99,10 +99,11 @@ int neb_frame_stored_group(neb_frame* frame, int index, neb_group** group) {
 }
 
 long long neb_group_stored_count(neb_group* group) {
-  return CInterface::guardedCall("neb_group_stored_count", CInterface::routeOf(frameOfGroup(group)), [&]() -> long long {
-    if (!group) return badArgument("neb_group_stored_count", "null group");
-    return groupOf(group)->particleCount;
-  });
+  return CInterface::guardedCall("neb_group_stored_count", CInterface::routeOf(frameOfGroup(group)),
+                                 [&]() -> long long {
+                                   if (!group) return badArgument("neb_group_stored_count", "null group");
+                                   return groupOf(group)->particleCount;
+                                 });
 }
 
 int neb_group_slot_record(neb_group* group, int slot, neb_slot_record* record) {
