@@ -130,19 +130,7 @@ int checkOptions(const char* name, const neb_open_options& o) {
   return NEB_OK;
 }
 
-int openChecked(const char* name, const char* path, const neb_open_options* given, neb_frame** frame);
-
-// Every failed load is reported with what was asked for; the reader's own reports (if any)
-// came before.
 int openWith(const char* name, const char* path, const neb_open_options* given, neb_frame** frame) {
-  const int status = openChecked(name, path, given, frame);
-  if (status <= NEB_E_LOAD)
-    ZUtils::logReport("[ERROR] %s: cannot load %s: %s\n", name, path ? path : "the bytes served by the host",
-                      neb_status_string(status));
-  return status;
-}
-
-int openChecked(const char* name, const char* path, const neb_open_options* given, neb_frame** frame) {
   neb_open_options o;
   if (!frame) return badArgument(name, "null frame pointer");
   if (!optionsOf(given, o)) return badArgument(name, "options->size is below sizeof(long long)");
@@ -164,7 +152,11 @@ int openChecked(const char* name, const char* path, const neb_open_options* give
     return openUnshared(path, mapping.c_str(), maxVoxels, headerOnly, gridInFile, route, frame);
   int status = 0;
   OstraneFrameData* f = AcquireFrame(path, mapping.c_str(), -1, false, &status);
-  if (!f) return NEB_LOAD_STATUS(status != 0 ? status : 4);
+  if (!f) {
+    // What the reader reported (if anything) came before; this names the shared request.
+    ZUtils::logReport("[ERROR] %s: cannot load %s\n", name, path);
+    return NEB_LOAD_STATUS(status != 0 ? status : 4);
+  }
   *frame = handleOf(f);
   return NEB_OK;
 }
@@ -221,11 +213,8 @@ int neb_frame_from_memory(const void* bytes, long long length, const neb_open_op
     if (checked != NEB_OK) return checked;
     if (o.read) return badArgument(name, "a read callback with bytes in memory");
     std::shared_ptr<ByteSource> source(new HostByteSource(bytes, nullptr, o.read_user, length, o.release));
-    const int status = openSource("(memory)", std::move(source), o.mapping, (o.flags & NEB_OPEN_HEADER_ONLY) != 0,
-                                  (o.flags & NEB_OPEN_GRID_IN_FILE) != 0, routeIn(&o), frame);
-    if (status <= NEB_E_LOAD)
-      ZUtils::logReport("[ERROR] %s: cannot load the bytes: %s\n", name, neb_status_string(status));
-    return status;
+    return openSource("(memory)", std::move(source), o.mapping, (o.flags & NEB_OPEN_HEADER_ONLY) != 0,
+                      (o.flags & NEB_OPEN_GRID_IN_FILE) != 0, routeIn(&o), frame);
   }));
 }
 
