@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The whole test command: installs what is missing, checks the C interface's binary
-# description, then builds and runs every test in a
-# Release build (then the Blender add-on in a headless Blender, with that build's neb2vdb
-# and Python module), an AddressSanitizer+UndefinedBehaviorSanitizer build and a
+# description, then builds and runs every test in a Release build (then the Blender add-on
+# in a headless Blender, with that build's neb2vdb and Python module), an
+# AddressSanitizer+UndefinedBehaviorSanitizer build and a
 # ThreadSanitizer build of the concurrency suites, builds the example hosts (C++ and C)
 # against the installed package, tests the Debian package and the wheel (as root) and the
 # Windows cross build under wine. Fails on the first failure.
