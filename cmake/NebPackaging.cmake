@@ -84,6 +84,11 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # in the package, found in the staging tree.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_INSTALL_LIBDIR})
+# libnebloader.so.1 (soname, SOVERSION = the C interface's major version) with a shlibs
+# file, "libnebloader 1 nebloader (>= <version>)": a package built against this one depends
+# on a nebloader at least this new, and the soname keeps it off a later major version.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 # The Python module: dpkg-shlibdeps cannot see the interpreter an extension module is built
 # for (it does not link libpython), so the dependency on that python3 is named here.
 set(neb_deb_depends "python3-numpy")
