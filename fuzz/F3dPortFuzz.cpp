@@ -52,8 +52,7 @@ NEB_FUZZ_TARGET(f3dport) {
   if (!F3dPort::OgawaArchive::hasMagic(data, size)) return 0;
 
   std::unique_ptr<F3dPort::OgawaF3dFile> file =
-      F3dPort::OgawaF3dFile::open(std::unique_ptr<F3dPort::ByteSource>(new F3dPort::MemoryByteSource(data, size)),
-                                  "fuzz.f3d");
+      F3dPort::OgawaF3dFile::open(F3dPort::CappedReader::inMemory(data, size), "fuzz.f3d");
   if (!file) return 0;
   CacheIO::AvailableChannelList offered;
   F3dPort::listChannelsOf(*file, offered);

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "plugins/f3dport/ByteSource.h"
+#include "plugins/f3dport/CappedReader.h"
 #include "plugins/f3dport/Hdf5Superblock.h"
 #include "plugins/f3dport/OgawaArchive.h"
 #include "plugins/f3dport/OgawaF3dFile.h"
@@ -26,8 +26,8 @@ int opened(const char* path, std::unique_ptr<F3dFile>& out) {
 
 int openF3dFile(const char* path, std::unique_ptr<F3dFile>& out) {
   out.reset();
-  std::unique_ptr<FileByteSource> source(new FileByteSource);
-  if (!path || !source->open(path)) {
+  std::unique_ptr<CappedReader> source = CappedReader::openFile(path);
+  if (!source) {
     ZUtils::logReport("f3dport: cannot open %s\n", path ? path : "(null)");
     return 3;
   }

@@ -14,7 +14,7 @@
 // Offset 0 is the header, never a node, which keeps both empty forms unambiguous. Nothing
 // is aligned, and offsets say nothing about structure: entries may point forwards,
 // backwards, at a shared node or at an ancestor. Every count and offset is checked
-// against the file size before use; the source's read allowance (ByteSource.h) bounds
+// against the file size before use; the reader's allowance (CappedReader.h) bounds
 // the reading of trees that point at the same nodes over and over.
 #pragma once
 
@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "ostutils/MemoryLimit.h"
-#include "plugins/f3dport/ByteSource.h"
+#include "plugins/f3dport/CappedReader.h"
 
 namespace F3dPort {
 
@@ -47,7 +47,7 @@ class OgawaArchive {
  public:
   static const uint64_t kDataBit = uint64_t(1) << 63;
 
-  explicit OgawaArchive(ByteSource& source) : source_(source) {}
+  explicit OgawaArchive(CappedReader& source) : source_(source) {}
 
   // Whether the bytes start with the Ogawa magic (5 bytes are enough to tell).
   static bool hasMagic(const uint8_t* bytes, size_t size);
@@ -71,13 +71,13 @@ class OgawaArchive {
 
   // What the last failed call found wrong, for reports.
   const std::string& failure() const { return failure_; }
-  ByteSource& source() { return source_; }
+  CappedReader& source() { return source_; }
 
  private:
   bool fail(const std::string& why);
   bool readU64(uint64_t offset, uint64_t& out);
 
-  ByteSource& source_;
+  CappedReader& source_;
   OgawaGroup root_;
   std::string failure_;
 };

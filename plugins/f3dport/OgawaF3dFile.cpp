@@ -24,10 +24,10 @@ bool voxelCode(int32_t code, VoxelType& type, int32_t& components) {
 
 }  // namespace
 
-OgawaF3dFile::OgawaF3dFile(std::unique_ptr<ByteSource> source, const std::string& label)
+OgawaF3dFile::OgawaF3dFile(std::unique_ptr<CappedReader> source, const std::string& label)
     : F3dFile(label), source_(std::move(source)), archive_(*source_), objects_(archive_) {}
 
-std::unique_ptr<OgawaF3dFile> OgawaF3dFile::open(std::unique_ptr<ByteSource> source, const std::string& label) {
+std::unique_ptr<OgawaF3dFile> OgawaF3dFile::open(std::unique_ptr<CappedReader> source, const std::string& label) {
   std::unique_ptr<OgawaF3dFile> file(new OgawaF3dFile(std::move(source), label));
   if (!file->readLayout()) return nullptr;
   return file;

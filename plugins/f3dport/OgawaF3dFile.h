@@ -32,7 +32,7 @@
 #include <string>
 #include <vector>
 
-#include "plugins/f3dport/ByteSource.h"
+#include "plugins/f3dport/CappedReader.h"
 #include "plugins/f3dport/F3dFile.h"
 #include "plugins/f3dport/OgawaObjects.h"
 
@@ -42,7 +42,7 @@ class OgawaF3dFile : public F3dFile {
  public:
   // Reads the layout from `source` (which starts with the Ogawa magic). Null, with a
   // report naming `label`, when the container or its root cannot be read.
-  static std::unique_ptr<OgawaF3dFile> open(std::unique_ptr<ByteSource> source, const std::string& label);
+  static std::unique_ptr<OgawaF3dFile> open(std::unique_ptr<CappedReader> source, const std::string& label);
 
   bool readElements(const Layer& layer, LayerArray array, uint64_t first, uint64_t count, void* dst) override;
   bool readBlockFlags(const Layer& layer, uint8_t* flags) override;
@@ -57,14 +57,14 @@ class OgawaF3dFile : public F3dFile {
     bool compressed = false;
   };
 
-  OgawaF3dFile(std::unique_ptr<ByteSource> source, const std::string& label);
+  OgawaF3dFile(std::unique_ptr<CappedReader> source, const std::string& label);
   bool readLayout();
   void readPartition(const OgawaObject& group);
   bool readMapping(const OgawaObject& group, Mapping& out, std::string& problem);
   void readLayer(const OgawaMembers& members, Layer& out);
   bool fail(const Layer& layer, const std::string& why);
 
-  std::unique_ptr<ByteSource> source_;
+  std::unique_ptr<CappedReader> source_;
   OgawaArchive archive_;
   OgawaObjects objects_;
   std::vector<LayerNodes> nodes_;
