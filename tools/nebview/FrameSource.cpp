@@ -1,0 +1,445 @@
+#include "tools/nebview/FrameSource.h"
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+#include <new>
+
+#include "nebloader_c.h"
+#include "tools/nebview/BoxDownsampler.h"
+
+namespace NebView {
+namespace FrameSource {
+
+namespace {
+
+// Plug-in imports go through the process-wide plug-in table and third-party readers: one
+// at a time (nebinfo's summary keeps the same rule with a lock of its own, taken inside
+// this one).
+std::mutex& importLock() {
+  static std::mutex m;
+  return m;
+}
+
+std::string extensionOf(const std::string& path) {
+  const size_t dot = path.rfind('.');
+  const size_t slash = path.find_last_of("/\\");
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::string();
+  std::string ext = path.substr(dot + 1);
+  for (char& c : ext)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return ext;
+}
+
+std::string statusText(int status) {
+  switch (status) {
+    case NEB_E_ARGUMENT: return "refused as an argument";
+    case NEB_E_ABSENT: return "not there";
+    case NEB_E_DECODE: return "cannot be decoded";
+    case NEB_E_MEMORY: return "out of memory or over the library's memory budget";
+    default: return "failed (status " + std::to_string(status) + ")";
+  }
+}
+
+std::string openFailure(int result) {
+  if (result <= NEB_E_LOAD - 1) return "the frame cannot be loaded (status " + std::to_string(NEB_LOAD_STATUS(result)) + ")";
+  return "the frame cannot be opened: " + statusText(result);
+}
+
+// Cells of a grid, -1 when a size is not positive or the count overflows.
+int64_t cellCount(const int size[3]) {
+  if (size[0] <= 0 || size[1] <= 0 || size[2] <= 0) return -1;
+  int64_t xy = 0, cells = 0;
+  if (__builtin_mul_overflow(static_cast<int64_t>(size[0]), static_cast<int64_t>(size[1]), &xy)) return -1;
+  if (__builtin_mul_overflow(xy, static_cast<int64_t>(size[2]), &cells)) return -1;
+  return cells;
+}
+
+// Bytes the library's budget has left for what nebview holds beside it.
+unsigned long long budgetLeft() {
+  const unsigned long long limit = neb_memory_limit(), held = neb_memory_held();
+  return limit > held ? limit - held : 0;
+}
+
+// `count` values of type T, sized from a file: within the budget, or false.
+template <class T>
+bool allocate(std::vector<T>& v, int64_t count) {
+  if (count < 0 || static_cast<unsigned long long>(count) > budgetLeft() / sizeof(T)) return false;
+  try {
+    v.assign(static_cast<size_t>(count), T());
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+struct FrameHandle {
+  neb_frame* frame = nullptr;
+  FrameHandle() = default;
+  FrameHandle(const FrameHandle&) = delete;
+  FrameHandle& operator=(const FrameHandle&) = delete;
+  ~FrameHandle() { neb_frame_close(frame); }
+};
+
+// A frame's grid channels, layer slab after layer slab in ascending z: every channel is
+// opened first, then each slab is read for every channel before the next (the slab
+// reader's rule). A nebu2 frame is read from its file through a slab reader; an import is
+// loaded whole and its decoded channels are handed out in place.
+class GridLayers {
+ public:
+  GridLayers() = default;
+  GridLayers(const GridLayers&) = delete;
+  GridLayers& operator=(const GridLayers&) = delete;
+  ~GridLayers() { neb_slab_reader_close(reader_); }
+
+  // NEB_OK, or the status of the open. maxVoxels (-1: full) applies to imports only.
+  int open(const std::string& path, long long maxVoxels) {
+    import_ = isImport(path);
+    int result;
+    if (import_) {
+      std::lock_guard<std::mutex> lock(importLock());
+      result = neb_frame_open(path.c_str(), nullptr, maxVoxels, NEB_OPEN_UNSHARED, &frame_.frame);
+    } else {
+      result = neb_frame_open(path.c_str(), "", -1, NEB_OPEN_UNSHARED | NEB_OPEN_GRID_IN_FILE, &frame_.frame);
+    }
+    if (result != NEB_OK) return result;
+    neb_frame_grid_size(frame_.frame, size_);
+    cells_ = cellCount(size_);
+    if (!import_ && cells_ > 0) return neb_slab_reader_open(frame_.frame, &reader_);
+    return NEB_OK;
+  }
+
+  const int* size() const { return size_; }
+  int64_t cells() const { return cells_; }
+  int64_t layerCells() const { return cells_ > 0 ? static_cast<int64_t>(size_[0]) * size_[1] : 0; }
+
+  ChannelStatus openChannel(int channel, std::string& failure) {
+    int status;
+    if (channel < 0 || channel >= NEB_CHANNELS || cells_ <= 0) {
+      status = NEB_E_ABSENT;
+    } else if (import_) {
+      const float* values = nullptr;
+      status = neb_frame_channel(frame_.frame, channel, &values);
+      if (status == NEB_OK) whole_[channel] = values;
+    } else {
+      status = neb_slab_open_channel(reader_, channel, nullptr);
+    }
+    if (status == NEB_OK) return ChannelStatus::Ok;
+    if (status == NEB_E_ABSENT) {
+      failure = "the frame has no channel " + std::to_string(channel);
+      return ChannelStatus::Absent;
+    }
+    failure = "channel " + std::to_string(channel) + " " + statusText(status);
+    return ChannelStatus::Failed;
+  }
+
+  // The most layers (up to `wanted`) one read may take within the memory budget; 0 when
+  // not even one layer fits. Imports are in memory already.
+  int layersFitting(int wanted) const {
+    if (import_ || layerCells() <= 0) return wanted;
+    const unsigned long long layerBytes = static_cast<unsigned long long>(layerCells()) * sizeof(float);
+    return static_cast<int>(std::min<unsigned long long>(static_cast<unsigned long long>(wanted), budgetLeft() / layerBytes));
+  }
+
+  // Layers z0 .. z1-1 of an opened channel; `values` is valid until the next read.
+  bool read(int channel, int z0, int z1, const float*& values, std::string& failure) {
+    if (import_) {
+      values = whole_[channel] + static_cast<size_t>(layerCells()) * static_cast<size_t>(z0);
+      return true;
+    }
+    const int64_t need = layerCells() * (z1 - z0);
+    if (static_cast<int64_t>(buffer_.size()) < need && !allocate(buffer_, need)) {
+      failure = "a slab of " + std::to_string(z1 - z0) + " layers does not fit the memory budget";
+      return false;
+    }
+    const int status = neb_slab_read(reader_, channel, z0, z1, buffer_.data(), static_cast<long long>(buffer_.size()));
+    if (status != NEB_OK) {
+      failure = "channel " + std::to_string(channel) + " " + statusText(status) + " (layers " + std::to_string(z0) +
+                ".." + std::to_string(z1 - 1) + ")";
+      return false;
+    }
+    values = buffer_.data();
+    return true;
+  }
+
+ private:
+  bool import_ = false;
+  FrameHandle frame_;
+  neb_slab_reader* reader_ = nullptr;
+  int size_[3] = {0, 0, 0};
+  int64_t cells_ = -1;
+  const float* whole_[NEB_CHANNELS] = {};
+  std::vector<float> buffer_;
+};
+
+std::string groupName(neb_group* g) {
+  long long length = 0;
+  neb_group_name(g, nullptr, 0, &length);
+  std::string name(static_cast<size_t>(length) + 1, '\0');
+  if (neb_group_name(g, &name[0], length + 1, nullptr) != NEB_OK) return std::string();
+  name.resize(static_cast<size_t>(length));
+  return name;
+}
+
+// Every stride-th particle of a slot (`components` floats or one 64-bit integer each) into
+// `out`. Close strides read runs of particles and keep the taken ones; wide ones read each
+// taken particle alone. Either way only a run of the slot is held at a time.
+template <class T>
+bool readSlot(neb_group* g, int slot, int components, int64_t count, int64_t stride, std::vector<T>& out,
+              std::string& failure) {
+  const int64_t run = stride < 64 ? (65536 / stride) * stride : 1;
+  const int64_t step = stride < 64 ? run : stride;
+  std::vector<T> buffer;
+  if (!allocate(buffer, std::min(count, run) * components)) {
+    failure = "no memory for particles";
+    return false;
+  }
+  size_t at = 0;
+  for (int64_t first = 0; first < count; first += step) {
+    const int64_t n = std::min(run, count - first);
+    const int status = neb_group_values(g, slot, static_cast<int>(first), static_cast<int>(n), buffer.data(),
+                                        static_cast<long long>(buffer.size() * sizeof(T)));
+    if (status != NEB_OK) {
+      failure = "particle slot " + std::to_string(slot) + " " + statusText(status);
+      return false;
+    }
+    for (int64_t i = 0; i < n; i += stride)
+      for (int c = 0; c < components; ++c) out[at++] = buffer[static_cast<size_t>(i * components + c)];
+  }
+  return true;
+}
+
+}  // namespace
+
+bool isImport(const std::string& path) {
+  const std::string ext = extensionOf(path);
+  return ext == "vdb" || ext == "f3d";
+}
+
+std::string libraryVersion() { return neb_version(); }
+
+bool initializePlugins(const std::string& programDir) {
+  if (neb_initialize(nullptr, nullptr, -1) & 2) return true;
+  const int result = programDir.empty() ? 0 : neb_initialize(programDir.c_str(), "build", -1);
+  return result >= 0 && (result & 2) != 0;
+}
+
+void finalizePlugins() { neb_finalize(); }
+
+unsigned long long memoryLimit() { return neb_memory_limit(); }
+unsigned long long memoryHeld() { return neb_memory_held(); }
+
+bool hasFramePattern(const std::string& text) { return neb_has_frame_pattern(text.c_str()) == 1; }
+
+std::string expandFramePattern(const std::string& pattern, int frame) {
+  long long length = 0;
+  neb_expand_frame_pattern(pattern.c_str(), frame, nullptr, 0, &length);
+  std::string text(static_cast<size_t>(length) + 1, '\0');
+  if (neb_expand_frame_pattern(pattern.c_str(), frame, &text[0], length + 1, nullptr) != NEB_OK) return std::string();
+  text.resize(static_cast<size_t>(length));
+  return text;
+}
+
+bool parseFrameList(const std::string& text, std::vector<int>& frames, std::string& error) {
+  long long count = 0;
+  char reason[256] = {};
+  int status = neb_parse_frame_list(text.c_str(), nullptr, 0, &count, reason, sizeof reason);
+  if (status == NEB_E_BUFFER) {
+    std::vector<int> list(static_cast<size_t>(count));
+    status = neb_parse_frame_list(text.c_str(), list.data(), count, &count, reason, sizeof reason);
+    if (status == NEB_OK) frames.insert(frames.end(), list.begin(), list.end());
+  }
+  if (status != NEB_OK) error = status == NEB_E_PARSE ? reason : statusText(status);
+  return status == NEB_OK;
+}
+
+ReadStatus readVolume(const std::string& path, const std::vector<int>& channels, int64_t maxCells, Volume& out,
+                      std::string& failure) {
+  out = Volume();
+  try {
+    GridLayers grid;
+    const int opened = grid.open(path, maxCells);
+    if (opened != NEB_OK) {
+      failure = openFailure(opened);
+      return ReadStatus::Failed;
+    }
+    const int* size = grid.size();
+    if (grid.cells() <= 0) {
+      for (int c : channels) {
+        VolumeChannel v;
+        v.channel = c;
+        v.status = ChannelStatus::Absent;
+        v.failure = "the frame has no grid";
+        out.channels.push_back(v);
+      }
+      return ReadStatus::Ok;
+    }
+    const int factor = downsampleFactor(size, maxCells);
+    std::copy(size, size + 3, out.fullSize);
+    downsampledSize(size, factor, out.size);
+    out.factor = factor;
+
+    std::vector<BoxDownsampler> reducers(channels.size());
+    out.channels.resize(channels.size());
+    for (size_t i = 0; i < channels.size(); ++i) {
+      VolumeChannel& v = out.channels[i];
+      v.channel = channels[i];
+      v.status = grid.openChannel(channels[i], v.failure);
+      if (v.status == ChannelStatus::Ok && !reducers[i].start(size, factor)) {
+        v.status = ChannelStatus::Failed;
+        v.failure = "no memory for the downsampled channel";
+      }
+    }
+    // Slabs never cross a boundary of the output layers, and hold at most `factor` layers.
+    const int height = grid.layersFitting(factor);
+    for (VolumeChannel& v : out.channels) {
+      if (height == 0 && v.status == ChannelStatus::Ok) {
+        v.status = ChannelStatus::Failed;
+        v.failure = "a layer of " + std::to_string(size[0]) + " x " + std::to_string(size[1]) +
+                    " cells does not fit the memory budget";
+      }
+    }
+    for (int z0 = 0, z1 = 0; z0 < size[2] && height > 0; z0 = z1) {
+      z1 = std::min({size[2], z0 + height, (z0 / factor + 1) * factor});
+      for (size_t i = 0; i < channels.size(); ++i) {
+        VolumeChannel& v = out.channels[i];
+        if (v.status != ChannelStatus::Ok) continue;
+        const float* values = nullptr;
+        if (!grid.read(v.channel, z0, z1, values, v.failure)) {
+          v.status = ChannelStatus::Failed;
+          continue;
+        }
+        reducers[i].addLayers(z0, z1, values);
+      }
+    }
+    for (size_t i = 0; i < channels.size(); ++i)
+      if (out.channels[i].status == ChannelStatus::Ok) out.channels[i].values.swap(reducers[i].finish());
+    return ReadStatus::Ok;
+  } catch (const std::bad_alloc&) {
+    failure = "out of memory";
+    return ReadStatus::Failed;
+  }
+}
+
+ReadStatus readSlice(const std::string& path, int channel, int axis, int64_t index, Slice& out, std::string& failure) {
+  out = Slice();
+  try {
+    GridLayers grid;
+    const int opened = grid.open(path, -1);
+    if (opened != NEB_OK) {
+      failure = openFailure(opened);
+      return ReadStatus::Failed;
+    }
+    const int* n = grid.size();
+    if (grid.cells() <= 0) {
+      failure = "the frame has no grid";
+      return ReadStatus::BadArgument;
+    }
+    if (axis < 0 || axis > 2) {
+      failure = "no axis " + std::to_string(axis);
+      return ReadStatus::BadArgument;
+    }
+    if (index < 0 || index >= n[axis]) {
+      failure = "layer " + std::to_string(index) + " is outside the grid (" + std::to_string(n[axis]) + " layers)";
+      return ReadStatus::BadArgument;
+    }
+    const ChannelStatus channelStatus = grid.openChannel(channel, failure);
+    if (channelStatus != ChannelStatus::Ok)
+      return channelStatus == ChannelStatus::Absent ? ReadStatus::BadArgument : ReadStatus::Failed;
+    std::copy(n, n + 3, out.fullSize);
+    out.width = axis == 0 ? n[1] : n[0];
+    out.height = axis == 2 ? n[1] : n[2];
+    if (!allocate(out.values, static_cast<int64_t>(out.width) * out.height)) {
+      failure = "no memory for a slice of " + std::to_string(out.width) + " x " + std::to_string(out.height) + " cells";
+      return ReadStatus::Failed;
+    }
+    const size_t nx = static_cast<size_t>(n[0]), ny = static_cast<size_t>(n[1]);
+    const float* values = nullptr;
+    if (axis == 2) {
+      const int z = static_cast<int>(index);
+      if (!grid.read(channel, z, z + 1, values, failure)) return ReadStatus::Failed;
+      std::copy(values, values + nx * ny, out.values.begin());
+      return ReadStatus::Ok;
+    }
+    const int height = grid.layersFitting(16);
+    if (height == 0) {
+      failure = "a layer of the grid does not fit the memory budget";
+      return ReadStatus::Failed;
+    }
+    for (int z0 = 0; z0 < n[2]; z0 += height) {
+      const int z1 = std::min(n[2], z0 + height);
+      if (!grid.read(channel, z0, z1, values, failure)) return ReadStatus::Failed;
+      for (int z = z0; z < z1; ++z) {
+        const float* layer = values + static_cast<size_t>(z - z0) * nx * ny;
+        float* row = out.values.data() + static_cast<size_t>(z) * static_cast<size_t>(out.width);
+        if (axis == 1) {
+          std::copy(layer + static_cast<size_t>(index) * nx, layer + static_cast<size_t>(index + 1) * nx, row);
+        } else {
+          for (size_t y = 0; y < ny; ++y) row[y] = layer[y * nx + static_cast<size_t>(index)];
+        }
+      }
+    }
+    return ReadStatus::Ok;
+  } catch (const std::bad_alloc&) {
+    failure = "out of memory";
+    return ReadStatus::Failed;
+  }
+}
+
+ReadStatus readParticles(const std::string& path, int64_t group, int64_t maxShown, Particles& out,
+                         std::string& failure) {
+  out = Particles();
+  try {
+    FrameHandle frame;
+    int result;
+    if (isImport(path)) {
+      // Particles only: the plug-in's grids are kept to a few cells.
+      std::lock_guard<std::mutex> lock(importLock());
+      result = neb_frame_open(path.c_str(), nullptr, 4096, NEB_OPEN_UNSHARED, &frame.frame);
+    } else {
+      result = neb_frame_open(path.c_str(), "", -1, NEB_OPEN_UNSHARED | NEB_OPEN_GRID_IN_FILE, &frame.frame);
+    }
+    if (result != NEB_OK) {
+      failure = openFailure(result);
+      return ReadStatus::Failed;
+    }
+    const int groups = neb_frame_stored_group_count(frame.frame);
+    neb_group* g = nullptr;
+    if (group < 0 || group >= groups || neb_frame_stored_group(frame.frame, static_cast<int>(group), &g) != NEB_OK) {
+      failure = "the frame has " + std::to_string(groups < 0 ? 0 : groups) + " particle groups";
+      return ReadStatus::BadArgument;
+    }
+    out.name = groupName(g);
+    out.count = std::max(0, neb_group_particle_count(g));
+    out.stride = maxShown > 0 && out.count > maxShown ? (out.count + maxShown - 1) / maxShown : 1;
+    const int64_t shown = (out.count + out.stride - 1) / out.stride;
+    out.hasVelocity = neb_group_has_slot(g, 1) == 1 && neb_group_slot_bytes(g, 1) == 12;
+    out.hasIds = neb_group_has_slot(g, 10) == 1 && neb_group_slot_bytes(g, 10) == 8;
+    if (!allocate(out.positions, shown * 3) || (out.hasVelocity && !allocate(out.velocities, shown * 3)) ||
+        (out.hasIds && !allocate(out.ids, shown))) {
+      failure = "no memory for " + std::to_string(shown) + " particles";
+      return ReadStatus::Failed;
+    }
+    if (out.count == 0) return ReadStatus::Ok;
+    if (!readSlot(g, 0, 3, out.count, out.stride, out.positions, failure)) return ReadStatus::Failed;
+    if (out.hasVelocity && !readSlot(g, 1, 3, out.count, out.stride, out.velocities, failure))
+      return ReadStatus::Failed;
+    if (out.hasIds && !readSlot(g, 10, 1, out.count, out.stride, out.ids, failure)) return ReadStatus::Failed;
+    return ReadStatus::Ok;
+  } catch (const std::bad_alloc&) {
+    failure = "out of memory";
+    return ReadStatus::Failed;
+  }
+}
+
+void describeFrame(const std::string& path, const NebInfo::SummaryOptions& options, NebInfo::FrameSummary& out) {
+  if (isImport(path)) {
+    std::lock_guard<std::mutex> lock(importLock());
+    NebInfo::summarizeFrame(path, options, out);
+  } else {
+    NebInfo::summarizeFrame(path, options, out);
+  }
+}
+
+}  // namespace FrameSource
+}  // namespace NebView

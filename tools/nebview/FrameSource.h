@@ -1,0 +1,114 @@
+// Everything nebview reads goes through here: the only file of the program that calls
+// libnebloader.so's C interface (nebloader_c.h), so that a change of that interface is an
+// edit of FrameSource.cpp alone. The frame descriptions (facts, statistics, the reasons of
+// failures) come from nebinfo's frame summary, which reads through the same interface.
+//
+// Frames are opened as frames of their own (NEB_OPEN_UNSHARED), so any number of reads
+// may run on any threads at once. A nebu2 frame's grid stays in its file and is read in
+// slabs of z-layers (NEB_OPEN_GRID_IN_FILE and a slab reader): a frame of any size is read
+// in memory bounded by a slab plus what is made of it. Frames of the import plug-ins
+// (.vdb, .f3d) are loaded whole, downsampled by the plug-in (max_voxels) for volumes, one
+// at a time (the plug-in table and the third-party readers are not for several threads).
+//
+// No reader throws. A failed read returns ReadStatus::Failed with a short reason (the
+// library's detailed one goes to its report callback; see describeFrame).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/nebinfo/FrameSummary.h"
+
+namespace NebView {
+namespace FrameSource {
+
+// ---- The library ----
+
+// libnebloader's version, "MAJOR.MINOR.PATCH".
+std::string libraryVersion();
+// Readies the import plug-ins for .vdb and .f3d files: from beside the library, else from
+// `programDir` (the build tree links the plug-in beside the program as "vdbport_build").
+// No worker pool: decoding stays on the threads that read. True when the OpenVDB
+// plug-in is ready.
+bool initializePlugins(const std::string& programDir);
+void finalizePlugins();
+// The library's memory budget (bytes) and what its frames hold of it now.
+unsigned long long memoryLimit();
+unsigned long long memoryHeld();
+
+// True for the files the import plug-ins read (.vdb, .f3d, by the extension's letters in
+// any case).
+bool isImport(const std::string& path);
+
+// ---- Frame patterns and lists ----
+
+bool hasFramePattern(const std::string& text);
+// The pattern with its frame token replaced by `frame`; "" when the library refuses.
+std::string expandFramePattern(const std::string& pattern, int frame);
+// A frame list ("1-240", "1-240x10", "3,7,12-14"); false with the library's reason.
+bool parseFrameList(const std::string& text, std::vector<int>& frames, std::string& error);
+
+// ---- Reads ----
+
+enum class ReadStatus {
+  Ok,
+  BadArgument,  // the request does not fit the frame (a layer, group or channel outside it)
+  Failed        // the frame or the data asked for could not be read
+};
+
+// How a channel of a read came out.
+enum class ChannelStatus { Ok = 0, Absent = 1, Failed = 2 };
+
+struct VolumeChannel {
+  int channel = 0;
+  ChannelStatus status = ChannelStatus::Ok;
+  std::string failure;        // why, unless Ok
+  std::vector<float> values;  // size[0]*size[1]*size[2], x fastest, when Ok
+};
+
+struct Volume {
+  int fullSize[3] = {0, 0, 0};  // the frame's grid (for an import: as the plug-in gave it)
+  int size[3] = {0, 0, 0};      // the cells sent: ceil(fullSize / factor)
+  int factor = 1;               // each sent cell is the mean of factor^3 grid cells
+  std::vector<VolumeChannel> channels;
+};
+
+// The listed grid channels, each downsampled to at most `maxCells` cells by the mean of
+// factor^3 blocks (finite values only; a block of none gives 0). Ok when the frame could be
+// opened; each channel then has its own status.
+ReadStatus readVolume(const std::string& path, const std::vector<int>& channels, int64_t maxCells, Volume& out,
+                      std::string& failure);
+
+struct Slice {
+  int fullSize[3] = {0, 0, 0};
+  int width = 0, height = 0;  // axis z: x by y; axis y: x by z; axis x: y by z
+  std::vector<float> values;  // width*height, the first named axis fastest
+};
+
+// Layer `index` across `axis` (0 x, 1 y, 2 z) of a grid channel at full resolution,
+// exactly the values the library gives.
+ReadStatus readSlice(const std::string& path, int channel, int axis, int64_t index, Slice& out, std::string& failure);
+
+struct Particles {
+  std::string name;
+  int64_t count = 0;   // the group's particles
+  int64_t stride = 1;  // every stride-th particle is sent
+  bool hasVelocity = false, hasIds = false;
+  std::vector<float> positions, velocities;  // 3 floats each, world space
+  std::vector<int64_t> ids;
+};
+
+// Group `group` of the frame's stored groups (the order of nebinfo's "groups"): positions,
+// and velocities and identifiers where it has them; at most `maxShown` particles (0: all),
+// taken evenly.
+ReadStatus readParticles(const std::string& path, int64_t group, int64_t maxShown, Particles& out,
+                         std::string& failure);
+
+// nebinfo's summary of the frame (NebInfo::summarizeFrame; its report capture must be
+// installed), for imports one at a time with the other imports. Its failures carry the
+// library's reasons: with check set, the reason of every channel that fails to decode.
+void describeFrame(const std::string& path, const NebInfo::SummaryOptions& options, NebInfo::FrameSummary& out);
+
+}  // namespace FrameSource
+}  // namespace NebView
