@@ -110,6 +110,7 @@ class GridLayers {
   }
 
   const int* size() const { return size_; }
+  void transform(float out[12]) const { neb_frame_transform(frame_.frame, out); }
   int64_t cells() const { return cells_; }
   int64_t layerCells() const { return cells_ > 0 ? static_cast<int64_t>(size_[0]) * size_[1] : 0; }
 
@@ -264,6 +265,7 @@ ReadStatus readVolume(const std::string& path, const std::vector<int>& channels,
       return ReadStatus::Failed;
     }
     const int* size = grid.size();
+    grid.transform(out.transform);
     if (grid.cells() <= 0) {
       for (int c : channels) {
         VolumeChannel v;

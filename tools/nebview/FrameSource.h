@@ -71,6 +71,7 @@ struct Volume {
   int fullSize[3] = {0, 0, 0};  // the frame's grid (for an import: as the plug-in gave it)
   int size[3] = {0, 0, 0};      // the cells sent: ceil(fullSize / factor)
   int factor = 1;               // each sent cell is the mean of factor^3 grid cells
+  float transform[12] = {};     // world to grid: v = w * A + o (A by rows, then o)
   std::vector<VolumeChannel> channels;
 };
 

@@ -71,6 +71,7 @@ std::string encodeVolume(const FrameSource::Volume& volume, int bits) {
   for (int v : volume.size) putU32(out, static_cast<uint32_t>(v));
   for (int v : volume.fullSize) putU32(out, static_cast<uint32_t>(v));
   putU32(out, static_cast<uint32_t>(volume.factor));
+  for (float t : volume.transform) putF32(out, t);
   for (const FrameSource::VolumeChannel& c : volume.channels) {
     const bool ok = c.status == FrameSource::ChannelStatus::Ok;
     float low = 0.0f, high = 0.0f;

@@ -2,7 +2,8 @@
 // aligned so that the page can view arrays in place):
 //
 // Volume ("NVOL"): u32 magic 0x4C4F564E, u32 version 1, u32 channel count, u32 size[3]
-// (cells sent), u32 full size[3] (the frame's grid), u32 factor; then per channel:
+// (cells sent), u32 full size[3] (the frame's grid), u32 factor, f32 transform[12] (world
+// to grid, v = w * A + o: A by rows, then o); then per channel:
 //   i32 channel, u32 status (0 ok, 1 absent, 2 failed), u32 bits (8 or 16; 0 unless ok),
 //   f32 min, f32 max (of the finite values sent), u32 reason bytes, u32 data bytes,
 //   the reason (UTF-8) padded to 4 bytes, the data padded to 4 bytes: one quantised value
