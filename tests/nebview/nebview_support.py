@@ -17,6 +17,7 @@ import numpy
 
 NEBVIEW = os.environ.get("NEBVIEW", "")
 NEBSAMPLE = os.environ.get("NEBSAMPLE", "")
+NEBINFO = os.environ.get("NEBINFO", "")
 LIBRARY = os.environ.get("NEBLOADER_LIBRARY", "")
 CHROMIUM = os.environ.get("NEBVIEW_CHROMIUM", "/usr/bin/chromium")
 

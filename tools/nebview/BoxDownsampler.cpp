@@ -1,7 +1,7 @@
 #include "tools/nebview/BoxDownsampler.h"
 
+#include <algorithm>
 #include <cmath>
-#include <new>
 
 namespace NebView {
 
@@ -42,22 +42,22 @@ bool BoxDownsampler::start(const int size[3], int factor) {
   layer_ = -1;
   const size_t plane = static_cast<size_t>(out_[0]) * static_cast<size_t>(out_[1]);
   try {
-    sums_.assign(plane, 0.0);
-    counts_.assign(plane, 0);
-    values_.assign(plane * static_cast<size_t>(out_[2]), 0.0f);
+    if (factor_ > 1) {
+      sums_.assign(plane, 0.0);
+      counts_.assign(plane, 0);
+    }
   } catch (const std::bad_alloc&) {
     sums_.clear();
     counts_.clear();
-    values_.clear();
     return false;
   }
-  return true;
+  return values_.allocate(plane * static_cast<size_t>(out_[2]));
 }
 
 void BoxDownsampler::flushLayer() {
   if (layer_ < 0) return;
   const size_t plane = sums_.size();
-  float* out = values_.data() + plane * static_cast<size_t>(layer_);
+  float* out = values_.data.get() + plane * static_cast<size_t>(layer_);
   for (size_t i = 0; i < plane; ++i) {
     out[i] = counts_[i] > 0 ? static_cast<float>(sums_[i] / counts_[i]) : 0.0f;
     sums_[i] = 0.0;
@@ -68,26 +68,41 @@ void BoxDownsampler::flushLayer() {
 
 void BoxDownsampler::addLayers(int z0, int z1, const float* values) {
   const size_t nx = static_cast<size_t>(size_[0]), ny = static_cast<size_t>(size_[1]);
-  const size_t ox = static_cast<size_t>(out_[0]);
+  const size_t ox = static_cast<size_t>(out_[0]), f = static_cast<size_t>(factor_);
   for (int z = z0; z < z1; ++z) {
+    const float* in = values + static_cast<size_t>(z - z0) * nx * ny;
+    if (factor_ == 1) {
+      // Nothing to average: the layer is the output's. Non-finite values stay as they
+      // are; the single cell of their block has no finite value, which readers of the
+      // output take as 0 (WireFormat sends them so).
+      std::copy(in, in + nx * ny, values_.data.get() + static_cast<size_t>(z) * nx * ny);
+      continue;
+    }
     if (z / factor_ != layer_) {
       flushLayer();
       layer_ = z / factor_;
     }
-    const float* in = values + static_cast<size_t>(z - z0) * nx * ny;
     for (size_t y = 0; y < ny; ++y) {
-      const size_t row = (y / factor_) * ox;
-      for (size_t x = 0; x < nx; ++x) {
-        const float v = in[y * nx + x];
-        if (!std::isfinite(v)) continue;
-        sums_[row + x / factor_] += v;
-        ++counts_[row + x / factor_];
+      const float* row = in + y * nx;
+      double* sums = sums_.data() + (y / f) * ox;
+      uint32_t* counts = counts_.data() + (y / f) * ox;
+      for (size_t b = 0, x = 0; b < ox; ++b) {
+        const size_t end = std::min(nx, x + f);
+        double sum = 0.0;
+        uint32_t count = 0;
+        for (; x < end; ++x) {
+          if (!std::isfinite(row[x])) continue;
+          sum += row[x];
+          ++count;
+        }
+        sums[b] += sum;
+        counts[b] += count;
       }
     }
   }
 }
 
-std::vector<float>& BoxDownsampler::finish() {
+FloatArray& BoxDownsampler::finish() {
   flushLayer();
   return values_;
 }

@@ -1,6 +1,9 @@
 #include "tools/nebview/FrameService.h"
 
+#include <functional>
+
 #include "tools/nebinfo/Layout.h"
+#include "tools/nebview/GzipBody.h"
 #include "tools/nebview/FrameSource.h"
 #include "tools/nebview/JsonText.h"
 #include "tools/nebview/WireFormat.h"
@@ -18,6 +21,24 @@ ResponsePtr answer(int status, const char* type, std::string body, const std::st
   r->contentType = type;
   r->body = std::move(body);
   r->logNote = note;
+  return r;
+}
+
+// A binary answer, kept gzip-compressed (GzipBody.h); plain when zlib fails.
+ResponsePtr binaryAnswer(const std::function<bool(const ByteSink&)>& encode) {
+  auto r = std::make_shared<Response>();
+  r->contentType = kBinary;
+  GzipWriter gzip;
+  if (encode([&gzip](const char* data, size_t size) { return gzip.write(data, size); }) && gzip.finish(r->body)) {
+    r->gzip = true;
+    return r;
+  }
+  std::string& body = r->body;
+  body.clear();
+  encode([&body](const char* data, size_t size) {
+    body.append(data, size);
+    return true;
+  });
   return r;
 }
 
@@ -119,7 +140,10 @@ ResponsePtr FrameService::read(const Request& request, size_t index, const std::
       LoadGate::Pass pass(gate_, false);
       std::string failed;
       FrameSource::ReadStatus status = FrameSource::ReadStatus::Ok;
-      std::string body;
+      std::function<bool(const ByteSink&)> encode;
+      FrameSource::Volume volume;
+      FrameSource::Slice slice;
+      FrameSource::Particles particles;
       if (request.route == Route::Facts) {
         NebInfo::FrameSummary s;
         FrameSource::describeFrame(path, NebInfo::SummaryOptions(), s);
@@ -130,42 +154,72 @@ ResponsePtr FrameService::read(const Request& request, size_t index, const std::
                           std::to_string(sequence_.frames()[index].number) + ",\"summary\":" + summary + "}");
       }
       if (request.route == Route::Volume) {
-        FrameSource::Volume v;
-        status = FrameSource::readVolume(path, request.channels, request.cells, v, failed);
-        if (status == FrameSource::ReadStatus::Ok) body = encodeVolume(v, request.bits);
+        status = FrameSource::readVolume(path, request.channels, request.cells, volume, failed);
+        if (status == FrameSource::ReadStatus::Ok) explainChannels(index, stampKey, volume);
+        encode = [&](const ByteSink& sink) { return encodeVolume(volume, request.bits, sink); };
       } else if (request.route == Route::Slice) {
-        FrameSource::Slice s;
-        status = FrameSource::readSlice(path, request.channel, request.axis, request.index, s, failed);
-        if (status == FrameSource::ReadStatus::Ok) body = encodeSlice(s, request.channel, request.axis, request.index);
+        status = FrameSource::readSlice(path, request.channel, request.axis, request.index, slice, failed);
+        encode = [&](const ByteSink& sink) {
+          return encodeSlice(slice, request.channel, request.axis, request.index, sink);
+        };
       } else {
-        FrameSource::Particles p;
-        status = FrameSource::readParticles(path, request.group, request.maxParticles, p, failed);
-        if (status == FrameSource::ReadStatus::Ok) body = encodeParticles(p);
+        status = FrameSource::readParticles(path, request.group, request.maxParticles, particles, failed);
+        encode = [&](const ByteSink& sink) { return encodeParticles(particles, sink); };
       }
       if (status == FrameSource::ReadStatus::BadArgument) return errorAnswer(404, failed);
       if (status == FrameSource::ReadStatus::Failed) return failure(index, stampKey, failed);
-      return answer(200, kBinary, std::move(body));
+      return binaryAnswer(encode);
     } catch (const std::exception& e) {
       return errorAnswer(500, std::string("the answer could not be made: ") + e.what());
     }
   });
 }
 
-ResponsePtr FrameService::failure(size_t index, const std::string& stampKey, const std::string& shortReason) {
+std::vector<std::string> FrameService::diagnose(size_t index, const std::string& stampKey) {
   const SequenceFrame& frame = sequence_.frames()[index];
-  // The check runs under the read's gate pass already held by the caller.
-  const ResponsePtr diagnosis = cache_.get("check|" + stampKey, [&]() -> ResponsePtr {
+  // Runs under the read's gate pass, which the caller holds.
+  const ResponsePtr check = cache_.get("check|" + stampKey, [&]() -> ResponsePtr {
     NebInfo::SummaryOptions options;
     options.check = true;
     NebInfo::FrameSummary s;
     FrameSource::describeFrame(frame.path, options, s);
-    return answer(200, "text/plain", joined(s.failures));
+    std::string lines;
+    for (const std::string& f : s.failures) lines += f + "\n";
+    return answer(200, "text/plain", lines);
   });
-  const std::string reason = diagnosis->body.empty() ? shortReason : diagnosis->body;
+  std::vector<std::string> out;
+  size_t start = 0;
+  for (size_t end; (end = check->body.find('\n', start)) != std::string::npos; start = end + 1)
+    out.push_back(check->body.substr(start, end - start));
+  return out;
+}
+
+ResponsePtr FrameService::failure(size_t index, const std::string& stampKey, const std::string& shortReason) {
+  const SequenceFrame& frame = sequence_.frames()[index];
+  const std::vector<std::string> reasons = diagnose(index, stampKey);
+  const std::string reason = reasons.empty() ? shortReason : joined(reasons);
   return answer(422, kJson,
                 "{\"error\":" + jsonQuoted(reason) + ",\"frame\":" + std::to_string(index) + ",\"name\":" +
                     jsonQuoted(frame.name) + "}",
                 frame.path + ": " + reason);
+}
+
+void FrameService::explainChannels(size_t index, const std::string& stampKey, FrameSource::Volume& volume) {
+  std::vector<std::string> reasons;
+  bool diagnosed = false;
+  for (FrameSource::VolumeChannel& c : volume.channels) {
+    if (c.status != FrameSource::ChannelStatus::Failed) continue;
+    if (!diagnosed) reasons = diagnose(index, stampKey);
+    diagnosed = true;
+    // nebinfo names a channel "channel C (Name): reason", or "channel C: reason".
+    const std::string label = "channel " + std::to_string(c.channel);
+    for (const std::string& r : reasons) {
+      if (r.compare(0, label.size() + 1, label + " ") == 0 || r.compare(0, label.size() + 1, label + ":") == 0) {
+        c.failure = r;
+        break;
+      }
+    }
+  }
 }
 
 }  // namespace NebView

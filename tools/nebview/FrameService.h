@@ -9,7 +9,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "tools/nebview/FrameSource.h"
 #include "tools/nebview/RequestTarget.h"
 #include "tools/nebview/ResponseCache.h"
 #include "tools/nebview/Sequence.h"
@@ -35,9 +37,13 @@ class FrameService {
   ResponsePtr sequenceAnswer() const;
   ResponsePtr frameAnswer(const Request& request);
   ResponsePtr read(const Request& request, size_t index, const std::string& stampKey);
-  // The 422 answer of a frame that failed with `shortReason`: the reasons nebinfo's check
-  // gives, or the short one when the check finds nothing.
+  // What nebinfo's check says is wrong with the frame (the library's reasons), kept.
+  std::vector<std::string> diagnose(size_t index, const std::string& stampKey);
+  // The 422 answer of a frame that failed with `shortReason`: the check's reasons, or the
+  // short one when the check finds nothing.
   ResponsePtr failure(size_t index, const std::string& stampKey, const std::string& shortReason);
+  // Channels of a read volume that failed get the check's reason for them.
+  void explainChannels(size_t index, const std::string& stampKey, FrameSource::Volume& volume);
 
   const Sequence& sequence_;
   const ServiceOptions options_;

@@ -13,6 +13,8 @@ namespace FrameSource {
 
 namespace {
 
+const int kSlabLayers = 16;
+
 // Plug-in imports go through the process-wide plug-in table and third-party readers: one
 // at a time (nebinfo's summary keeps the same rule with a lock of its own, taken inside
 // this one).
@@ -272,7 +274,7 @@ ReadStatus readVolume(const std::string& path, const std::vector<int>& channels,
         v.channel = c;
         v.status = ChannelStatus::Absent;
         v.failure = "the frame has no grid";
-        out.channels.push_back(v);
+        out.channels.push_back(std::move(v));
       }
       return ReadStatus::Ok;
     }
@@ -287,13 +289,17 @@ ReadStatus readVolume(const std::string& path, const std::vector<int>& channels,
       VolumeChannel& v = out.channels[i];
       v.channel = channels[i];
       v.status = grid.openChannel(channels[i], v.failure);
-      if (v.status == ChannelStatus::Ok && !reducers[i].start(size, factor)) {
+      const int64_t cells = static_cast<int64_t>(out.size[0]) * out.size[1] * out.size[2];
+      if (v.status == ChannelStatus::Ok &&
+          (static_cast<unsigned long long>(cells) > budgetLeft() / sizeof(float) || !reducers[i].start(size, factor))) {
         v.status = ChannelStatus::Failed;
         v.failure = "no memory for the downsampled channel";
       }
     }
-    // Slabs never cross a boundary of the output layers, and hold at most `factor` layers.
-    const int height = grid.layersFitting(factor);
+    // Slabs of 16 layers where the budget allows (the reducer takes layers in any runs):
+    // every read of a slab reader has a cost of its own, and single layers took several
+    // times as long.
+    const int height = grid.layersFitting(kSlabLayers);
     for (VolumeChannel& v : out.channels) {
       if (height == 0 && v.status == ChannelStatus::Ok) {
         v.status = ChannelStatus::Failed;
@@ -302,7 +308,7 @@ ReadStatus readVolume(const std::string& path, const std::vector<int>& channels,
       }
     }
     for (int z0 = 0, z1 = 0; z0 < size[2] && height > 0; z0 = z1) {
-      z1 = std::min({size[2], z0 + height, (z0 / factor + 1) * factor});
+      z1 = std::min(size[2], z0 + height);
       for (size_t i = 0; i < channels.size(); ++i) {
         VolumeChannel& v = out.channels[i];
         if (v.status != ChannelStatus::Ok) continue;
@@ -315,7 +321,7 @@ ReadStatus readVolume(const std::string& path, const std::vector<int>& channels,
       }
     }
     for (size_t i = 0; i < channels.size(); ++i)
-      if (out.channels[i].status == ChannelStatus::Ok) out.channels[i].values.swap(reducers[i].finish());
+      if (out.channels[i].status == ChannelStatus::Ok) out.channels[i].values = std::move(reducers[i].finish());
     return ReadStatus::Ok;
   } catch (const std::bad_alloc&) {
     failure = "out of memory";
@@ -363,7 +369,7 @@ ReadStatus readSlice(const std::string& path, int channel, int axis, int64_t ind
       std::copy(values, values + nx * ny, out.values.begin());
       return ReadStatus::Ok;
     }
-    const int height = grid.layersFitting(16);
+    const int height = grid.layersFitting(kSlabLayers);
     if (height == 0) {
       failure = "a layer of the grid does not fit the memory budget";
       return ReadStatus::Failed;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "tools/nebinfo/FrameSummary.h"
+#include "tools/nebview/BoxDownsampler.h"
 
 namespace NebView {
 namespace FrameSource {
@@ -64,7 +65,7 @@ struct VolumeChannel {
   int channel = 0;
   ChannelStatus status = ChannelStatus::Ok;
   std::string failure;        // why, unless Ok
-  std::vector<float> values;  // size[0]*size[1]*size[2], x fastest, when Ok
+  FloatArray values;          // size[0]*size[1]*size[2], x fastest, when Ok
 };
 
 struct Volume {

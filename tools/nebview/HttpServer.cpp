@@ -7,6 +7,7 @@
 
 #include <httplib.h>
 
+#include "tools/nebview/GzipBody.h"
 #include "tools/nebview/PageFiles.h"
 #include "tools/nebview/RequestTarget.h"
 
@@ -18,10 +19,10 @@ namespace {
 // thread of the handler, after it).
 thread_local std::string tLogNote;
 
-// Text from a request for one log line: bytes outside printable ASCII as \xNN.
-std::string printable(const std::string& text) {
+// Text for one log line: bytes outside printable ASCII as \xNN, at most `limit` bytes.
+std::string printable(const std::string& text, size_t limit = 300) {
   std::string out;
-  for (unsigned char c : text.substr(0, 300)) {
+  for (unsigned char c : text.substr(0, limit)) {
     if (c >= 0x20 && c < 0x7f && c != '\\') {
       out += static_cast<char>(c);
     } else {
@@ -30,12 +31,22 @@ std::string printable(const std::string& text) {
       out += b;
     }
   }
-  return text.size() > 300 ? out + "..." : out;
+  return text.size() > limit ? out + "..." : out;
 }
 
-void setAnswer(httplib::Response& res, const Response& r) {
+// Sends a kept answer without copying it: the provider holds the answer while it is sent.
+void sendKept(httplib::Response& res, const ResponsePtr& r) {
+  res.set_content_provider(r->body.size(), r->contentType,
+                           [r](size_t offset, size_t length, httplib::DataSink& sink) {
+                             return sink.write(r->body.data() + offset, length);
+                           });
+}
+
+void setAnswer(httplib::Response& res, const ResponsePtr& answer, bool gzip) {
+  const Response& r = *answer;
   res.status = r.status;
   res.set_header("Cache-Control", "no-store");
+  tLogNote = r.logNote;
   if (!r.filePath.empty()) {
     // A frame's file, sent as it is in pieces: frames may be far larger than memory.
     auto in = std::make_shared<std::ifstream>(std::filesystem::u8path(r.filePath), std::ios::binary);
@@ -61,8 +72,28 @@ void setAnswer(httplib::Response& res, const Response& r) {
                              });
     return;
   }
-  res.set_content(r.body, r.contentType);
-  tLogNote = r.logNote;
+  if (r.gzip) {
+    res.set_header("Vary", "Accept-Encoding");
+    if (gzip) {
+      res.set_header("Content-Encoding", "gzip");
+      sendKept(res, answer);
+      return;
+    }
+    std::string plain;
+    if (!gzipInflate(r.body, plain)) {
+      res.status = 500;
+      res.set_content("{\"error\":\"the answer cannot be inflated\"}", "application/json");
+      tLogNote = "a kept answer cannot be inflated";
+      return;
+    }
+    res.set_content(plain, r.contentType);
+    return;
+  }
+  if (r.body.size() > 65536) {
+    sendKept(res, answer);
+  } else {
+    res.set_content(r.body, r.contentType);
+  }
 }
 
 }  // namespace
@@ -78,15 +109,16 @@ struct HttpServer::Impl {
 
   void handle(const httplib::Request& req, httplib::Response& res) {
     tLogNote.clear();
+    const bool gzip = acceptsGzip(req.get_header_value("Accept-Encoding"));
     res.set_header("X-Content-Type-Options", "nosniff");
     res.set_header("Referrer-Policy", "no-referrer");
     const std::string host = req.get_header_value("Host");
     if (req.has_header("Host") && !hostAllowed(host, options.host, port)) {
-      setAnswer(res, *errorAnswer(403, "the Host '" + printable(host) + "' is not this server's"));
+      setAnswer(res, errorAnswer(403, "the Host '" + printable(host) + "' is not this server's"), gzip);
       return;
     }
     if (req.method != "GET" && req.method != "HEAD") {
-      setAnswer(res, *errorAnswer(405, "method " + printable(req.method) + " not allowed"));
+      setAnswer(res, errorAnswer(405, "method " + printable(req.method) + " not allowed"), gzip);
       res.set_header("Allow", "GET, HEAD");
       return;
     }
@@ -94,13 +126,13 @@ struct HttpServer::Impl {
     int status = 0;
     std::string reason;
     if (!parseRequestTarget(req.target, request, status, reason)) {
-      setAnswer(res, *errorAnswer(status, reason));
+      setAnswer(res, errorAnswer(status, reason), gzip);
       return;
     }
     if (request.route == Route::Page || request.route == Route::Asset) {
       const PageFile* f = findPageFile(request.route == Route::Page ? "index.html" : request.asset);
       if (!f) {
-        setAnswer(res, *errorAnswer(404, "no such file of the page"));
+        setAnswer(res, errorAnswer(404, "no such file of the page"), gzip);
         return;
       }
       res.status = 200;
@@ -112,7 +144,7 @@ struct HttpServer::Impl {
       res.set_content(reinterpret_cast<const char*>(f->data), f->size, f->type);
       return;
     }
-    setAnswer(res, *service.respond(request));
+    setAnswer(res, service.respond(request), gzip);
   }
 
   void log(const httplib::Request& req, const httplib::Response& res) {
@@ -121,7 +153,7 @@ struct HttpServer::Impl {
     if (res.status < 400 && !options.verbose) return;
     std::string line = "nebview: " + std::to_string(res.status) + " " + printable(req.method) + " " +
                        printable(req.target.empty() ? req.path : req.target) + " from " + printable(req.remote_addr);
-    if (res.status >= 400) line += ": " + (note.empty() ? std::string("refused") : printable(note));
+    if (res.status >= 400) line += ": " + (note.empty() ? std::string("refused") : printable(note, 4000));
     std::lock_guard<std::mutex> lock(logLock);
     std::fprintf(stderr, "%s\n", line.c_str());
     std::fflush(stderr);

@@ -19,6 +19,7 @@ struct Response {
   std::string contentType;
   std::string body;
   std::string logNote;  // for answers of 400 and above: why, for the log
+  bool gzip = false;    // the body is gzip-compressed (GzipBody.h)
   std::string filePath; // a file sent as it is (the body is then empty)
   uint64_t fileSize = 0;
 };

@@ -19,15 +19,21 @@
 //   velocities when flagged, sent i64 identifiers (low, high words) when flagged.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <string>
+#include <functional>
 
 #include "tools/nebview/FrameSource.h"
 
 namespace NebView {
 
-std::string encodeVolume(const FrameSource::Volume& volume, int bits);
-std::string encodeSlice(const FrameSource::Slice& slice, int channel, int axis, int64_t index);
-std::string encodeParticles(const FrameSource::Particles& particles);
+// Takes the bytes of an answer piece by piece (pieces of at most 64 KiB): a whole answer
+// is never held uncompressed. False stops the encoding.
+typedef std::function<bool(const char* data, size_t size)> ByteSink;
+
+// Each returns false when the sink did.
+bool encodeVolume(const FrameSource::Volume& volume, int bits, const ByteSink& sink);
+bool encodeSlice(const FrameSource::Slice& slice, int channel, int axis, int64_t index, const ByteSink& sink);
+bool encodeParticles(const FrameSource::Particles& particles, const ByteSink& sink);
 
 }  // namespace NebView

@@ -26,6 +26,7 @@ const app = {
   box: null,
   renders: 0,
   firstPicture: null,      // ms from the page's start to its first volume drawn
+  shownLog: [],            // the last frames put on screen: [index, 'ready' | 'failed']
   interacting: false,
   renderPending: false,
 };
@@ -148,6 +149,8 @@ function display(index, entry) {
   const frame = app.sequence.frames[index];
   const overlay = $('overlay');
   document.body.dataset.shownFrame = String(index);
+  app.shownLog.push([index, entry.state]);
+  if (app.shownLog.length > 100) app.shownLog.shift();
   if (entry.state === 'failed') {
     overlay.hidden = false;
     overlay.textContent = `Frame ${frame.number} (${frame.name}) cannot be read:\n${entry.reason}`;
