@@ -24,22 +24,15 @@ ResponsePtr answer(int status, const char* type, std::string body, const std::st
   return r;
 }
 
-// A binary answer, kept gzip-compressed (GzipBody.h); plain when zlib fails.
+// A binary answer, kept gzip-compressed (GzipBody.h): `encode` writes it into the stream.
 ResponsePtr binaryAnswer(const std::function<bool(const ByteSink&)>& encode) {
   auto r = std::make_shared<Response>();
   r->contentType = kBinary;
+  r->gzip = true;
   GzipWriter gzip;
-  if (encode([&gzip](const char* data, size_t size) { return gzip.write(data, size); }) && gzip.finish(r->body)) {
-    r->gzip = true;
+  if (encode([&gzip](const char* data, size_t size) { return gzip.write(data, size); }) && gzip.finish(r->body))
     return r;
-  }
-  std::string& body = r->body;
-  body.clear();
-  encode([&body](const char* data, size_t size) {
-    body.append(data, size);
-    return true;
-  });
-  return r;
+  return errorAnswer(500, "out of memory while making the answer");
 }
 
 std::string joined(const std::vector<std::string>& parts) {
@@ -119,7 +112,6 @@ ResponsePtr FrameService::frameAnswer(const Request& request) {
 }
 
 ResponsePtr FrameService::read(const Request& request, size_t index, const std::string& stampKey) {
-  const std::string& path = sequence_.frames()[index].path;
   std::string key;
   switch (request.route) {
     case Route::Facts: key = "facts|" + stampKey; break;
@@ -138,41 +130,90 @@ ResponsePtr FrameService::read(const Request& request, size_t index, const std::
   return cache_.get(key, [&]() -> ResponsePtr {
     try {
       LoadGate::Pass pass(gate_, false);
-      std::string failed;
-      FrameSource::ReadStatus status = FrameSource::ReadStatus::Ok;
-      std::function<bool(const ByteSink&)> encode;
-      FrameSource::Volume volume;
-      FrameSource::Slice slice;
-      FrameSource::Particles particles;
-      if (request.route == Route::Facts) {
-        NebInfo::FrameSummary s;
-        FrameSource::describeFrame(path, NebInfo::SummaryOptions(), s);
-        std::string summary = NebInfo::jsonLayout(s, false, false);
-        while (!summary.empty() && summary.back() == '\n') summary.pop_back();
-        return answer(200, kJson,
-                      "{\"index\":" + std::to_string(index) + ",\"number\":" +
-                          std::to_string(sequence_.frames()[index].number) + ",\"summary\":" + summary + "}");
+      switch (request.route) {
+        case Route::Facts: return factsAnswer(index);
+        case Route::Volume: return volumeAnswer(request, index, stampKey);
+        case Route::Slice: return sliceAnswer(request, index, stampKey);
+        default: return particlesAnswer(request, index, stampKey);
       }
-      if (request.route == Route::Volume) {
-        status = FrameSource::readVolume(path, request.channels, request.cells, volume, failed);
-        if (status == FrameSource::ReadStatus::Ok) explainChannels(index, stampKey, volume);
-        encode = [&](const ByteSink& sink) { return encodeVolume(volume, request.bits, sink); };
-      } else if (request.route == Route::Slice) {
-        status = FrameSource::readSlice(path, request.channel, request.axis, request.index, slice, failed);
-        encode = [&](const ByteSink& sink) {
-          return encodeSlice(slice, request.channel, request.axis, request.index, sink);
-        };
-      } else {
-        status = FrameSource::readParticles(path, request.group, request.maxParticles, particles, failed);
-        encode = [&](const ByteSink& sink) { return encodeParticles(particles, sink); };
-      }
-      if (status == FrameSource::ReadStatus::BadArgument) return errorAnswer(404, failed);
-      if (status == FrameSource::ReadStatus::Failed) return failure(index, stampKey, failed);
-      return binaryAnswer(encode);
     } catch (const std::exception& e) {
       return errorAnswer(500, std::string("the answer could not be made: ") + e.what());
     }
   });
+}
+
+ResponsePtr FrameService::factsAnswer(size_t index) {
+  const SequenceFrame& frame = sequence_.frames()[index];
+  NebInfo::FrameSummary s;
+  FrameSource::describeFrame(frame.path, NebInfo::SummaryOptions(), s);
+  std::string summary = NebInfo::jsonLayout(s, false, false);
+  while (!summary.empty() && summary.back() == '\n') summary.pop_back();
+  return answer(200, kJson,
+                "{\"index\":" + std::to_string(index) + ",\"number\":" + std::to_string(frame.number) +
+                    ",\"summary\":" + summary + "}");
+}
+
+namespace {
+
+// Writes each channel of a volume into the compressed answer as soon as it is read; a
+// failed channel first gets the reason nebinfo's check gives for it.
+class VolumeEncoder : public FrameSource::VolumeReceiver {
+ public:
+  VolumeEncoder(const Request& request, std::function<void(FrameSource::VolumeChannel&)> explain)
+      : request_(request), explain_(std::move(explain)) {}
+
+  bool begin(const FrameSource::Volume& v) override { return encodeVolumeHeader(v, request_.channels.size(), sink_); }
+  bool channel(FrameSource::VolumeChannel& c) override {
+    if (c.status == FrameSource::ChannelStatus::Failed) explain_(c);
+    return encodeVolumeChannel(c, request_.bits, sink_);
+  }
+  bool finish(std::string& out) { return gzip_.finish(out); }
+
+ private:
+  const Request& request_;
+  std::function<void(FrameSource::VolumeChannel&)> explain_;
+  GzipWriter gzip_;
+  ByteSink sink_ = [this](const char* data, size_t size) { return gzip_.write(data, size); };
+};
+
+}  // namespace
+
+ResponsePtr FrameService::volumeAnswer(const Request& request, size_t index, const std::string& stampKey) {
+  VolumeEncoder encoder(request, [&](FrameSource::VolumeChannel& c) { explainChannel(index, stampKey, c); });
+  std::string failed;
+  const FrameSource::ReadStatus status =
+      FrameSource::readVolume(sequence_.frames()[index].path, request.channels, request.cells, encoder, failed);
+  if (status != FrameSource::ReadStatus::Ok) return readFailure(status, failed, index, stampKey);
+  auto r = std::make_shared<Response>();
+  r->contentType = kBinary;
+  r->gzip = true;
+  if (!encoder.finish(r->body)) return errorAnswer(500, "out of memory while making the answer");
+  return r;
+}
+
+ResponsePtr FrameService::sliceAnswer(const Request& request, size_t index, const std::string& stampKey) {
+  FrameSource::Slice slice;
+  std::string failed;
+  const FrameSource::ReadStatus status = FrameSource::readSlice(sequence_.frames()[index].path, request.channel,
+                                                                request.axis, request.index, slice, failed);
+  if (status != FrameSource::ReadStatus::Ok) return readFailure(status, failed, index, stampKey);
+  return binaryAnswer(
+      [&](const ByteSink& sink) { return encodeSlice(slice, request.channel, request.axis, request.index, sink); });
+}
+
+ResponsePtr FrameService::particlesAnswer(const Request& request, size_t index, const std::string& stampKey) {
+  FrameSource::Particles particles;
+  std::string failed;
+  const FrameSource::ReadStatus status = FrameSource::readParticles(sequence_.frames()[index].path, request.group,
+                                                                    request.maxParticles, particles, failed);
+  if (status != FrameSource::ReadStatus::Ok) return readFailure(status, failed, index, stampKey);
+  return binaryAnswer([&](const ByteSink& sink) { return encodeParticles(particles, sink); });
+}
+
+ResponsePtr FrameService::readFailure(FrameSource::ReadStatus status, const std::string& reason, size_t index,
+                                      const std::string& stampKey) {
+  if (status == FrameSource::ReadStatus::BadArgument) return errorAnswer(404, reason);
+  return failure(index, stampKey, reason);
 }
 
 std::vector<std::string> FrameService::diagnose(size_t index, const std::string& stampKey) {
@@ -204,20 +245,13 @@ ResponsePtr FrameService::failure(size_t index, const std::string& stampKey, con
                 frame.path + ": " + reason);
 }
 
-void FrameService::explainChannels(size_t index, const std::string& stampKey, FrameSource::Volume& volume) {
-  std::vector<std::string> reasons;
-  bool diagnosed = false;
-  for (FrameSource::VolumeChannel& c : volume.channels) {
-    if (c.status != FrameSource::ChannelStatus::Failed) continue;
-    if (!diagnosed) reasons = diagnose(index, stampKey);
-    diagnosed = true;
-    // nebinfo names a channel "channel C (Name): reason", or "channel C: reason".
-    const std::string label = "channel " + std::to_string(c.channel);
-    for (const std::string& r : reasons) {
-      if (r.compare(0, label.size() + 1, label + " ") == 0 || r.compare(0, label.size() + 1, label + ":") == 0) {
-        c.failure = r;
-        break;
-      }
+void FrameService::explainChannel(size_t index, const std::string& stampKey, FrameSource::VolumeChannel& c) {
+  // nebinfo names a channel "channel C (Name): reason", or "channel C: reason".
+  const std::string label = "channel " + std::to_string(c.channel);
+  for (const std::string& r : diagnose(index, stampKey)) {
+    if (r.compare(0, label.size() + 1, label + " ") == 0 || r.compare(0, label.size() + 1, label + ":") == 0) {
+      c.failure = r;
+      return;
     }
   }
 }

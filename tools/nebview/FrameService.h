@@ -36,14 +36,22 @@ class FrameService {
  private:
   ResponsePtr sequenceAnswer() const;
   ResponsePtr frameAnswer(const Request& request);
+  // A frame route's answer, kept under the file's stamp.
   ResponsePtr read(const Request& request, size_t index, const std::string& stampKey);
+  ResponsePtr factsAnswer(size_t index);
+  ResponsePtr volumeAnswer(const Request& request, size_t index, const std::string& stampKey);
+  ResponsePtr sliceAnswer(const Request& request, size_t index, const std::string& stampKey);
+  ResponsePtr particlesAnswer(const Request& request, size_t index, const std::string& stampKey);
+  // 404 for a request the frame cannot answer (a layer or group outside it), else 422.
+  ResponsePtr readFailure(FrameSource::ReadStatus status, const std::string& reason, size_t index,
+                          const std::string& stampKey);
   // What nebinfo's check says is wrong with the frame (the library's reasons), kept.
   std::vector<std::string> diagnose(size_t index, const std::string& stampKey);
   // The 422 answer of a frame that failed with `shortReason`: the check's reasons, or the
   // short one when the check finds nothing.
   ResponsePtr failure(size_t index, const std::string& stampKey, const std::string& shortReason);
-  // Channels of a read volume that failed get the check's reason for them.
-  void explainChannels(size_t index, const std::string& stampKey, FrameSource::Volume& volume);
+  // A channel of a volume that failed gets the check's reason for it.
+  void explainChannel(size_t index, const std::string& stampKey, FrameSource::VolumeChannel& channel);
 
   const Sequence& sequence_;
   const ServiceOptions options_;

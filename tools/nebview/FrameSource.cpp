@@ -111,6 +111,17 @@ class GridLayers {
     return NEB_OK;
   }
 
+  // A fresh slab reader of the same frame, for channels read in a pass of their own (a
+  // reader's channels are all opened before its first read). Imports need none.
+  bool restart(std::string& failure) {
+    if (import_ || cells_ <= 0) return true;
+    neb_slab_reader_close(reader_);
+    reader_ = nullptr;
+    const int status = neb_slab_reader_open(frame_.frame, &reader_);
+    if (status != NEB_OK) failure = "the frame's grid cannot be read again: " + statusText(status);
+    return status == NEB_OK;
+  }
+
   const int* size() const { return size_; }
   void transform(float out[12]) const { neb_frame_transform(frame_.frame, out); }
   int64_t cells() const { return cells_; }
@@ -256,9 +267,32 @@ bool parseFrameList(const std::string& text, std::vector<int>& frames, std::stri
   return status == NEB_OK;
 }
 
-ReadStatus readVolume(const std::string& path, const std::vector<int>& channels, int64_t maxCells, Volume& out,
-                      std::string& failure) {
-  out = Volume();
+namespace {
+
+// The channels of a request in groups read together: the colour channels 7, 8 and 9 share
+// one stored stream, read once for all three; every other channel on its own, so that only
+// one group's values are held at a time.
+std::vector<std::vector<int>> readingGroups(const std::vector<int>& channels) {
+  std::vector<std::vector<int>> groups;
+  std::vector<int> colour;
+  for (int c : channels) {
+    if (c >= NEB_CHANNEL_COLOR_R && c <= NEB_CHANNEL_COLOR_B) {
+      if (colour.empty()) groups.emplace_back();  // the colour group's place
+      colour.push_back(c);
+    } else {
+      groups.push_back({c});
+    }
+  }
+  for (std::vector<int>& g : groups)
+    if (g.empty()) g = colour;
+  return groups;
+}
+
+}  // namespace
+
+ReadStatus readVolume(const std::string& path, const std::vector<int>& channels, int64_t maxCells,
+                      VolumeReceiver& receiver, std::string& failure) {
+  Volume header;
   try {
     GridLayers grid;
     const int opened = grid.open(path, maxCells);
@@ -267,61 +301,75 @@ ReadStatus readVolume(const std::string& path, const std::vector<int>& channels,
       return ReadStatus::Failed;
     }
     const int* size = grid.size();
-    grid.transform(out.transform);
-    if (grid.cells() <= 0) {
-      for (int c : channels) {
-        VolumeChannel v;
-        v.channel = c;
-        v.status = ChannelStatus::Absent;
-        v.failure = "the frame has no grid";
-        out.channels.push_back(std::move(v));
-      }
-      return ReadStatus::Ok;
+    grid.transform(header.transform);
+    const bool empty = grid.cells() <= 0;
+    const int factor = empty ? 1 : downsampleFactor(size, maxCells);
+    if (!empty) {
+      std::copy(size, size + 3, header.fullSize);
+      downsampledSize(size, factor, header.size);
     }
-    const int factor = downsampleFactor(size, maxCells);
-    std::copy(size, size + 3, out.fullSize);
-    downsampledSize(size, factor, out.size);
-    out.factor = factor;
+    header.factor = factor;
+    if (!receiver.begin(header)) return ReadStatus::Ok;
+    const int64_t cells = static_cast<int64_t>(header.size[0]) * header.size[1] * header.size[2];
 
-    std::vector<BoxDownsampler> reducers(channels.size());
-    out.channels.resize(channels.size());
-    for (size_t i = 0; i < channels.size(); ++i) {
-      VolumeChannel& v = out.channels[i];
-      v.channel = channels[i];
-      v.status = grid.openChannel(channels[i], v.failure);
-      const int64_t cells = static_cast<int64_t>(out.size[0]) * out.size[1] * out.size[2];
-      if (v.status == ChannelStatus::Ok &&
-          (static_cast<unsigned long long>(cells) > budgetLeft() / sizeof(float) || !reducers[i].start(size, factor))) {
-        v.status = ChannelStatus::Failed;
-        v.failure = "no memory for the downsampled channel";
-      }
-    }
-    // Slabs of 16 layers where the budget allows (the reducer takes layers in any runs):
-    // every read of a slab reader has a cost of its own, and single layers took several
-    // times as long.
-    const int height = grid.layersFitting(kSlabLayers);
-    for (VolumeChannel& v : out.channels) {
-      if (height == 0 && v.status == ChannelStatus::Ok) {
-        v.status = ChannelStatus::Failed;
-        v.failure = "a layer of " + std::to_string(size[0]) + " x " + std::to_string(size[1]) +
-                    " cells does not fit the memory budget";
-      }
-    }
-    for (int z0 = 0, z1 = 0; z0 < size[2] && height > 0; z0 = z1) {
-      z1 = std::min(size[2], z0 + height);
-      for (size_t i = 0; i < channels.size(); ++i) {
-        VolumeChannel& v = out.channels[i];
-        if (v.status != ChannelStatus::Ok) continue;
-        const float* values = nullptr;
-        if (!grid.read(v.channel, z0, z1, values, v.failure)) {
-          v.status = ChannelStatus::Failed;
+    bool firstPass = true;
+    for (const std::vector<int>& group : readingGroups(channels)) {
+      std::vector<VolumeChannel> read(group.size());
+      std::vector<BoxDownsampler> reducers(group.size());
+      // A new slab reader of the same frame for every group after the first.
+      std::string restartFailure;
+      const bool ready = firstPass || grid.restart(restartFailure);
+      firstPass = false;
+      for (size_t i = 0; i < group.size(); ++i) {
+        VolumeChannel& v = read[i];
+        v.channel = group[i];
+        if (empty) {
+          v.status = ChannelStatus::Absent;
+          v.failure = "the frame has no grid";
           continue;
         }
-        reducers[i].addLayers(z0, z1, values);
+        if (!ready) {
+          v.status = ChannelStatus::Failed;
+          v.failure = restartFailure;
+          continue;
+        }
+        v.status = grid.openChannel(group[i], v.failure);
+        if (v.status == ChannelStatus::Ok &&
+            (static_cast<unsigned long long>(cells) > budgetLeft() / sizeof(float) || !reducers[i].start(size, factor))) {
+          v.status = ChannelStatus::Failed;
+          v.failure = "no memory for the downsampled channel";
+        }
+      }
+      // Slabs of 16 layers where the budget allows (the reducer takes layers in any runs):
+      // every read of a slab reader has a cost of its own, and single layers took several
+      // times as long.
+      const int height = empty ? 0 : grid.layersFitting(kSlabLayers);
+      for (VolumeChannel& v : read) {
+        if (height == 0 && v.status == ChannelStatus::Ok) {
+          v.status = ChannelStatus::Failed;
+          v.failure = "a layer of " + std::to_string(size[0]) + " x " + std::to_string(size[1]) +
+                      " cells does not fit the memory budget";
+        }
+      }
+      for (int z0 = 0, z1 = 0; !empty && z0 < size[2] && height > 0; z0 = z1) {
+        z1 = std::min(size[2], z0 + height);
+        for (size_t i = 0; i < group.size(); ++i) {
+          VolumeChannel& v = read[i];
+          if (v.status != ChannelStatus::Ok) continue;
+          const float* values = nullptr;
+          if (!grid.read(v.channel, z0, z1, values, v.failure)) {
+            v.status = ChannelStatus::Failed;
+            continue;
+          }
+          reducers[i].addLayers(z0, z1, values);
+        }
+      }
+      for (size_t i = 0; i < group.size(); ++i) {
+        if (read[i].status == ChannelStatus::Ok) read[i].values = std::move(reducers[i].finish());
+        if (!receiver.channel(read[i])) return ReadStatus::Ok;
+        read[i].values = FloatArray();
       }
     }
-    for (size_t i = 0; i < channels.size(); ++i)
-      if (out.channels[i].status == ChannelStatus::Ok) out.channels[i].values = std::move(reducers[i].finish());
     return ReadStatus::Ok;
   } catch (const std::bad_alloc&) {
     failure = "out of memory";

@@ -73,14 +73,25 @@ struct Volume {
   int size[3] = {0, 0, 0};      // the cells sent: ceil(fullSize / factor)
   int factor = 1;               // each sent cell is the mean of factor^3 grid cells
   float transform[12] = {};     // world to grid: v = w * A + o (A by rows, then o)
-  std::vector<VolumeChannel> channels;
+};
+
+// Takes a volume as it is read: its description first, then each channel once read (in
+// the order of reading), whose values it may keep (move) or leave to be freed. False
+// from either stops the read.
+class VolumeReceiver {
+ public:
+  virtual ~VolumeReceiver() = default;
+  virtual bool begin(const Volume& volume) = 0;
+  virtual bool channel(VolumeChannel& channel) = 0;
 };
 
 // The listed grid channels, each downsampled to at most `maxCells` cells by the mean of
-// factor^3 blocks (finite values only; a block of none gives 0). Ok when the frame could be
-// opened; each channel then has its own status.
-ReadStatus readVolume(const std::string& path, const std::vector<int>& channels, int64_t maxCells, Volume& out,
-                      std::string& failure);
+// factor^3 blocks (finite values only; a block of none gives 0), handed to the receiver.
+// The colour channels 7, 8, 9 are read together, every other channel in a pass of its
+// own, so that one group's values are held at a time. Ok when the frame could be opened
+// (each channel then has its own status), Failed with the reason otherwise.
+ReadStatus readVolume(const std::string& path, const std::vector<int>& channels, int64_t maxCells,
+                      VolumeReceiver& receiver, std::string& failure);
 
 struct Slice {
   int fullSize[3] = {0, 0, 0};

@@ -1,10 +1,10 @@
 #include "tools/nebview/Options.h"
 
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
 #include "tools/nebview/FrameSource.h"
+#include "tools/nebview/ListenAddress.h"
 
 #ifndef NEBLOADER_VERSION
 #define NEBLOADER_VERSION "unknown"
@@ -74,37 +74,6 @@ bool readInt(const char* text, long low, long high, long& out) {
 }
 
 }  // namespace
-
-bool parseListen(const std::string& text, std::string& host, int& port) {
-  std::string name = text, portText;
-  if (!text.empty() && text[0] == '[') {
-    const size_t close = text.find(']');
-    if (close == std::string::npos || close == 1) return false;
-    name = text.substr(1, close - 1);
-    const std::string rest = text.substr(close + 1);
-    if (!rest.empty()) {
-      if (rest[0] != ':') return false;
-      portText = rest.substr(1);
-      if (portText.empty()) return false;
-    }
-  } else {
-    const size_t colon = text.rfind(':');
-    if (colon != std::string::npos) {
-      if (text.find(':') != colon) return false;  // a bare IPv6 address needs brackets
-      name = text.substr(0, colon);
-      portText = text.substr(colon + 1);
-      if (portText.empty()) return false;
-    }
-  }
-  if (name.empty()) return false;
-  for (char c : name)
-    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == ':' || c == '%')) return false;
-  long p = port;
-  if (!portText.empty() && !readInt(portText.c_str(), 0, 65535, p)) return false;
-  host = name;
-  port = static_cast<int>(p);
-  return true;
-}
 
 ParseOutcome parseOptions(int argc, char** argv, Options& o, std::string& text) {
   const auto usage = [&](const std::string& message) {

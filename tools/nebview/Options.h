@@ -26,7 +26,4 @@ enum class ParseOutcome { Run, Exit, UsageError };
 // Exit: --help or --version printed to `text`. UsageError: the message in `text`.
 ParseOutcome parseOptions(int argc, char** argv, Options& options, std::string& text);
 
-// "ADDR:PORT", "[IPv6]:PORT" or "ADDR" (keeps the port); false when malformed.
-bool parseListen(const std::string& text, std::string& host, int& port);
-
 }  // namespace NebView

@@ -125,32 +125,35 @@ void finiteRange(const float* v, size_t n, float& low, float& high) {
 
 }  // namespace
 
-bool encodeVolume(const FrameSource::Volume& volume, int bits, const ByteSink& sink) {
+bool encodeVolumeHeader(const FrameSource::Volume& volume, size_t channels, const ByteSink& sink) {
   Writer w(sink);
   w.u32(kVolumeMagic);
   w.u32(1);
-  w.u32(static_cast<uint32_t>(volume.channels.size()));
+  w.u32(static_cast<uint32_t>(channels));
   for (int v : volume.size) w.u32(static_cast<uint32_t>(v));
   for (int v : volume.fullSize) w.u32(static_cast<uint32_t>(v));
   w.u32(static_cast<uint32_t>(volume.factor));
   for (float t : volume.transform) w.f32(t);
-  for (const FrameSource::VolumeChannel& c : volume.channels) {
-    const bool ok = c.status == FrameSource::ChannelStatus::Ok;
-    float low = 0.0f, high = 0.0f;
-    if (ok) finiteRange(c.values.begin(), c.values.size, low, high);
-    w.u32(static_cast<uint32_t>(c.channel));
-    w.u32(static_cast<uint32_t>(c.status));
-    w.u32(ok ? static_cast<uint32_t>(bits) : 0);
-    w.f32(low);
-    w.f32(high);
-    const std::string reason = ok ? std::string() : c.failure;
-    const size_t dataBytes = ok ? c.values.size * static_cast<size_t>(bits / 8) : 0;
-    w.u32(static_cast<uint32_t>(reason.size()));
-    w.u32(static_cast<uint32_t>(dataBytes));
-    w.text(reason);
-    if (ok) w.quantised(c.values.begin(), c.values.size, bits, low, high);
-    w.pad4();
-  }
+  return w.finish();
+}
+
+bool encodeVolumeChannel(const FrameSource::VolumeChannel& c, int bits, const ByteSink& sink) {
+  Writer w(sink);
+  const bool ok = c.status == FrameSource::ChannelStatus::Ok;
+  float low = 0.0f, high = 0.0f;
+  if (ok) finiteRange(c.values.begin(), c.values.size, low, high);
+  w.u32(static_cast<uint32_t>(c.channel));
+  w.u32(static_cast<uint32_t>(c.status));
+  w.u32(ok ? static_cast<uint32_t>(bits) : 0);
+  w.f32(low);
+  w.f32(high);
+  const std::string reason = ok ? std::string() : c.failure;
+  const size_t dataBytes = ok ? c.values.size * static_cast<size_t>(bits / 8) : 0;
+  w.u32(static_cast<uint32_t>(reason.size()));
+  w.u32(static_cast<uint32_t>(dataBytes));
+  w.text(reason);
+  if (ok) w.quantised(c.values.begin(), c.values.size, bits, low, high);
+  w.pad4();
   return w.finish();
 }
 

@@ -31,8 +31,10 @@ namespace NebView {
 // is never held uncompressed. False stops the encoding.
 typedef std::function<bool(const char* data, size_t size)> ByteSink;
 
-// Each returns false when the sink did.
-bool encodeVolume(const FrameSource::Volume& volume, int bits, const ByteSink& sink);
+// Each returns false when the sink did. A volume is its header and then each channel in
+// turn, so that a channel can be sent as soon as it is read and freed.
+bool encodeVolumeHeader(const FrameSource::Volume& volume, size_t channels, const ByteSink& sink);
+bool encodeVolumeChannel(const FrameSource::VolumeChannel& channel, int bits, const ByteSink& sink);
 bool encodeSlice(const FrameSource::Slice& slice, int channel, int axis, int64_t index, const ByteSink& sink);
 bool encodeParticles(const FrameSource::Particles& particles, const ByteSink& sink);
 
