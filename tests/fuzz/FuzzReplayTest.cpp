@@ -27,6 +27,7 @@ int nebFuzz_particle_methods(const uint8_t*, size_t);
 int nebFuzz_channel_mappings(const uint8_t*, size_t);
 int nebFuzz_paths(const uint8_t*, size_t);
 int nebFuzz_c_interface(const uint8_t*, size_t);
+int nebFuzz_nebview_request(const uint8_t*, size_t);
 #endif
 
 namespace {
@@ -48,6 +49,7 @@ const Target kTargets[] = {
     {"particle_methods", nebFuzz_particle_methods},
     {"channel_mappings", nebFuzz_channel_mappings},
     {"paths", nebFuzz_paths},
+    {"nebview_request", nebFuzz_nebview_request},
 #endif
 };
 
@@ -74,7 +76,8 @@ TEST(FuzzReplay, EveryRegressionInputRunsCleanly) {
   for (const fs::directory_entry& e : fs::directory_iterator(root)) {
     const std::string name = e.path().filename().string();
     EXPECT_TRUE(name == "vdbport" || name == "frame" || name == "grid_block" || name == "entropy" ||
-                name == "zip_block" || name == "particle_methods" || name == "channel_mappings" || name == "paths")
+                name == "zip_block" || name == "particle_methods" || name == "channel_mappings" || name == "paths" ||
+                name == "nebview_request")
         << "regressions of an unknown target: " << name;
   }
 }

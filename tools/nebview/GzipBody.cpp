@@ -95,17 +95,39 @@ bool gzipInflate(const std::string& in, std::string& out) {
   return status == Z_STREAM_END;
 }
 
+namespace {
+
+std::string trimmed(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// "q=0", "q=0.", "q=0.000": a weight of zero refuses the coding.
+bool zeroWeight(const std::string& p) {
+  if (p.size() < 3 || (p[0] != 'q' && p[0] != 'Q') || p[1] != '=' || p[2] != '0') return false;
+  if (p.size() == 3) return true;
+  return p[3] == '.' && p.find_first_not_of('0', 4) == std::string::npos;
+}
+
+}  // namespace
+
 bool acceptsGzip(const std::string& header) {
+  // Entries separated by ',': a coding name, then ';'-separated parameters, blanks around
+  // each of them.
   size_t start = 0;
   while (start <= header.size()) {
     size_t end = header.find(',', start);
     if (end == std::string::npos) end = header.size();
-    std::string item = header.substr(start, end - start);
-    item.erase(std::remove(item.begin(), item.end(), ' '), item.end());
-    const size_t semi = item.find(';');
-    const std::string name = item.substr(0, semi);
-    const bool refused = semi != std::string::npos && (item.compare(semi, 5, ";q=0") == 0) &&
-                         item.find_first_not_of("0.", semi + 3) == std::string::npos;
+    const std::string entry = header.substr(start, end - start);
+    const size_t semi = entry.find(';');
+    const std::string name = trimmed(entry.substr(0, semi));
+    bool refused = false;
+    for (size_t p = semi; p != std::string::npos;) {
+      const size_t next = entry.find(';', p + 1);
+      refused = refused || zeroWeight(trimmed(entry.substr(p + 1, next == std::string::npos ? std::string::npos : next - p - 1)));
+      p = next;
+    }
     if ((name == "gzip" || name == "*") && !refused) return true;
     start = end + 1;
   }
