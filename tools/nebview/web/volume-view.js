@@ -131,7 +131,7 @@ void main() {
         }
         lit = exp(-optical * extinction * shadowStepWorld);
       }
-      light += through * alpha * albedo * (0.3 + 0.7 * lit);
+      light += through * alpha * albedo * (0.45 + 0.75 * lit);
       through *= 1.0 - alpha;
     }
     if (hasFire == 1) {
@@ -421,12 +421,12 @@ export class VolumeView {
       gl.uniform2fv(u.densityMap, map(s.densityRange));
       // Lengths in units of the box's diagonal: the look does not depend on the world's scale.
       const diagonal = length(sub(transformPoint(f.unitToWorld, [1, 1, 1]), transformPoint(f.unitToWorld, [0, 0, 0])));
-      gl.uniform1f(u.extinction, (s.opacity * 60) / diagonal);
+      gl.uniform1f(u.extinction, (s.opacity * 160) / diagonal);
       gl.uniform1i(u.hasFire, f.fire ? 1 : 0);
       if (f.fire) {
         gl.uniform2fv(u.fireDecode, f.fire);
         gl.uniform2fv(u.fireMap, map(s.fireRange));
-        gl.uniform1f(u.emission, (s.fireIntensity * 8) / diagonal);
+        gl.uniform1f(u.emission, (s.fireIntensity * 48) / diagonal);
       }
       gl.uniform1i(u.hasColour, f.colour ? 1 : 0);
       if (f.colour) {
