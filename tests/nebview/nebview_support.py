@@ -161,6 +161,8 @@ class Browser:
         self.events = []  # console messages and exceptions of the page
         self.call("Page.enable")
         self.call("Runtime.enable")
+        # The page's viewport is the window's size exactly.
+        self.call("Emulation.setDeviceMetricsOverride", width=width, height=height, deviceScaleFactor=1, mobile=False)
 
     def call(self, method, **params):
         self.next_id += 1

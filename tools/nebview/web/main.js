@@ -321,6 +321,7 @@ function wireControls() {
     app.camera.up = $('up-axis').value;
     app.camera.reset();
     applySettings();
+    if (app.slices.slice) app.slices.draw();
   };
   $('reset-view').onclick = () => { app.camera.reset(); requestRender(false); };
   $('help-button').onclick = () => { $('help').hidden = !$('help').hidden; };
@@ -381,7 +382,7 @@ async function start() {
     onSettled: () => { if (app.timeline) app.timeline.readAhead(); },
   });
   app.stats = new StatsPlot(sequence.frames.length);
-  app.slices = new SlicePanel(updateSlicePlane);
+  app.slices = new SlicePanel(updateSlicePlane, () => ($('up-axis').value === 'z' ? 2 : 1));
   applySettings();
   app.store.setRequest(volumeRequest());
   app.timeline = new Timeline(sequence.frames, app.store, showFrame);

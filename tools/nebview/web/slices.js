@@ -1,6 +1,7 @@
 // Slices: one layer of a grid channel across x, y or z at full resolution, as the library
-// gives it, drawn with a grey ramp over the slice's range; hovering a cell shows its
-// coordinates and its exact value.
+// gives it, drawn with a grey ramp over the slice's range, the up axis (y, or z when
+// switched) pointing up where it lies in the layer; hovering a cell shows its coordinates
+// and its exact value.
 import { getSlice } from './api.js';
 
 // A float32 value as the shortest text that reads back as the same float32.
@@ -14,8 +15,9 @@ export function floatText(v) {
 }
 
 export class SlicePanel {
-  constructor(onPlane) {
+  constructor(onPlane, upAxis) {
     this.onPlane = onPlane;  // ({axis, position} | null) => void, for the 3D view's outline
+    this.upAxis = upAxis;    // () => 1 (y) or 2 (z)
     const $ = (id) => document.getElementById(id);
     this.el = {
       section: $('slice-section'), channel: $('slice-channel'), index: $('slice-index'), indexLabel: $('slice-index-label'),
@@ -108,39 +110,59 @@ export class SlicePanel {
     }
   }
 
+  // The grid axes drawn across and up for the slice's axis; the layout of the answer:
+  // its first named axis runs fastest (axis z: x by y, axis y: x by z, axis x: y by z).
+  layout(s) {
+    const inPlane = [0, 1, 2].filter((k) => k !== s.axis);
+    const up = this.upAxis();
+    const vertical = inPlane.includes(up) ? up : inPlane[1];
+    const across = inPlane.find((k) => k !== vertical);
+    return { across, vertical, fast: inPlane[0], slow: inPlane[1] };
+  }
+
   draw() {
-    const s = this.slice, c = this.el.canvas;
-    c.width = s.width;
-    c.height = s.height;
+    const s = this.slice, c = this.el.canvas, l = this.layout(s);
+    const size = s.fullSize;
+    c.width = size[l.across];
+    c.height = size[l.vertical];
     const g = c.getContext('2d');
-    const image = g.createImageData(s.width, s.height);
+    const image = g.createImageData(c.width, c.height);
     const span = s.max > s.min ? 255 / (s.max - s.min) : 0;
-    // Row 0 of the slice at the bottom: the second named axis points up.
-    for (let y = 0; y < s.height; ++y) {
-      for (let x = 0; x < s.width; ++x) {
-        const v = s.values[y * s.width + x];
+    const cell = [0, 0, 0];
+    cell[s.axis] = s.index;
+    for (let py = 0; py < c.height; ++py) {
+      cell[l.vertical] = c.height - 1 - py;
+      for (let px = 0; px < c.width; ++px) {
+        cell[l.across] = px;
+        const v = s.values[cell[l.slow] * size[l.fast] + cell[l.fast]];
         const q = Number.isFinite(v) ? (v - s.min) * span : 0;
-        const o = ((s.height - 1 - y) * s.width + x) * 4;
+        const o = (py * c.width + px) * 4;
         image.data[o] = image.data[o + 1] = image.data[o + 2] = q;
         image.data[o + 3] = 255;
       }
     }
     g.putImageData(image, 0, 0);
+    // As large as the panel allows, at most 260 pixels high, square cells.
+    const room = c.parentElement.clientWidth || 280;
+    const scale = Math.min(room / c.width, 260 / c.height);
+    c.style.width = `${Math.floor(c.width * scale)}px`;
+    c.style.height = `${Math.floor(c.height * scale)}px`;
   }
 
   // The cell under the pointer: grid coordinates and value.
   cellAt(clientX, clientY) {
     const s = this.slice;
     if (!s) return null;
-    const r = this.el.canvas.getBoundingClientRect();
-    const x = Math.floor(((clientX - r.left) / r.width) * s.width);
-    const y = s.height - 1 - Math.floor(((clientY - r.top) / r.height) * s.height);
-    if (x < 0 || y < 0 || x >= s.width || y >= s.height) return null;
+    const l = this.layout(s), c = this.el.canvas;
+    const r = c.getBoundingClientRect();
+    const px = Math.floor(((clientX - r.left) / r.width) * c.width);
+    const py = Math.floor(((clientY - r.top) / r.height) * c.height);
+    if (px < 0 || py < 0 || px >= c.width || py >= c.height) return null;
     const cell = [0, 0, 0];
     cell[s.axis] = s.index;
-    cell[s.axis === 0 ? 1 : 0] = x;
-    cell[s.axis === 2 ? 1 : 2] = y;
-    return { cell, value: s.values[y * s.width + x] };
+    cell[l.across] = px;
+    cell[l.vertical] = c.height - 1 - py;
+    return { cell, value: s.values[cell[l.slow] * s.fullSize[l.fast] + cell[l.fast]] };
   }
 
   hover(e) {
