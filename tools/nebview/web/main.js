@@ -81,9 +81,11 @@ function requestRender(interacting) {
   });
 }
 
+// While the timeline plays, frames are drawn as while orbiting (half the steps, no
+// shadows); a paused frame is drawn again in full.
 function render() {
   if (!app.view) return;
-  app.view.render(app.camera, app.interacting);
+  app.view.render(app.camera, app.interacting || (app.timeline && app.timeline.playing));
   app.renders += 1;
 }
 
@@ -385,7 +387,7 @@ async function start() {
   app.slices = new SlicePanel(updateSlicePlane, () => ($('up-axis').value === 'z' ? 2 : 1));
   applySettings();
   app.store.setRequest(volumeRequest());
-  app.timeline = new Timeline(sequence.frames, app.store, showFrame);
+  app.timeline = new Timeline(sequence.frames, app.store, showFrame, () => requestRender(false));
   app.timeline.seek(0);
 }
 

@@ -5,10 +5,11 @@
 const STATE_COLOURS = { none: '#262c37', loading: '#3d5a80', ready: '#3fa66b', failed: '#e5484d' };
 
 export class Timeline {
-  constructor(frames, store, onShow) {
+  constructor(frames, store, onShow, onPause) {
     this.frames = frames;  // [{index, number, name}]
     this.store = store;
     this.onShow = onShow;  // (index) => void, shows the frame
+    this.onPause = onPause;
     this.current = 0;
     this.rangeStart = 0;
     this.rangeEnd = frames.length - 1;
@@ -114,9 +115,11 @@ export class Timeline {
     this.el.play.textContent = 'pause';
   }
   pause() {
+    const was = this.playing;
     this.playing = false;
     this.el.play.textContent = 'play';
     this.el.rate.textContent = '';
+    if (was) this.onPause();
   }
 
   tick(now) {
