@@ -240,9 +240,6 @@ bool initializePlugins(const std::string& programDir) {
 
 void finalizePlugins() { neb_finalize(); }
 
-unsigned long long memoryLimit() { return neb_memory_limit(); }
-unsigned long long memoryHeld() { return neb_memory_held(); }
-
 bool hasFramePattern(const std::string& text) { return neb_has_frame_pattern(text.c_str()) == 1; }
 
 std::string expandFramePattern(const std::string& pattern, int frame) {

@@ -34,9 +34,6 @@ std::string libraryVersion();
 // plug-in is ready.
 bool initializePlugins(const std::string& programDir);
 void finalizePlugins();
-// The library's memory budget (bytes) and what its frames hold of it now.
-unsigned long long memoryLimit();
-unsigned long long memoryHeld();
 
 // True for the files the import plug-ins read (.vdb, .f3d, by the extension's letters in
 // any case).

@@ -42,11 +42,6 @@ void ResponseCache::evict() {
   }
 }
 
-uint64_t ResponseCache::bytes() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return bytes_;
-}
-
 void LoadGate::enter(bool background) {
   std::unique_lock<std::mutex> lock(mutex_);
   if (background) {

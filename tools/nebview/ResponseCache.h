@@ -33,8 +33,6 @@ class ResponseCache {
   // `make` now and kept when it fits the bound. `make` must not throw.
   ResponsePtr get(const std::string& key, const std::function<ResponsePtr()>& make);
 
-  uint64_t bytes() const;
-
  private:
   struct Entry {
     ResponsePtr response;  // null while being made
@@ -45,7 +43,7 @@ class ResponseCache {
   void evict();
 
   const uint64_t maxBytes_;
-  mutable std::mutex mutex_;
+  std::mutex mutex_;
   std::condition_variable made_;
   std::map<std::string, Entry> entries_;
   std::list<std::string> uses_;  // made entries, most recently used first

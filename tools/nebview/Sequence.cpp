@@ -84,13 +84,13 @@ std::vector<int> framesOnDisk(const std::string& pattern) {
 
 bool Sequence::build(const std::vector<std::string>& inputs, const std::vector<int>* frames, std::string& error) {
   frames_.clear();
-  pattern_ = inputs.size() == 1 && FrameSource::hasFramePattern(inputs[0]);
+  const bool pattern = inputs.size() == 1 && FrameSource::hasFramePattern(inputs[0]);
   label_ = inputs.empty() ? std::string() : inputs[0];
   if (inputs.empty()) {
     error = "no PATTERN or FILE given";
     return false;
   }
-  if (pattern_) {
+  if (pattern) {
     const std::vector<int> numbers = frames ? *frames : framesOnDisk(inputs[0]);
     for (int n : numbers) {
       SequenceFrame f;

@@ -39,7 +39,6 @@ class Sequence {
   const std::vector<SequenceFrame>& frames() const { return frames_; }
   // The pattern, or the first file, for titles.
   const std::string& label() const { return label_; }
-  bool isPattern() const { return pattern_; }
 
   // True when frame `index`'s file may be read now (or is not there: reading then fails
   // as for any missing file), with its stamp. False with the reason when it leads
@@ -49,7 +48,6 @@ class Sequence {
  private:
   std::vector<SequenceFrame> frames_;
   std::string label_;
-  bool pattern_ = false;
 };
 
 }  // namespace NebView
