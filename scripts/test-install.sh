@@ -42,6 +42,10 @@ version=$(dpkg-deb -f "$deb" Version)
 echo "$(basename "$deb"): $(du -k "$deb" | cut -f1) KiB, installed $(dpkg-deb -f "$deb" Installed-Size) KiB"
 echo "Depends: $(dpkg-deb -f "$deb" Depends)"
 dpkg-deb -f "$deb" Depends | grep -q python3-numpy || fail "python3-numpy is not a dependency"
+# The library under its soname, and the shlibs file that names it for packages built on it.
+dpkg-deb -c "$deb" | grep -q '/libnebloader\.so\.1 -> ' || fail "no libnebloader.so.1 in the package"
+dpkg-deb -I "$deb" shlibs | grep -qx "libnebloader 1 nebloader (>= $(dpkg-deb -f "$deb" Version))" ||
+  fail "the shlibs file does not name libnebloader 1"
 # Nothing that is only for building and testing goes in.
 if dpkg-deb -c "$deb" | grep -E 'test_|Bench|[Ff]uzz|neb_make_sample|MakeSeeds'; then
   fail "test, benchmark or fuzz files in the package"
