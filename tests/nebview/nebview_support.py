@@ -38,6 +38,21 @@ def damage(path, keep=4000):
         f.write(head)
 
 
+def load_reason(path):
+    """Why the library refuses to load the frame, as nebinfo --json gives it: "nebu2 footer
+    missing (status 12): " and then what the library reported, joined by "; "."""
+    run = subprocess.run([NEBINFO, "--json", path], capture_output=True, text=True)
+    return json.loads(run.stdout)["error"]
+
+
+def footer_missing_reason(path):
+    """What nebview shows for a frame cut short: the library's status text for a missing
+    footer and the reports of the load, as nebinfo has them."""
+    status, reports = load_reason(path).split(" (status 12): ", 1)
+    assert status == "nebu2 footer missing"
+    return status + ": " + reports
+
+
 class Server:
     """nebview serving `args` on a free loopback port, stopped (SIGTERM) on exit."""
 

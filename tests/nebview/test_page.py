@@ -2,11 +2,6 @@
 the plume and follows the frames, a damaged frame shows its reason and playback passes it,
 a slice shows the library's value of a cell, and a group's particle count is the
 library's."""
-import json
-import os
-import subprocess
-import time
-
 import numpy
 import pytest
 
@@ -80,7 +75,7 @@ def test_the_volume_view_draws_the_plume_and_follows_the_frames(served):
 
 def test_a_damaged_frame_shows_its_reason_and_playback_passes_it(served):
     _, paths, _, browser = served
-    reason = json.loads(subprocess.run([support.NEBINFO, "--json", paths[3]], capture_output=True, text=True).stdout)["error"]
+    reason = support.footer_missing_reason(paths[3])
     show(browser, 3, "failed")
     overlay = browser.evaluate("document.getElementById('overlay').hidden ? '' : document.getElementById('overlay').textContent")
     assert reason in overlay

@@ -35,12 +35,6 @@ ResponsePtr binaryAnswer(const std::function<bool(const ByteSink&)>& encode) {
   return errorAnswer(500, "out of memory while making the answer");
 }
 
-std::string joined(const std::vector<std::string>& parts) {
-  std::string out;
-  for (const std::string& p : parts) out += (out.empty() ? "" : "; ") + p;
-  return out;
-}
-
 std::string channelList(const std::vector<int>& channels) {
   std::string out;
   for (int c : channels) out += (out.empty() ? "" : ",") + std::to_string(c);
@@ -132,9 +126,9 @@ ResponsePtr FrameService::read(const Request& request, size_t index, const std::
       LoadGate::Pass pass(gate_, false);
       switch (request.route) {
         case Route::Facts: return factsAnswer(index);
-        case Route::Volume: return volumeAnswer(request, index, stampKey);
-        case Route::Slice: return sliceAnswer(request, index, stampKey);
-        default: return particlesAnswer(request, index, stampKey);
+        case Route::Volume: return volumeAnswer(request, index);
+        case Route::Slice: return sliceAnswer(request, index);
+        default: return particlesAnswer(request, index);
       }
     } catch (const std::exception& e) {
       return errorAnswer(500, std::string("the answer could not be made: ") + e.what());
@@ -155,35 +149,30 @@ ResponsePtr FrameService::factsAnswer(size_t index) {
 
 namespace {
 
-// Writes each channel of a volume into the compressed answer as soon as it is read; a
-// failed channel first gets the reason nebinfo's check gives for it.
+// Writes each channel of a volume into the compressed answer as soon as it is read, a
+// failed one with the library's reason.
 class VolumeEncoder : public FrameSource::VolumeReceiver {
  public:
-  VolumeEncoder(const Request& request, std::function<void(FrameSource::VolumeChannel&)> explain)
-      : request_(request), explain_(std::move(explain)) {}
+  explicit VolumeEncoder(const Request& request) : request_(request) {}
 
   bool begin(const FrameSource::Volume& v) override { return encodeVolumeHeader(v, request_.channels.size(), sink_); }
-  bool channel(FrameSource::VolumeChannel& c) override {
-    if (c.status == FrameSource::ChannelStatus::Failed) explain_(c);
-    return encodeVolumeChannel(c, request_.bits, sink_);
-  }
+  bool channel(FrameSource::VolumeChannel& c) override { return encodeVolumeChannel(c, request_.bits, sink_); }
   bool finish(std::string& out) { return gzip_.finish(out); }
 
  private:
   const Request& request_;
-  std::function<void(FrameSource::VolumeChannel&)> explain_;
   GzipWriter gzip_;
   ByteSink sink_ = [this](const char* data, size_t size) { return gzip_.write(data, size); };
 };
 
 }  // namespace
 
-ResponsePtr FrameService::volumeAnswer(const Request& request, size_t index, const std::string& stampKey) {
-  VolumeEncoder encoder(request, [&](FrameSource::VolumeChannel& c) { explainChannel(index, stampKey, c); });
+ResponsePtr FrameService::volumeAnswer(const Request& request, size_t index) {
+  VolumeEncoder encoder(request);
   std::string failed;
   const FrameSource::ReadStatus status =
       FrameSource::readVolume(sequence_.frames()[index].path, request.channels, request.cells, encoder, failed);
-  if (status != FrameSource::ReadStatus::Ok) return readFailure(status, failed, index, stampKey);
+  if (status != FrameSource::ReadStatus::Ok) return readFailure(status, failed, index);
   auto r = std::make_shared<Response>();
   r->contentType = kBinary;
   r->gzip = true;
@@ -191,69 +180,32 @@ ResponsePtr FrameService::volumeAnswer(const Request& request, size_t index, con
   return r;
 }
 
-ResponsePtr FrameService::sliceAnswer(const Request& request, size_t index, const std::string& stampKey) {
+ResponsePtr FrameService::sliceAnswer(const Request& request, size_t index) {
   FrameSource::Slice slice;
   std::string failed;
   const FrameSource::ReadStatus status = FrameSource::readSlice(sequence_.frames()[index].path, request.channel,
                                                                 request.axis, request.index, slice, failed);
-  if (status != FrameSource::ReadStatus::Ok) return readFailure(status, failed, index, stampKey);
+  if (status != FrameSource::ReadStatus::Ok) return readFailure(status, failed, index);
   return binaryAnswer(
       [&](const ByteSink& sink) { return encodeSlice(slice, request.channel, request.axis, request.index, sink); });
 }
 
-ResponsePtr FrameService::particlesAnswer(const Request& request, size_t index, const std::string& stampKey) {
+ResponsePtr FrameService::particlesAnswer(const Request& request, size_t index) {
   FrameSource::Particles particles;
   std::string failed;
   const FrameSource::ReadStatus status = FrameSource::readParticles(sequence_.frames()[index].path, request.group,
                                                                     request.maxParticles, particles, failed);
-  if (status != FrameSource::ReadStatus::Ok) return readFailure(status, failed, index, stampKey);
+  if (status != FrameSource::ReadStatus::Ok) return readFailure(status, failed, index);
   return binaryAnswer([&](const ByteSink& sink) { return encodeParticles(particles, sink); });
 }
 
-ResponsePtr FrameService::readFailure(FrameSource::ReadStatus status, const std::string& reason, size_t index,
-                                      const std::string& stampKey) {
+ResponsePtr FrameService::readFailure(FrameSource::ReadStatus status, const std::string& reason, size_t index) {
   if (status == FrameSource::ReadStatus::BadArgument) return errorAnswer(404, reason);
-  return failure(index, stampKey, reason);
-}
-
-std::vector<std::string> FrameService::diagnose(size_t index, const std::string& stampKey) {
   const SequenceFrame& frame = sequence_.frames()[index];
-  // Runs under the read's gate pass, which the caller holds.
-  const ResponsePtr check = cache_.get("check|" + stampKey, [&]() -> ResponsePtr {
-    NebInfo::SummaryOptions options;
-    options.check = true;
-    NebInfo::FrameSummary s;
-    FrameSource::describeFrame(frame.path, options, s);
-    std::string lines;
-    for (const std::string& f : s.failures) lines += f + "\n";
-    return answer(200, "text/plain", lines);
-  });
-  std::vector<std::string> out;
-  size_t start = 0;
-  for (size_t end; (end = check->body.find('\n', start)) != std::string::npos; start = end + 1)
-    out.push_back(check->body.substr(start, end - start));
-  return out;
-}
-
-ResponsePtr FrameService::failure(size_t index, const std::string& stampKey, const std::string& shortReason) {
-  const SequenceFrame& frame = sequence_.frames()[index];
-  const std::vector<std::string> reasons = diagnose(index, stampKey);
-  const std::string reason = reasons.empty() ? shortReason : joined(reasons);
   return answer(422, kJson,
                 "{\"error\":" + jsonQuoted(reason) + ",\"frame\":" + std::to_string(index) + ",\"name\":" +
                     jsonQuoted(frame.name) + "}",
                 frame.path + ": " + reason);
-}
-
-void FrameService::explainChannel(size_t index, const std::string& stampKey, FrameSource::VolumeChannel& c) {
-  // nebinfo names a channel "channel C (Name): reason", or "channel C: reason".
-  const std::string label = "channel " + std::to_string(c.channel);
-  for (const std::string& r : diagnose(index, stampKey)) {
-    if (r.compare(0, label.size() + 1, label + " ") == 0 || r.compare(0, label.size() + 1, label + ":") == 0) {
-      c.failure = r;
-      return;
-    }
-  }
 }
 
 }  // namespace NebView

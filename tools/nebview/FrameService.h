@@ -2,8 +2,8 @@
 // own files are HttpServer's): frames read through FrameSource, answers kept per frame in a
 // ResponseCache keyed by the file's size and time (a rewritten frame is read again), at
 // most `loadSlots` reads at once. A frame that cannot be read answers 422 with the
-// library's reason (nebinfo's check of the frame, itself kept); a path that leads out of
-// the sequence answers 403. Every method is safe on any number of threads.
+// library's reason for the call that failed; a path that leads out of the sequence answers
+// 403. Every method is safe on any number of threads.
 #pragma once
 
 #include <cstdint>
@@ -39,19 +39,12 @@ class FrameService {
   // A frame route's answer, kept under the file's stamp.
   ResponsePtr read(const Request& request, size_t index, const std::string& stampKey);
   ResponsePtr factsAnswer(size_t index);
-  ResponsePtr volumeAnswer(const Request& request, size_t index, const std::string& stampKey);
-  ResponsePtr sliceAnswer(const Request& request, size_t index, const std::string& stampKey);
-  ResponsePtr particlesAnswer(const Request& request, size_t index, const std::string& stampKey);
-  // 404 for a request the frame cannot answer (a layer or group outside it), else 422.
-  ResponsePtr readFailure(FrameSource::ReadStatus status, const std::string& reason, size_t index,
-                          const std::string& stampKey);
-  // What nebinfo's check says is wrong with the frame (the library's reasons), kept.
-  std::vector<std::string> diagnose(size_t index, const std::string& stampKey);
-  // The 422 answer of a frame that failed with `shortReason`: the check's reasons, or the
-  // short one when the check finds nothing.
-  ResponsePtr failure(size_t index, const std::string& stampKey, const std::string& shortReason);
-  // A channel of a volume that failed gets the check's reason for it.
-  void explainChannel(size_t index, const std::string& stampKey, FrameSource::VolumeChannel& channel);
+  ResponsePtr volumeAnswer(const Request& request, size_t index);
+  ResponsePtr sliceAnswer(const Request& request, size_t index);
+  ResponsePtr particlesAnswer(const Request& request, size_t index);
+  // 404 for a request the frame cannot answer (a layer or group outside it), else 422
+  // with the reason.
+  ResponsePtr readFailure(FrameSource::ReadStatus status, const std::string& reason, size_t index);
 
   const Sequence& sequence_;
   const ServiceOptions options_;

@@ -7,6 +7,7 @@
 
 #include "nebloader_c.h"
 #include "tools/nebview/BoxDownsampler.h"
+#include "zutils/ReportLines.h"
 
 namespace NebView {
 namespace FrameSource {
@@ -33,28 +34,26 @@ std::string extensionOf(const std::string& path) {
   return ext;
 }
 
-std::string statusText(int status) {
-  switch (status) {
-    case NEB_E_ARGUMENT: return "refused as an argument";
-    case NEB_E_ABSENT: return "not there";
-    case NEB_E_DECODE: return "cannot be decoded";
-    case NEB_E_MEMORY: return "out of memory or over the library's memory budget";
-    default: return "failed (status " + std::to_string(status) + ")";
-  }
+// The calling thread's last failure as the library gives it (neb_last_error: "function:
+// status text", then the reports the failing call made, one per line), on one line and
+// without the function's name: "status text: report; report".
+std::string lastFailure() {
+  const int length = neb_last_error(nullptr, 0);
+  std::string text(static_cast<size_t>(length > 0 ? length : 0) + 1, '\0');
+  neb_last_error(&text[0], static_cast<long long>(text.size()));
+  text.resize(static_cast<size_t>(length > 0 ? length : 0));
+  const size_t lineEnd = std::min(text.find('\n'), text.size());
+  const size_t colon = text.find(": ");
+  const std::string status = colon < lineEnd ? text.substr(colon + 2, lineEnd - colon - 2) : text.substr(0, lineEnd);
+  const std::string reports = lineEnd < text.size() ? ZUtils::joinReportLines(text.substr(lineEnd + 1)) : std::string();
+  if (status.empty()) return reports.empty() ? "failed" : reports;
+  return reports.empty() ? status : status + ": " + reports;
 }
 
-std::string openFailure(int result) {
-  if (result <= NEB_E_LOAD - 1) return "the frame cannot be loaded (status " + std::to_string(NEB_LOAD_STATUS(result)) + ")";
-  return "the frame cannot be opened: " + statusText(result);
-}
-
-// Cells of a grid, -1 when a size is not positive or the count overflows.
-int64_t cellCount(const int size[3]) {
-  if (size[0] <= 0 || size[1] <= 0 || size[2] <= 0) return -1;
-  int64_t xy = 0, cells = 0;
-  if (__builtin_mul_overflow(static_cast<int64_t>(size[0]), static_cast<int64_t>(size[1]), &xy)) return -1;
-  if (__builtin_mul_overflow(xy, static_cast<int64_t>(size[2]), &cells)) return -1;
-  return cells;
+// "channel 2 (Smoke_ost)", as nebinfo's summary names channels.
+std::string channelLabel(int channel) {
+  const std::string name = NebInfo::gridChannelName(channel);
+  return "channel " + std::to_string(channel) + (name.empty() ? "" : " (" + name + ")");
 }
 
 // Bytes the library's budget has left for what nebview holds beside it.
@@ -81,6 +80,23 @@ struct FrameHandle {
   FrameHandle(const FrameHandle&) = delete;
   FrameHandle& operator=(const FrameHandle&) = delete;
   ~FrameHandle() { neb_frame_close(frame); }
+
+  // Opens the frame as a frame of its own: a nebu2 frame with its grid left in the file,
+  // an import loaded by its plug-in (downsampled to maxVoxels cells per channel, -1: full),
+  // under the import lock. False with the library's reason in the thread's last failure.
+  bool open(const std::string& path, long long maxVoxels) {
+    neb_open_options options{};
+    options.size = sizeof options;
+    options.flags = NEB_OPEN_UNSHARED;
+    if (!isImport(path)) {
+      options.flags |= NEB_OPEN_GRID_IN_FILE;
+      options.mapping = "";  // the native channel names
+      return neb_frame_open_with(path.c_str(), &options, &frame) == NEB_OK;
+    }
+    options.max_voxels = maxVoxels;
+    std::lock_guard<std::mutex> lock(importLock());
+    return neb_frame_open_with(path.c_str(), &options, &frame) == NEB_OK;
+  }
 };
 
 // A frame's grid channels, layer slab after layer slab in ascending z: every channel is
@@ -94,21 +110,25 @@ class GridLayers {
   GridLayers& operator=(const GridLayers&) = delete;
   ~GridLayers() { neb_slab_reader_close(reader_); }
 
-  // NEB_OK, or the status of the open. maxVoxels (-1: full) applies to imports only.
-  int open(const std::string& path, long long maxVoxels) {
+  // False with the library's reason. maxVoxels (-1: full) applies to imports only. A grid
+  // whose stored size is damaged counts as no grid (cells() -1).
+  bool open(const std::string& path, long long maxVoxels, std::string& failure) {
     import_ = isImport(path);
-    int result;
-    if (import_) {
-      std::lock_guard<std::mutex> lock(importLock());
-      result = neb_frame_open(path.c_str(), nullptr, maxVoxels, NEB_OPEN_UNSHARED, &frame_.frame);
-    } else {
-      result = neb_frame_open(path.c_str(), "", -1, NEB_OPEN_UNSHARED | NEB_OPEN_GRID_IN_FILE, &frame_.frame);
+    if (!frame_.open(path, maxVoxels)) {
+      failure = lastFailure();
+      return false;
     }
-    if (result != NEB_OK) return result;
-    neb_frame_grid_size(frame_.frame, size_);
-    cells_ = cellCount(size_);
-    if (!import_ && cells_ > 0) return neb_slab_reader_open(frame_.frame, &reader_);
-    return NEB_OK;
+    neb_frame_info info{};
+    info.size = sizeof info;
+    if (neb_frame_get_info(frame_.frame, &info) != NEB_OK || neb_frame_grid_size(frame_.frame, size_) != NEB_OK ||
+        info.cells <= 0)
+      return true;
+    cells_ = info.cells;
+    if (!import_ && neb_slab_reader_open(frame_.frame, &reader_) != NEB_OK) {
+      failure = "the frame's grid cannot be read: " + lastFailure();
+      return false;
+    }
+    return true;
   }
 
   // A fresh slab reader of the same frame, for channels read in a pass of their own (a
@@ -117,9 +137,10 @@ class GridLayers {
     if (import_ || cells_ <= 0) return true;
     neb_slab_reader_close(reader_);
     reader_ = nullptr;
-    const int status = neb_slab_reader_open(frame_.frame, &reader_);
-    if (status != NEB_OK) failure = "the frame's grid cannot be read again: " + statusText(status);
-    return status == NEB_OK;
+    for (std::string& why : streamFailure_) why.clear();
+    const bool ok = neb_slab_reader_open(frame_.frame, &reader_) == NEB_OK;
+    if (!ok) failure = "the frame's grid cannot be read again: " + lastFailure();
+    return ok;
   }
 
   const int* size() const { return size_; }
@@ -136,14 +157,14 @@ class GridLayers {
       status = neb_frame_channel(frame_.frame, channel, &values);
       if (status == NEB_OK) whole_[channel] = values;
     } else {
-      status = neb_slab_open_channel(reader_, channel, nullptr);
+      status = neb_slab_open_channel(reader_, channel, &source_[channel]);
     }
     if (status == NEB_OK) return ChannelStatus::Ok;
     if (status == NEB_E_ABSENT) {
       failure = "the frame has no channel " + std::to_string(channel);
       return ChannelStatus::Absent;
     }
-    failure = "channel " + std::to_string(channel) + " " + statusText(status);
+    failure = channelLabel(channel) + ": " + lastFailure();
     return ChannelStatus::Failed;
   }
 
@@ -168,8 +189,12 @@ class GridLayers {
     }
     const int status = neb_slab_read(reader_, channel, z0, z1, buffer_.data(), static_cast<long long>(buffer_.size()));
     if (status != NEB_OK) {
-      failure = "channel " + std::to_string(channel) + " " + statusText(status) + " (layers " + std::to_string(z0) +
-                ".." + std::to_string(z1 - 1) + ")";
+      // The channels of one stored stream (7, 8, 9 of packed colour) fail together: the
+      // first one's reason is the stream's, which the others only refer back to.
+      const int source = source_[channel] >= 0 && source_[channel] < NEB_CHANNELS ? source_[channel] : channel;
+      std::string& why = streamFailure_[source];
+      if (why.empty()) why = lastFailure();
+      failure = channelLabel(channel) + ", layers " + std::to_string(z0) + ".." + std::to_string(z1 - 1) + ": " + why;
       return false;
     }
     values = buffer_.data();
@@ -183,6 +208,8 @@ class GridLayers {
   int size_[3] = {0, 0, 0};
   int64_t cells_ = -1;
   const float* whole_[NEB_CHANNELS] = {};
+  int source_[NEB_CHANNELS] = {};            // what each open channel is read from
+  std::string streamFailure_[NEB_CHANNELS];  // by source: why its reads failed
   std::vector<float> buffer_;
 };
 
@@ -199,8 +226,8 @@ std::string groupName(neb_group* g) {
 // `out`. Close strides read runs of particles and keep the taken ones; wide ones read each
 // taken particle alone. Either way only a run of the slot is held at a time.
 template <class T>
-bool readSlot(neb_group* g, int slot, int components, int64_t count, int64_t stride, std::vector<T>& out,
-              std::string& failure) {
+bool readSlot(neb_group* g, const std::string& name, int slot, int components, int64_t count, int64_t stride,
+              std::vector<T>& out, std::string& failure) {
   const int64_t run = stride < 64 ? (65536 / stride) * stride : 1;
   const int64_t step = stride < 64 ? run : stride;
   std::vector<T> buffer;
@@ -211,10 +238,9 @@ bool readSlot(neb_group* g, int slot, int components, int64_t count, int64_t str
   size_t at = 0;
   for (int64_t first = 0; first < count; first += step) {
     const int64_t n = std::min(run, count - first);
-    const int status = neb_group_values(g, slot, static_cast<int>(first), static_cast<int>(n), buffer.data(),
-                                        static_cast<long long>(buffer.size() * sizeof(T)));
-    if (status != NEB_OK) {
-      failure = "particle slot " + std::to_string(slot) + " " + statusText(status);
+    if (neb_group_values(g, slot, first, n, buffer.data(), static_cast<long long>(buffer.size() * sizeof(T))) !=
+        NEB_OK) {
+      failure = "group \"" + name + "\" slot " + std::to_string(slot) + ": " + lastFailure();
       return false;
     }
     for (int64_t i = 0; i < n; i += stride)
@@ -260,7 +286,7 @@ bool parseFrameList(const std::string& text, std::vector<int>& frames, std::stri
     status = neb_parse_frame_list(text.c_str(), list.data(), count, &count, reason, sizeof reason);
     if (status == NEB_OK) frames.insert(frames.end(), list.begin(), list.end());
   }
-  if (status != NEB_OK) error = status == NEB_E_PARSE ? reason : statusText(status);
+  if (status != NEB_OK) error = status == NEB_E_PARSE ? reason : lastFailure();
   return status == NEB_OK;
 }
 
@@ -292,11 +318,7 @@ ReadStatus readVolume(const std::string& path, const std::vector<int>& channels,
   Volume header;
   try {
     GridLayers grid;
-    const int opened = grid.open(path, maxCells);
-    if (opened != NEB_OK) {
-      failure = openFailure(opened);
-      return ReadStatus::Failed;
-    }
+    if (!grid.open(path, maxCells, failure)) return ReadStatus::Failed;
     const int* size = grid.size();
     grid.transform(header.transform);
     const bool empty = grid.cells() <= 0;
@@ -378,11 +400,7 @@ ReadStatus readSlice(const std::string& path, int channel, int axis, int64_t ind
   out = Slice();
   try {
     GridLayers grid;
-    const int opened = grid.open(path, -1);
-    if (opened != NEB_OK) {
-      failure = openFailure(opened);
-      return ReadStatus::Failed;
-    }
+    if (!grid.open(path, -1, failure)) return ReadStatus::Failed;
     const int* n = grid.size();
     if (grid.cells() <= 0) {
       failure = "the frame has no grid";
@@ -444,16 +462,9 @@ ReadStatus readParticles(const std::string& path, int64_t group, int64_t maxShow
   out = Particles();
   try {
     FrameHandle frame;
-    int result;
-    if (isImport(path)) {
-      // Particles only: the plug-in's grids are kept to a few cells.
-      std::lock_guard<std::mutex> lock(importLock());
-      result = neb_frame_open(path.c_str(), nullptr, 4096, NEB_OPEN_UNSHARED, &frame.frame);
-    } else {
-      result = neb_frame_open(path.c_str(), "", -1, NEB_OPEN_UNSHARED | NEB_OPEN_GRID_IN_FILE, &frame.frame);
-    }
-    if (result != NEB_OK) {
-      failure = openFailure(result);
+    // Particles only: an import's grids are kept to a few cells.
+    if (!frame.open(path, 4096)) {
+      failure = lastFailure();
       return ReadStatus::Failed;
     }
     const int groups = neb_frame_stored_group_count(frame.frame);
@@ -463,7 +474,7 @@ ReadStatus readParticles(const std::string& path, int64_t group, int64_t maxShow
       return ReadStatus::BadArgument;
     }
     out.name = groupName(g);
-    out.count = std::max(0, neb_group_particle_count(g));
+    out.count = std::max(0LL, neb_group_particle_count(g));
     out.stride = maxShown > 0 && out.count > maxShown ? (out.count + maxShown - 1) / maxShown : 1;
     const int64_t shown = (out.count + out.stride - 1) / out.stride;
     out.hasVelocity = neb_group_has_slot(g, 1) == 1 && neb_group_slot_bytes(g, 1) == 12;
@@ -474,10 +485,10 @@ ReadStatus readParticles(const std::string& path, int64_t group, int64_t maxShow
       return ReadStatus::Failed;
     }
     if (out.count == 0) return ReadStatus::Ok;
-    if (!readSlot(g, 0, 3, out.count, out.stride, out.positions, failure)) return ReadStatus::Failed;
-    if (out.hasVelocity && !readSlot(g, 1, 3, out.count, out.stride, out.velocities, failure))
+    if (!readSlot(g, out.name, 0, 3, out.count, out.stride, out.positions, failure)) return ReadStatus::Failed;
+    if (out.hasVelocity && !readSlot(g, out.name, 1, 3, out.count, out.stride, out.velocities, failure))
       return ReadStatus::Failed;
-    if (out.hasIds && !readSlot(g, 10, 1, out.count, out.stride, out.ids, failure)) return ReadStatus::Failed;
+    if (out.hasIds && !readSlot(g, out.name, 10, 1, out.count, out.stride, out.ids, failure)) return ReadStatus::Failed;
     return ReadStatus::Ok;
   } catch (const std::bad_alloc&) {
     failure = "out of memory";

@@ -10,8 +10,9 @@
 // (.vdb, .f3d) are loaded whole, downsampled by the plug-in (max_voxels) for volumes, one
 // at a time (the plug-in table and the third-party readers are not for several threads).
 //
-// No reader throws. A failed read returns ReadStatus::Failed with a short reason (the
-// library's detailed one goes to its report callback; see describeFrame).
+// No reader throws. A failed read returns ReadStatus::Failed with the library's reason for
+// the call that failed (neb_last_error: its status text and the reports it made), after
+// what nebview was reading ("channel 2 (Smoke_ost), layers 0..15: ...").
 #pragma once
 
 #include <cstdint>
