@@ -5,56 +5,24 @@
 #include <mutex>
 #include <new>
 
+#include "inspect/FrameSummary.h"
+#include "inspect/Imports.h"
+#include "inspect/Reasons.h"
+#include "inspect/TextResult.h"
 #include "nebloader_c.h"
 #include "tools/nebview/BoxDownsampler.h"
-#include "zutils/ReportLines.h"
 
 namespace NebView {
 namespace FrameSource {
 
+using NebInspect::channelLabel;
+using NebInspect::importLock;
+using NebInspect::isImport;
+using NebInspect::lastFailure;
+
 namespace {
 
 const int kSlabLayers = 16;
-
-// Plug-in imports go through the process-wide plug-in table and third-party readers: one
-// at a time (nebinfo's summary keeps the same rule with a lock of its own, taken inside
-// this one).
-std::mutex& importLock() {
-  static std::mutex m;
-  return m;
-}
-
-std::string extensionOf(const std::string& path) {
-  const size_t dot = path.rfind('.');
-  const size_t slash = path.find_last_of("/\\");
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::string();
-  std::string ext = path.substr(dot + 1);
-  for (char& c : ext)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return ext;
-}
-
-// The calling thread's last failure as the library gives it (neb_last_error: "function:
-// status text", then the reports the failing call made, one per line), on one line and
-// without the function's name: "status text: report; report".
-std::string lastFailure() {
-  const int length = neb_last_error(nullptr, 0);
-  std::string text(static_cast<size_t>(length > 0 ? length : 0) + 1, '\0');
-  neb_last_error(&text[0], static_cast<long long>(text.size()));
-  text.resize(static_cast<size_t>(length > 0 ? length : 0));
-  const size_t lineEnd = std::min(text.find('\n'), text.size());
-  const size_t colon = text.find(": ");
-  const std::string status = colon < lineEnd ? text.substr(colon + 2, lineEnd - colon - 2) : text.substr(0, lineEnd);
-  const std::string reports = lineEnd < text.size() ? ZUtils::joinReportLines(text.substr(lineEnd + 1)) : std::string();
-  if (status.empty()) return reports.empty() ? "failed" : reports;
-  return reports.empty() ? status : status + ": " + reports;
-}
-
-// "channel 2 (Smoke_ost)", as nebinfo's summary names channels.
-std::string channelLabel(int channel) {
-  const std::string name = NebInfo::gridChannelName(channel);
-  return "channel " + std::to_string(channel) + (name.empty() ? "" : " (" + name + ")");
-}
 
 // Bytes the library's budget has left for what nebview holds beside it.
 unsigned long long budgetLeft() {
@@ -213,15 +181,6 @@ class GridLayers {
   std::vector<float> buffer_;
 };
 
-std::string groupName(neb_group* g) {
-  long long length = 0;
-  neb_group_name(g, nullptr, 0, &length);
-  std::string name(static_cast<size_t>(length) + 1, '\0');
-  if (neb_group_name(g, &name[0], length + 1, nullptr) != NEB_OK) return std::string();
-  name.resize(static_cast<size_t>(length));
-  return name;
-}
-
 // Every stride-th particle of a slot (`components` floats or one 64-bit integer each) into
 // `out`. Close strides read runs of particles and keep the taken ones; wide ones read each
 // taken particle alone. Either way only a run of the slot is held at a time.
@@ -251,44 +210,7 @@ bool readSlot(neb_group* g, const std::string& name, int slot, int components, i
 
 }  // namespace
 
-bool isImport(const std::string& path) {
-  const std::string ext = extensionOf(path);
-  return ext == "vdb" || ext == "f3d";
-}
-
 std::string libraryVersion() { return neb_version(); }
-
-bool initializePlugins(const std::string& programDir) {
-  if (neb_initialize(nullptr, nullptr, -1) & 2) return true;
-  const int result = programDir.empty() ? 0 : neb_initialize(programDir.c_str(), "build", -1);
-  return result >= 0 && (result & 2) != 0;
-}
-
-void finalizePlugins() { neb_finalize(); }
-
-bool hasFramePattern(const std::string& text) { return neb_has_frame_pattern(text.c_str()) == 1; }
-
-std::string expandFramePattern(const std::string& pattern, int frame) {
-  long long length = 0;
-  neb_expand_frame_pattern(pattern.c_str(), frame, nullptr, 0, &length);
-  std::string text(static_cast<size_t>(length) + 1, '\0');
-  if (neb_expand_frame_pattern(pattern.c_str(), frame, &text[0], length + 1, nullptr) != NEB_OK) return std::string();
-  text.resize(static_cast<size_t>(length));
-  return text;
-}
-
-bool parseFrameList(const std::string& text, std::vector<int>& frames, std::string& error) {
-  long long count = 0;
-  char reason[256] = {};
-  int status = neb_parse_frame_list(text.c_str(), nullptr, 0, &count, reason, sizeof reason);
-  if (status == NEB_E_BUFFER) {
-    std::vector<int> list(static_cast<size_t>(count));
-    status = neb_parse_frame_list(text.c_str(), list.data(), count, &count, reason, sizeof reason);
-    if (status == NEB_OK) frames.insert(frames.end(), list.begin(), list.end());
-  }
-  if (status != NEB_OK) error = status == NEB_E_PARSE ? reason : lastFailure();
-  return status == NEB_OK;
-}
 
 namespace {
 
@@ -473,7 +395,7 @@ ReadStatus readParticles(const std::string& path, int64_t group, int64_t maxShow
       failure = "the frame has " + std::to_string(groups < 0 ? 0 : groups) + " particle groups";
       return ReadStatus::BadArgument;
     }
-    out.name = groupName(g);
+    out.name = NebInspect::groupName(g);
     out.count = std::max(0LL, neb_group_particle_count(g));
     out.stride = maxShown > 0 && out.count > maxShown ? (out.count + maxShown - 1) / maxShown : 1;
     const int64_t shown = (out.count + out.stride - 1) / out.stride;
@@ -493,15 +415,6 @@ ReadStatus readParticles(const std::string& path, int64_t group, int64_t maxShow
   } catch (const std::bad_alloc&) {
     failure = "out of memory";
     return ReadStatus::Failed;
-  }
-}
-
-void describeFrame(const std::string& path, const NebInfo::SummaryOptions& options, NebInfo::FrameSummary& out) {
-  if (isImport(path)) {
-    std::lock_guard<std::mutex> lock(importLock());
-    NebInfo::summarizeFrame(path, options, out);
-  } else {
-    NebInfo::summarizeFrame(path, options, out);
   }
 }
 

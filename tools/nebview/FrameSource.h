@@ -1,7 +1,7 @@
 // Everything nebview reads goes through here: the only file of the program that calls
 // libnebloader.so's C interface (nebloader_c.h), so that a change of that interface is an
-// edit of FrameSource.cpp alone. The frame descriptions (facts, statistics, the reasons of
-// failures) come from nebinfo's frame summary, which reads through the same interface.
+// edit of FrameSource.cpp alone. The frame descriptions (facts, statistics) are the
+// frame summaries of inspect/ (nebinfo's too), which read through the same interface.
 //
 // Frames are opened as frames of their own (NEB_OPEN_UNSHARED), so any number of reads
 // may run on any threads at once. A nebu2 frame's grid stays in its file and is read in
@@ -19,7 +19,6 @@
 #include <string>
 #include <vector>
 
-#include "tools/nebinfo/FrameSummary.h"
 #include "tools/nebview/BoxDownsampler.h"
 
 namespace NebView {
@@ -29,24 +28,6 @@ namespace FrameSource {
 
 // libnebloader's version, "MAJOR.MINOR.PATCH".
 std::string libraryVersion();
-// Readies the import plug-ins for .vdb and .f3d files: from beside the library, else from
-// `programDir` (the build tree links the plug-in beside the program as "vdbport_build").
-// No worker pool: decoding stays on the threads that read. True when the OpenVDB
-// plug-in is ready.
-bool initializePlugins(const std::string& programDir);
-void finalizePlugins();
-
-// True for the files the import plug-ins read (.vdb, .f3d, by the extension's letters in
-// any case).
-bool isImport(const std::string& path);
-
-// ---- Frame patterns and lists ----
-
-bool hasFramePattern(const std::string& text);
-// The pattern with its frame token replaced by `frame`; "" when the library refuses.
-std::string expandFramePattern(const std::string& pattern, int frame);
-// A frame list ("1-240", "1-240x10", "3,7,12-14"); false with the library's reason.
-bool parseFrameList(const std::string& text, std::vector<int>& frames, std::string& error);
 
 // ---- Reads ----
 
@@ -110,16 +91,11 @@ struct Particles {
   std::vector<int64_t> ids;
 };
 
-// Group `group` of the frame's stored groups (the order of nebinfo's "groups"): positions,
-// and velocities and identifiers where it has them; at most `maxShown` particles (0: all),
-// taken evenly.
+// Group `group` of the frame's stored groups (the order of the frame summary's "groups"):
+// positions, and velocities and identifiers where it has them; at most `maxShown`
+// particles (0: all), taken evenly.
 ReadStatus readParticles(const std::string& path, int64_t group, int64_t maxShown, Particles& out,
                          std::string& failure);
-
-// nebinfo's summary of the frame (NebInfo::summarizeFrame; its report capture must be
-// installed), for imports one at a time with the other imports. Its failures carry the
-// library's reasons: with check set, the reason of every channel that fails to decode.
-void describeFrame(const std::string& path, const NebInfo::SummaryOptions& options, NebInfo::FrameSummary& out);
 
 }  // namespace FrameSource
 }  // namespace NebView

@@ -8,7 +8,9 @@
 #include <string>
 #include <thread>
 
-#include "tools/nebinfo/FrameSummary.h"
+#include "inspect/FrameList.h"
+#include "inspect/Imports.h"
+#include "inspect/Reasons.h"
 #include "tools/nebview/BrowserLaunch.h"
 #include "tools/nebview/FrameService.h"
 #include "tools/nebview/FrameSource.h"
@@ -28,14 +30,9 @@ std::atomic<bool> gStop{false};
 
 extern "C" void onStopSignal(int) { gStop = true; }
 
-std::string folderOf(const std::string& program) {
-  const size_t slash = program.find_last_of("/\\");
-  return slash == std::string::npos ? std::string() : program.substr(0, slash);
-}
-
 bool anyImport(const Sequence& s) {
   for (const SequenceFrame& f : s.frames())
-    if (FrameSource::isImport(f.path)) return true;
+    if (NebInspect::isImport(f.path)) return true;
   return false;
 }
 
@@ -49,7 +46,7 @@ std::string urlOf(const std::string& host, int port) {
 
 int runNebView(int argc, char** argv) {
   // The library's reports reach the frame summaries (the reasons of failures).
-  NebInfo::installReportCapture();
+  NebInspect::installReportCapture();
   Options o;
   std::string text;
   switch (parseOptions(argc, argv, o, text)) {
@@ -60,9 +57,9 @@ int runNebView(int argc, char** argv) {
     case ParseOutcome::Run: break;
   }
 
-  const bool pattern = o.inputs.size() == 1 && FrameSource::hasFramePattern(o.inputs[0]);
+  const bool pattern = o.inputs.size() == 1 && NebInspect::hasFramePattern(o.inputs[0]);
   for (const std::string& input : o.inputs) {
-    if (!pattern && FrameSource::hasFramePattern(input)) {
+    if (!pattern && NebInspect::hasFramePattern(input)) {
       std::fprintf(stderr, "nebview: '%s' has a frame pattern: give one PATTERN, or files\n", input.c_str());
       return 2;
     }
@@ -77,7 +74,7 @@ int runNebView(int argc, char** argv) {
     return 1;
   }
   const bool imports = anyImport(sequence);
-  if (imports && !FrameSource::initializePlugins(folderOf(argc > 0 ? argv[0] : "")))
+  if (imports && !NebInspect::initializeImports(argc > 0 && argv[0] ? argv[0] : ""))
     std::fprintf(stderr, "nebview: the OpenVDB plug-in is not installed: .vdb frames will fail\n");
 
   ServiceOptions service;
@@ -118,7 +115,7 @@ int runNebView(int argc, char** argv) {
       watcher.join();
     }
   }
-  if (imports) FrameSource::finalizePlugins();
+  if (imports) NebInspect::finalizeImports();
   return status;
 }
 

@@ -1,8 +1,9 @@
 #include "tools/nebview/Options.h"
 
 #include <cstdlib>
-#include <cstring>
 
+#include "inspect/FrameList.h"
+#include "inspect/LongOptions.h"
 #include "tools/nebview/FrameSource.h"
 #include "tools/nebview/ListenAddress.h"
 
@@ -51,19 +52,6 @@ const char* const kHelp =
     "Exit status: 0 when stopped (interrupt or terminate signal), 1 when the sequence\n"
     "cannot be served (no frame, the address cannot be bound), 2 for a usage error.\n";
 
-bool matches(const std::string& arg, const char* name) {
-  const size_t n = std::strlen(name);
-  return arg == name || (arg.size() > n && arg.compare(0, n, name) == 0 && arg[n] == '=');
-}
-
-// The value of "--name=value", else the next argument; null when there is none.
-const char* optionValue(const std::string& arg, const char* name, int& i, int argc, char** argv) {
-  const size_t n = std::strlen(name);
-  if (arg.size() > n && arg.compare(0, n, name) == 0 && arg[n] == '=') return argv[i] + n + 1;
-  if (i + 1 < argc) return argv[++i];
-  return nullptr;
-}
-
 bool readInt(const char* text, long low, long high, long& out) {
   if (!text || !*text) return false;
   char* end = nullptr;
@@ -99,36 +87,36 @@ ParseOutcome parseOptions(int argc, char** argv, Options& o, std::string& text) 
       o.verbose = true;
     } else if (arg == "--open") {
       o.open = true;
-    } else if (arg == "-l" || matches(arg, "--listen")) {
-      const char* value = optionValue(arg, "--listen", i, argc, argv);
+    } else if (arg == "-l" || NebInspect::isOption(arg, "--listen")) {
+      const char* value = NebInspect::optionValue(arg, "--listen", i, argc, argv);
       if (!value || !parseListen(value, o.host, listenPort))
         return usage("option '--listen' requires ADDR:PORT, [IPv6]:PORT or ADDR");
-    } else if (arg == "-p" || matches(arg, "--port")) {
-      const char* value = optionValue(arg, "--port", i, argc, argv);
+    } else if (arg == "-p" || NebInspect::isOption(arg, "--port")) {
+      const char* value = NebInspect::optionValue(arg, "--port", i, argc, argv);
       long p = 0;
       if (!readInt(value, 0, 65535, p)) return usage("option '--port' requires a port number from 0 to 65535");
       o.port = static_cast<int>(p);
       portGiven = true;
-    } else if (matches(arg, "--frames")) {
-      const char* value = optionValue(arg, "--frames", i, argc, argv);
+    } else if (NebInspect::isOption(arg, "--frames")) {
+      const char* value = NebInspect::optionValue(arg, "--frames", i, argc, argv);
       if (!value) return usage("option '--frames' requires a frame list");
       std::string error;
-      if (!FrameSource::parseFrameList(value, o.frames, error))
+      if (!NebInspect::parseFrameList(value, o.frames, error))
         return usage("invalid frame list '" + std::string(value) + "': " + error);
       o.haveFrames = true;
-    } else if (matches(arg, "--resolution")) {
+    } else if (NebInspect::isOption(arg, "--resolution")) {
       long n = 0;
-      if (!readInt(optionValue(arg, "--resolution", i, argc, argv), 16, 1024, n))
+      if (!readInt(NebInspect::optionValue(arg, "--resolution", i, argc, argv), 16, 1024, n))
         return usage("option '--resolution' requires a number from 16 to 1024");
       o.resolution = static_cast<int>(n);
-    } else if (matches(arg, "--cache")) {
+    } else if (NebInspect::isOption(arg, "--cache")) {
       long n = 0;
-      if (!readInt(optionValue(arg, "--cache", i, argc, argv), 16, 1 << 20, n))
+      if (!readInt(NebInspect::optionValue(arg, "--cache", i, argc, argv), 16, 1 << 20, n))
         return usage("option '--cache' requires a number of MB from 16 to 1048576");
       o.cacheMb = static_cast<uint64_t>(n);
-    } else if (matches(arg, "--threads")) {
+    } else if (NebInspect::isOption(arg, "--threads")) {
       long n = 0;
-      if (!readInt(optionValue(arg, "--threads", i, argc, argv), 1, 1024, n))
+      if (!readInt(NebInspect::optionValue(arg, "--threads", i, argc, argv), 1, 1024, n))
         return usage("option '--threads' requires a number from 1 to 1024");
       o.threads = static_cast<int>(n);
     } else {

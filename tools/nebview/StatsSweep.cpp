@@ -1,8 +1,8 @@
 #include "tools/nebview/StatsSweep.h"
 
-#include "tools/nebinfo/Layout.h"
-#include "tools/nebview/FrameSource.h"
-#include "tools/nebview/JsonText.h"
+#include "inspect/FrameSummary.h"
+#include "inspect/JsonLayout.h"
+#include "inspect/JsonText.h"
 
 namespace NebView {
 
@@ -22,14 +22,15 @@ void StatsSweep::run() {
     FileStamp stamp;
     std::string why;
     if (!sequence_.checkFile(i, stamp, why)) {
-      summary = "{\"file\":" + jsonQuoted(frames[i].path) + ",\"loaded\":false,\"error\":" + jsonQuoted(why) + "}";
+      summary = "{\"file\":" + NebInspect::jsonQuoted(frames[i].path) +
+                ",\"loaded\":false,\"error\":" + NebInspect::jsonQuoted(why) + "}";
     } else {
       LoadGate::Pass pass(gate_, true);
-      NebInfo::SummaryOptions options;
+      NebInspect::SummaryOptions options;
       options.statistics = true;
-      NebInfo::FrameSummary s;
-      FrameSource::describeFrame(frames[i].path, options, s);
-      summary = NebInfo::jsonLayout(s, true, false);
+      NebInspect::FrameSummary s;
+      NebInspect::summarizeFrame(frames[i].path, options, s);
+      summary = NebInspect::jsonLayout(s, true, false);
       while (!summary.empty() && summary.back() == '\n') summary.pop_back();
     }
     const std::string entry = "{\"index\":" + std::to_string(i) + ",\"number\":" + std::to_string(frames[i].number) +

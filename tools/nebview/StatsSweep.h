@@ -1,4 +1,4 @@
-// Per-frame statistics over the whole sequence, computed in the background: nebinfo's
+// Per-frame statistics over the whole sequence, computed in the background: the frame
 // summary with value statistics (every grid channel's minimum, maximum, mean and non-zero
 // count, every particle channel's, the particle counts) for one frame after another, on a
 // thread of its own that reads only when nothing else waits to (LoadGate). The page plots

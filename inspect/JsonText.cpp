@@ -1,10 +1,10 @@
-#include "tools/nebview/JsonText.h"
+#include "inspect/JsonText.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
-namespace NebView {
+namespace NebInspect {
 
 std::string jsonQuoted(const std::string& text) {
   std::string out = "\"";
@@ -12,7 +12,7 @@ std::string jsonQuoted(const std::string& text) {
     if (ch == '"' || ch == '\\') {
       out += '\\';
       out += static_cast<char>(ch);
-    } else if (ch < 0x20 || ch == 0x7f) {
+    } else if (ch < 0x20) {
       char buffer[8];
       std::snprintf(buffer, sizeof buffer, "\\u%04x", ch);
       out += buffer;
@@ -33,4 +33,4 @@ std::string jsonNumber(double v) {
   return buffer;
 }
 
-}  // namespace NebView
+}  // namespace NebInspect

@@ -1,0 +1,19 @@
+// The frames of a sequence named on a command line: a file name with a frame pattern
+// (####, %04d, <frame04>) and a frame list ("1-240", "1-240x10", "3,7,12-14"), both read
+// by the library's C interface.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace NebInspect {
+
+bool hasFramePattern(const std::string& text);
+
+// The pattern with its frame token replaced by `frame`; "" when the library refuses.
+std::string expandFramePattern(const std::string& pattern, int frame);
+
+// Appends the frames of a frame list; false with the library's one-line reason in `error`.
+bool parseFrameList(const std::string& text, std::vector<int>& frames, std::string& error);
+
+}  // namespace NebInspect
