@@ -87,3 +87,28 @@ function(neb_add_test_folder prefix)
     neb_add_test(test_${prefix}_concurrency SOURCES ${conc} LIBS ${F_LIBS} LABELS concurrency)
   endif()
 endfunction()
+
+# neb_add_front_program(name SOURCES...): a program over libnebloader.so (nebinfo,
+# nebview). Its entry point reads its arguments as UTF-8 through the platform layer's
+# command-line piece (and on Windows the UTF-16 conversion it uses), compiled in: they
+# hold no state, so the process still has one copy of the layers' state. Installed, it
+# finds the library through its run path and the vdbport plug-in beside the library; in
+# the build tree the plug-in is linked beside the program as vdbport_build.so, where the
+# program looks when the library found none (as the Python package does beside itself).
+function(neb_add_front_program name)
+  if(WIN32)
+    add_executable(${name} ${ARGN} ${PROJECT_SOURCE_DIR}/zutils/platform/CommandLineWin32.cpp
+                   ${PROJECT_SOURCE_DIR}/zutils/Utf16.cpp)
+    target_link_libraries(${name} PRIVATE shell32)
+  else()
+    add_executable(${name} ${ARGN} ${PROJECT_SOURCE_DIR}/zutils/platform/CommandLinePosix.cpp)
+  endif()
+  target_compile_options(${name} PRIVATE ${NEB_WARNINGS})
+  set_target_properties(${name} PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+  if(TARGET vdbport)
+    add_dependencies(${name} vdbport)
+    add_custom_command(TARGET ${name} POST_BUILD
+      COMMAND ${CMAKE_COMMAND} -E create_symlink $<TARGET_FILE:vdbport> $<TARGET_FILE_DIR:${name}>/vdbport_build.so)
+  endif()
+  install(TARGETS ${name} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endfunction()
