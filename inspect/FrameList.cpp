@@ -14,7 +14,12 @@ std::string expandFramePattern(const std::string& pattern, int frame) {
   });
 }
 
-bool parseFrameList(const std::string& text, std::vector<int>& frames, std::string& error) {
+bool parseFramesOption(const char* value, std::vector<int>& frames, std::string& error) {
+  if (!value) {
+    error = "option '--frames' requires a frame list";
+    return false;
+  }
+  const std::string text = value;
   long long count = 0;
   char reason[256] = {};
   int status = neb_parse_frame_list(text.c_str(), nullptr, 0, &count, reason, sizeof reason);
@@ -23,7 +28,8 @@ bool parseFrameList(const std::string& text, std::vector<int>& frames, std::stri
     status = neb_parse_frame_list(text.c_str(), list.data(), count, &count, reason, sizeof reason);
     if (status == NEB_OK) frames.insert(frames.end(), list.begin(), list.end());
   }
-  if (status != NEB_OK) error = status == NEB_E_PARSE ? std::string(reason) : lastFailure();
+  if (status != NEB_OK)
+    error = "invalid frame list '" + text + "': " + (status == NEB_E_PARSE ? std::string(reason) : lastFailure());
   return status == NEB_OK;
 }
 

@@ -13,7 +13,9 @@ bool hasFramePattern(const std::string& text);
 // The pattern with its frame token replaced by `frame`; "" when the library refuses.
 std::string expandFramePattern(const std::string& pattern, int frame);
 
-// Appends the frames of a frame list; false with the library's one-line reason in `error`.
-bool parseFrameList(const std::string& text, std::vector<int>& frames, std::string& error);
+// The value of a --frames option (null when none was given): appends the frames of the
+// list; false with the usage error to print in `error` ("option '--frames' requires a
+// frame list", or "invalid frame list '<value>': " and the library's one-line reason).
+bool parseFramesOption(const char* value, std::vector<int>& frames, std::string& error);
 
 }  // namespace NebInspect

@@ -53,6 +53,18 @@ def footer_missing_reason(path):
     return status + ": " + reports
 
 
+def end_process(process, timeout):
+    """Terminates a process still running (killed after `timeout` seconds); its exit status."""
+    if process.poll() is None:
+        process.terminate()
+        try:
+            process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+    return process.returncode
+
+
 class Server:
     """nebview serving `args` on a free loopback port, stopped (SIGTERM) on exit."""
 
@@ -75,14 +87,7 @@ class Server:
         self.stop()
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=30)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-        return self.process.returncode
+        return end_process(self.process, 30)
 
     def log_text(self):
         self.log.seek(0)
@@ -232,11 +237,5 @@ class Browser:
         self.call("Input.dispatchMouseEvent", type="mouseMoved", x=x, y=y)
 
     def close(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=20)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        end_process(self.process, 20)
         shutil.rmtree(self.profile, ignore_errors=True)

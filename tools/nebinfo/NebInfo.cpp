@@ -88,11 +88,9 @@ int parse(int argc, char** argv, Options& o) {
     } else if (arg == "--check") {
       o.check = true;
     } else if (NebInspect::isOption(arg, "--frames")) {
-      const char* value = NebInspect::optionValue(arg, "--frames", i, argc, argv);
-      if (!value) return usageError("option '--frames' requires a frame list");
       std::string error;
-      if (!NebInspect::parseFrameList(value, o.frames, error))
-        return usageError("invalid frame list '" + std::string(value) + "': " + error);
+      if (!NebInspect::parseFramesOption(NebInspect::optionValue(arg, "--frames", i, argc, argv), o.frames, error))
+        return usageError(error);
       o.haveFrames = true;
     } else if (NebInspect::isOption(arg, "--threads")) {
       const char* value = NebInspect::optionValue(arg, "--threads", i, argc, argv);

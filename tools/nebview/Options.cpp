@@ -98,11 +98,9 @@ ParseOutcome parseOptions(int argc, char** argv, Options& o, std::string& text) 
       o.port = static_cast<int>(p);
       portGiven = true;
     } else if (NebInspect::isOption(arg, "--frames")) {
-      const char* value = NebInspect::optionValue(arg, "--frames", i, argc, argv);
-      if (!value) return usage("option '--frames' requires a frame list");
       std::string error;
-      if (!NebInspect::parseFrameList(value, o.frames, error))
-        return usage("invalid frame list '" + std::string(value) + "': " + error);
+      if (!NebInspect::parseFramesOption(NebInspect::optionValue(arg, "--frames", i, argc, argv), o.frames, error))
+        return usage(error);
       o.haveFrames = true;
     } else if (NebInspect::isOption(arg, "--resolution")) {
       long n = 0;
