@@ -32,7 +32,8 @@ set(neb_man_pages)
 set(neb_man_names
   "neb2vdb=convert nebu2 cache sequences to sparse OpenVDB files"
   "nebinfo=show what nebu2 cache frames hold and check that they decode"
-  "nebsample=write a sample nebu2 cache sequence of a smoke plume")
+  "nebsample=write a sample nebu2 cache sequence of a smoke plume"
+  "nebview=show nebu2 cache sequences in a web browser")
 foreach(entry ${neb_man_names})
   string(REGEX REPLACE "=.*" "" tool "${entry}")
   string(REGEX REPLACE "^[^=]*=" "" summary "${entry}")
@@ -74,7 +75,7 @@ set(CPACK_PACKAGE_VENDOR "nebloader developers")
 set(CPACK_PACKAGE_CONTACT "nebloader developers <nebloader@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "reader of nebu2 fluid simulation caches, OpenVDB converters")
 set(CPACK_PACKAGE_DESCRIPTION
-  "The shared library libnebloader.so reads the nebu2 frame caches a fluid simulator\nwrites and gives them to host applications through a small binary interface; the\nimport plug-ins vdbport and f3dport bring in OpenVDB and Field3D (HDF5 and\nOgawa) files through it. The tools neb2vdb and volconvert convert cache sequences\nto OpenVDB files, nebinfo shows what frames hold and checks them, nebsample writes\na sample sequence. Also the headers, the CMake package and pkg-config file, the\nPython 3 module nebloader (numpy arrays) and the Blender add-on nebu2_import\n(File > Import > nebu2 cache).")
+  "The shared library libnebloader.so reads the nebu2 frame caches a fluid simulator\nwrites and gives them to host applications through a small binary interface; the\nimport plug-ins vdbport and f3dport bring in OpenVDB and Field3D (HDF5 and\nOgawa) files through it. The tools neb2vdb and volconvert convert cache sequences\nto OpenVDB files, nebinfo shows what frames hold and checks them, nebview shows a\nsequence in a web browser, nebsample writes a sample sequence. Also the headers, the CMake package and pkg-config file, the\nPython 3 module nebloader (numpy arrays) and the Blender add-on nebu2_import\n(File > Import > nebu2 cache).")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

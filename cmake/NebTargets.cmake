@@ -124,3 +124,23 @@ function(neb_link_plugins_beside target)
     endif()
   endforeach()
 endfunction()
+
+# neb_add_front_program(name SOURCES...): a program over libnebloader.so (nebinfo,
+# nebview). Its entry point reads its arguments as UTF-8 through the platform layer's
+# command-line piece (and on Windows the UTF-16 conversion it uses), compiled in: they
+# hold no state, so the process still has one copy of the layers' state. Installed, it
+# finds the library through its run path and the import plug-ins beside the library; in
+# the build tree they are linked beside the program (neb_link_plugins_beside).
+function(neb_add_front_program name)
+  if(WIN32)
+    add_executable(${name} ${ARGN} ${PROJECT_SOURCE_DIR}/zutils/platform/CommandLineWin32.cpp
+                   ${PROJECT_SOURCE_DIR}/zutils/Utf16.cpp)
+    target_link_libraries(${name} PRIVATE shell32)
+  else()
+    add_executable(${name} ${ARGN} ${PROJECT_SOURCE_DIR}/zutils/platform/CommandLinePosix.cpp)
+  endif()
+  target_compile_options(${name} PRIVATE ${NEB_WARNINGS})
+  set_target_properties(${name} PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+  neb_link_plugins_beside(${name})
+  install(TARGETS ${name} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endfunction()

@@ -1,5 +1,6 @@
 # The Windows package, nebloader-<version>-win64.zip (cpack in the MinGW build folder):
-#   bin/                 nebloader.dll, nebinfo.exe, nebsample.exe
+#   bin/                 nebloader.dll, nebinfo.exe, nebsample.exe; nebview.exe when built
+#                        (cpp-httplib's single header given: tools/nebview/CMakeLists.txt)
 #   lib/                 libnebloader.dll.a (MinGW), nebloader.lib (MSVC)
 #   lib/cmake/nebloader  find_package(nebloader) for MinGW hosts
 #   include/             nebloader.h

@@ -14,6 +14,8 @@
 //   c_interface       every frame above as a file, in memory and served by read
 //                     callbacks, mapping texts, frame patterns, frame lists and writer
 //                     arguments for the C interface
+//   nebview_request   nebview's request targets of every route, refused spellings, Host
+//                     and Accept-Encoding values, --listen addresses
 // Every seed carries the leading selector bytes its target expects (see fuzz/*Fuzz.cpp).
 #include <sys/stat.h>
 
@@ -599,6 +601,24 @@ void texts() {
   }
 }
 
+// nebview's request texts (the target takes the whole input; so do the headers).
+void nebviewRequests() {
+  const char* texts[] = {"/", "/app/main.js", "/app/nebview.css", "/app/icon.svg", "/api/sequence", "/api/stats",
+                         "/api/stats?from=12", "/api/frame/0/facts", "/api/frame/7/file",
+                         "/api/frame/3/volume?channels=2,1,7,8,9&cells=16777216&bits=8",
+                         "/api/frame/3/volume?bits=16&cells=1&channels=31", "/api/frame/12/slice?channel=2&axis=x&index=40",
+                         "/api/frame/12/slice?axis=z&index=0&channel=3", "/api/frame/1/particles?group=0&max=1000000",
+                         "/api/frame/1/particles?group=2", "/../../etc/passwd", "/app/%2e%2e/x", "//api/sequence",
+                         "/api/frame/0/volume?channels=2,2&cells=9", "/api/frame/0/volume?channels=2&cells=0",
+                         "/api/frame/99999999/facts", "/api/frame/0/slice?channel=2&axis=w&index=1", "/app/.js",
+                         "/api/sequence?", "/api/stats?from=1&from=2", "localhost:8765", "127.0.0.1:8765",
+                         "[::1]:8765", "127.000.0.1", "attacker.example:8765", "localhost:8765.evil",
+                         "gzip, deflate, br", "br;q=1, gzip;q=0", "*;q=0.5", "identity", "0.0.0.0:9000", "[::]:0",
+                         "host.example.com", "[fe80::1%eth0]:80"};
+  int k = 0;
+  for (const char* t : texts) save("nebview_request", "r" + std::to_string(k++), Bytes(t, t + std::strlen(t)));
+}
+
 // The C interface's text operations (0 mapping, 1 pattern, 2 frame list) take ten number
 // bytes before the text; its writer operation (3) numbers only.
 void cInterface() {
@@ -646,5 +666,6 @@ int main(int argc, char** argv) {
   particleMethods();
   texts();
   cInterface();
+  nebviewRequests();
   return gOk ? 0 : 1;
 }

@@ -25,6 +25,9 @@ PACKAGES=(
   blender xvfb python3-openvdb
   # the farm test: a single-node Slurm cluster on localhost
   slurmctld slurmd slurm-client munge
+  # nebview: its web server, and its page's tests in a headless browser over the DevTools
+  # protocol
+  libcpp-httplib-dev chromium python3-websocket
 )
 
 missing=()

@@ -66,10 +66,10 @@ DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -o Dpkg::Options::=--path-
 dpkg -L nebloader > "$WORK/files"
 
 echo "== The tools from PATH"
-for tool in neb2vdb nebinfo nebsample volconvert; do
+for tool in neb2vdb nebinfo nebsample nebview volconvert; do
   [ "$(command -v $tool)" = "/usr/bin/$tool" ] || fail "$tool is not /usr/bin/$tool"
 done
-for tool in neb2vdb nebinfo nebsample; do
+for tool in neb2vdb nebinfo nebsample nebview; do
   line=$($tool --version | head -n 1)
   case "$line" in *" $version") ;; *) fail "$tool --version says '$line', the package is $version" ;; esac
 done

@@ -28,6 +28,7 @@ int nebFuzz_particle_methods(const uint8_t*, size_t);
 int nebFuzz_channel_mappings(const uint8_t*, size_t);
 int nebFuzz_paths(const uint8_t*, size_t);
 int nebFuzz_c_interface(const uint8_t*, size_t);
+int nebFuzz_nebview_request(const uint8_t*, size_t);
 #if defined(NEB_REPLAY_F3DPORT)
 int nebFuzz_f3dport(const uint8_t*, size_t);
 #endif
@@ -52,6 +53,7 @@ const Target kTargets[] = {
     {"particle_methods", nebFuzz_particle_methods},
     {"channel_mappings", nebFuzz_channel_mappings},
     {"paths", nebFuzz_paths},
+    {"nebview_request", nebFuzz_nebview_request},
 #if defined(NEB_REPLAY_F3DPORT)
     {"f3dport", nebFuzz_f3dport},
 #endif
@@ -82,7 +84,7 @@ TEST(FuzzReplay, EveryRegressionInputRunsCleanly) {
     const std::string name = e.path().filename().string();
     EXPECT_TRUE(name == "vdbport" || name == "frame" || name == "grid_block" || name == "entropy" ||
                 name == "zip_block" || name == "particle_methods" || name == "channel_mappings" || name == "paths" ||
-                name == "c_interface" || name == "f3dport")
+                name == "c_interface" || name == "f3dport" || name == "nebview_request")
         << "regressions of an unknown target: " << name;
   }
 }

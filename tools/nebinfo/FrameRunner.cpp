@@ -7,6 +7,9 @@
 
 namespace NebInfo {
 
+using NebInspect::FrameSummary;
+using NebInspect::SummaryOptions;
+
 namespace {
 
 class FrameBatch {
@@ -19,7 +22,7 @@ class FrameBatch {
     for (;;) {
       const size_t i = next_.fetch_add(1);
       if (i >= paths_.size()) return;
-      summarizeFrame(paths_[i], options_, results_[i]);
+      NebInspect::summarizeFrame(paths_[i], options_, results_[i]);
       std::lock_guard<std::mutex> lock(lock_);
       finished_[i] = true;
       // Hand over every finished summary at the head of the list, then free it: a long

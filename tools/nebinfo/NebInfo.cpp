@@ -1,14 +1,19 @@
 #include "tools/nebinfo/NebInfo.h"
 
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "inspect/FrameList.h"
+#include "inspect/Imports.h"
+#include "inspect/JsonLayout.h"
+#include "inspect/LongOptions.h"
+#include "inspect/Reasons.h"
 #include "nebloader.h"
 #include "nebloader_c.h"
 #include "tools/nebinfo/FrameRunner.h"
-#include "tools/nebinfo/Layout.h"
+#include "tools/nebinfo/TextLayout.h"
 
 #ifndef NEBLOADER_VERSION
 #define NEBLOADER_VERSION "unknown"
@@ -60,52 +65,6 @@ int usageError(const std::string& message) {
   return 2;
 }
 
-// Splits "--name=value" and takes the value from the next argument otherwise. Null when
-// there is none.
-const char* optionValue(const std::string& arg, const char* name, int& i, int argc, char** argv) {
-  const size_t n = std::strlen(name);
-  if (arg.size() > n && arg.compare(0, n, name) == 0 && arg[n] == '=') return argv[i] + n + 1;
-  if (i + 1 < argc) return argv[++i];
-  return nullptr;
-}
-
-// Appends the frames of a frame list; false with the reason in `error`.
-bool parseFrames(const char* text, std::vector<int>& frames, std::string& error) {
-  long long count = 0;
-  char reason[256];
-  int status = neb_parse_frame_list(text, nullptr, 0, &count, reason, sizeof reason);
-  if (status == NEB_E_BUFFER) {
-    std::vector<int> list(static_cast<size_t>(count));
-    status = neb_parse_frame_list(text, list.data(), count, &count, reason, sizeof reason);
-    if (status == NEB_OK) frames.insert(frames.end(), list.begin(), list.end());
-  }
-  if (status == NEB_E_PARSE) error = reason;
-  return status == NEB_OK;
-}
-
-std::string expandPattern(const std::string& pattern, int frame) {
-  long long length = 0;
-  neb_expand_frame_pattern(pattern.c_str(), frame, nullptr, 0, &length);
-  std::string text(static_cast<size_t>(length) + 1, '\0');
-  if (neb_expand_frame_pattern(pattern.c_str(), frame, &text[0], length + 1, nullptr) != NEB_OK) return std::string();
-  text.resize(static_cast<size_t>(length));
-  return text;
-}
-
-bool isForeign(const std::string& path) {
-  const size_t dot = path.rfind('.');
-  if (dot == std::string::npos) return false;
-  std::string ext = path.substr(dot + 1);
-  for (char& c : ext)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return ext == "vdb" || ext == "f3d";
-}
-
-bool matches(const std::string& arg, const char* name) {
-  const size_t n = std::strlen(name);
-  return arg == name || (arg.size() > n && arg.compare(0, n, name) == 0 && arg[n] == '=');
-}
-
 // 0 to go on, otherwise the exit status (-1 for a clean exit after --help / --version).
 int parse(int argc, char** argv, Options& o) {
   bool optionsEnded = false;
@@ -128,15 +87,13 @@ int parse(int argc, char** argv, Options& o) {
       o.json = true;
     } else if (arg == "--check") {
       o.check = true;
-    } else if (matches(arg, "--frames")) {
-      const char* value = optionValue(arg, "--frames", i, argc, argv);
-      if (!value) return usageError("option '--frames' requires a frame list");
+    } else if (NebInspect::isOption(arg, "--frames")) {
       std::string error;
-      if (!parseFrames(value, o.frames, error))
-        return usageError("invalid frame list '" + std::string(value) + "': " + error);
+      if (!NebInspect::parseFramesOption(NebInspect::optionValue(arg, "--frames", i, argc, argv), o.frames, error))
+        return usageError(error);
       o.haveFrames = true;
-    } else if (matches(arg, "--threads")) {
-      const char* value = optionValue(arg, "--threads", i, argc, argv);
+    } else if (NebInspect::isOption(arg, "--threads")) {
+      const char* value = NebInspect::optionValue(arg, "--threads", i, argc, argv);
       char* end = nullptr;
       const long n = value ? std::strtol(value, &end, 10) : 0;
       if (!value || !*value || *end != '\0' || n < 1 || n > 1024)
@@ -153,7 +110,7 @@ int parse(int argc, char** argv, Options& o) {
 }  // namespace
 
 int runNebInfo(int argc, char** argv) {
-  installReportCapture();
+  NebInspect::installReportCapture();
   Options o;
   const int parsed = parse(argc, argv, o);
   if (parsed != 0) return parsed < 0 ? 0 : parsed;
@@ -161,24 +118,18 @@ int runNebInfo(int argc, char** argv) {
   std::vector<std::string> paths;
   bool foreign = false;
   for (const std::string& file : o.files) {
-    if (neb_has_frame_pattern(file.c_str()) == 1) {
+    if (NebInspect::hasFramePattern(file)) {
       if (!o.haveFrames) return usageError("'" + file + "' has a frame pattern: give the frames with --frames");
-      for (int f : o.frames) paths.push_back(expandPattern(file, f));
+      for (int f : o.frames) paths.push_back(NebInspect::expandFramePattern(file, f));
     } else {
       paths.push_back(file);
     }
   }
-  for (const std::string& p : paths) foreign = foreign || isForeign(p);
-  // The import plug-ins are found beside the library; no thread manager is handed over, so
-  // imports and decoding stay on the caller's thread.
-  if (foreign && !(neb_initialize(nullptr, nullptr, -1) & 2)) {
-    // The build tree's plug-in is linked beside the program (tools/nebinfo/CMakeLists.txt).
-    const std::string program = argv[0];
-    const size_t slash = program.rfind('/');
-    if (slash != std::string::npos) neb_initialize(program.substr(0, slash).c_str(), "build", -1);
-  }
+  for (const std::string& p : paths) foreign = foreign || NebInspect::isImport(p);
+  // No thread manager is handed over, so imports and decoding stay on the caller's thread.
+  if (foreign) NebInspect::initializeImports(argc > 0 && argv[0] ? argv[0] : "");
 
-  SummaryOptions summary;
+  NebInspect::SummaryOptions summary;
   summary.statistics = o.verbose;
   summary.check = o.check;
   const int threads = o.threads > 0 ? o.threads : neb_default_thread_count();
@@ -186,18 +137,18 @@ int runNebInfo(int argc, char** argv) {
   int unreadable = 0;
   std::vector<std::string> damaged;
   bool firstText = true;
-  summarizeFrames(paths, summary, threads, [&](const FrameSummary& s) {
+  summarizeFrames(paths, summary, threads, [&](const NebInspect::FrameSummary& s) {
     if (o.check) {
       if (!s.failures.empty()) damaged.push_back(s.path);
-      std::fputs(o.json ? jsonLayout(s, o.verbose, true).c_str() : checkLayout(s).c_str(), stdout);
+      std::fputs(o.json ? NebInspect::jsonLayout(s, o.verbose, true).c_str() : checkLayout(s).c_str(), stdout);
     } else if (!s.loaded) {
       ++unreadable;
-      if (o.json) std::fputs(jsonLayout(s, o.verbose, false).c_str(), stdout);
+      if (o.json) std::fputs(NebInspect::jsonLayout(s, o.verbose, false).c_str(), stdout);
       std::fflush(stdout);
       std::fprintf(stderr, "nebinfo: %s: %s\n", s.path.c_str(), s.failures.empty() ? "cannot load" : s.failures[0].c_str());
     } else {
       if (o.json) {
-        std::fputs(jsonLayout(s, o.verbose, false).c_str(), stdout);
+        std::fputs(NebInspect::jsonLayout(s, o.verbose, false).c_str(), stdout);
       } else {
         if (!firstText) std::fputs("\n", stdout);
         std::fputs(textLayout(s, o.verbose).c_str(), stdout);
@@ -207,7 +158,7 @@ int runNebInfo(int argc, char** argv) {
     std::fflush(stdout);
   });
 
-  if (foreign) neb_finalize();
+  if (foreign) NebInspect::finalizeImports();
   if (o.check) {
     const size_t good = paths.size() - damaged.size();
     // With --json the summary goes to standard error: standard output stays JSON lines.

@@ -2,9 +2,16 @@
 #include <cstdio>
 #include <vector>
 
-#include "tools/nebinfo/Layout.h"
+#include "tools/nebinfo/TextLayout.h"
 
 namespace NebInfo {
+
+using NebInspect::ChannelSummary;
+using NebInspect::FrameSummary;
+using NebInspect::GridBlockZones;
+using NebInspect::GroupSummary;
+using NebInspect::ParticleChannelSummary;
+using NebInspect::ValueStats;
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/nebinfo/FrameSummary.h"
+#include "inspect/FrameSummary.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,52 +7,23 @@
 #include <mutex>
 #include <new>
 
+#include "inspect/Imports.h"
+#include "inspect/Reasons.h"
+#include "inspect/TextResult.h"
 #include "nebloader_c.h"
-#include "zutils/ReportLines.h"
 
-namespace NebInfo {
+namespace NebInspect {
 
 namespace {
 
 const int kSpeed = 3;
 const int kPackedColour = 18;
 
-// Plug-in imports and the channel survey go through the process-wide plug-in table and a
-// third-party reader; they are done one at a time.
-std::mutex& foreignLoadLock() {
-  static std::mutex m;
-  return m;
-}
-
-// The report text of the calling thread's frame (see installReportCapture).
-thread_local std::string* tCapture = nullptr;
-
-void captureReport(int, const char* text, void*) {
-  if (tCapture && text) tCapture->append(text);
-}
-
-class ThreadCapture {
- public:
-  explicit ThreadCapture(std::string* sink) : previous_(tCapture) { tCapture = sink; }
-  ~ThreadCapture() { tCapture = previous_; }
-  ThreadCapture(const ThreadCapture&) = delete;
-  ThreadCapture& operator=(const ThreadCapture&) = delete;
-
- private:
-  std::string* previous_;
-};
-
 // Closes the frame when the summary is done.
 struct FrameCloser {
   neb_frame* frame = nullptr;
   ~FrameCloser() { neb_frame_close(frame); }
 };
-
-// The captured report text as one line: messages joined by "; ", blanks trimmed.
-std::string reasonOf(const std::string& reports, const char* fallback) {
-  const std::string line = ZUtils::joinReportLines(reports);
-  return line.empty() ? fallback : line;
-}
 
 const char* loadStatusText(int status) {
   switch (status) {
@@ -77,16 +48,6 @@ GridBlockZones zonesOf(const neb_block_zones& z) {
   out.coarsestStep = z.coarsest_step;
   out.maxPasses = z.max_passes;
   return out;
-}
-
-// Text after the last '.' of the name, A-Z lower-cased; "" without a '.'.
-std::string extensionOf(const std::string& path) {
-  const size_t dot = path.rfind('.');
-  if (dot == std::string::npos) return std::string();
-  std::string ext = path.substr(dot + 1);
-  for (char& c : ext)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return ext;
 }
 
 std::string gridStorageOf(const GridBlockZones& z) {
@@ -117,51 +78,6 @@ const char* particleSlotName(int slot) {
     case 10: return "id";
     default: return "";
   }
-}
-
-// Statistics of values given piece by piece (a channel slab after slab): the same sums in
-// the same order as over the whole array at once.
-class StatsAccumulator {
- public:
-  explicit StatsAccumulator(ValueStats& s) : s_(s) {}
-
-  template <class T>
-  void add(const T* values, int64_t count, int64_t stride) {
-    for (int64_t i = 0; i < count; i += stride) {
-      const double v = static_cast<double>(values[i]);
-      ++s_.count;
-      if (!std::isfinite(v)) {
-        ++s_.nonFinite;
-        continue;
-      }
-      if (first_) {
-        s_.minimum = s_.maximum = v;
-        first_ = false;
-      }
-      s_.minimum = std::min(s_.minimum, v);
-      s_.maximum = std::max(s_.maximum, v);
-      sum_ += v;
-      if (v != 0.0) ++s_.nonZero;
-    }
-  }
-
-  void finish() {
-    const int64_t finite = s_.count - s_.nonFinite;
-    s_.mean = finite > 0 ? sum_ / static_cast<double>(finite) : 0.0;
-    s_.present = true;
-  }
-
- private:
-  ValueStats& s_;
-  double sum_ = 0.0;
-  bool first_ = true;
-};
-
-template <class T>
-void accumulate(const T* values, int64_t count, int64_t stride, ValueStats& s) {
-  StatsAccumulator a(s);
-  a.add(values, count, stride);
-  a.finish();
 }
 
 void describeGrid(neb_frame* frame, FrameSummary& out) {
@@ -216,15 +132,6 @@ void describeGrid(neb_frame* frame, FrameSummary& out) {
                    [](const ChannelSummary& a, const ChannelSummary& b) { return a.channel < b.channel; });
 }
 
-std::string groupName(neb_group* g) {
-  long long length = 0;
-  neb_group_name(g, nullptr, 0, &length);
-  std::string name(static_cast<size_t>(length) + 1, '\0');
-  if (neb_group_name(g, &name[0], length + 1, nullptr) != NEB_OK) return std::string();
-  name.resize(static_cast<size_t>(length));
-  return name;
-}
-
 void describeGroups(neb_frame* frame, FrameSummary& out) {
   const int count = neb_frame_stored_group_count(frame);
   for (int i = 0; i < count; ++i) {
@@ -262,10 +169,6 @@ int64_t cellCount(const int size[3]) {
   return cells;
 }
 
-std::string channelLabel(const ChannelSummary& s) {
-  return "channel " + std::to_string(s.channel) + (s.name.empty() ? "" : " (" + s.name + ")");
-}
-
 // Decodes the listed grid channels of an imported frame in ascending order, releasing each
 // one afterwards.
 void decodeImportedGrid(neb_frame* frame, const SummaryOptions& options, std::string& reports, FrameSummary& out) {
@@ -276,9 +179,9 @@ void decodeImportedGrid(neb_frame* frame, const SummaryOptions& options, std::st
     const float* values = nullptr;
     if (neb_frame_channel(frame, s.channel, &values) != NEB_OK) values = nullptr;
     if (!values) {
-      out.failures.push_back(channelLabel(s) + ": " + reasonOf(reports, "no data"));
+      out.failures.push_back(channelLabel(s.channel) + ": " + reasonOf(reports, "no data"));
     } else if (!reports.empty()) {
-      out.failures.push_back(channelLabel(s) + ": " + reasonOf(reports, ""));
+      out.failures.push_back(channelLabel(s.channel) + ": " + reasonOf(reports, ""));
     }
     if (values && options.statistics && cells > 0) accumulate(values, cells, 1, s.stats);
   }
@@ -312,7 +215,8 @@ void decodeGridSlabs(neb_frame* frame, const SummaryOptions& options, std::strin
   reports.clear();
   neb_slab_reader* reader = nullptr;
   if (neb_slab_reader_open(frame, &reader) != NEB_OK) {
-    for (ChannelSummary* s : listed) out.failures.push_back(channelLabel(*s) + ": " + reasonOf(reports, "no data"));
+    for (ChannelSummary* s : listed)
+      out.failures.push_back(channelLabel(s->channel) + ": " + reasonOf(reports, "no data"));
     return;
   }
   struct ReaderCloser {
@@ -396,10 +300,10 @@ void decodeGridSlabs(neb_frame* frame, const SummaryOptions& options, std::strin
     SlabChannel& c = wanted[s->channel];
     if (!c.alive) {
       s->stats = ValueStats();
-      out.failures.push_back(channelLabel(*s) + ": " + reasonOf(c.reports, "no data"));
+      out.failures.push_back(channelLabel(s->channel) + ": " + reasonOf(c.reports, "no data"));
       continue;
     }
-    if (!c.reports.empty()) out.failures.push_back(channelLabel(*s) + ": " + reasonOf(c.reports, ""));
+    if (!c.reports.empty()) out.failures.push_back(channelLabel(s->channel) + ": " + reasonOf(c.reports, ""));
     if (c.stats) c.stats->finish();
   }
 }
@@ -459,18 +363,14 @@ std::string gridChannelName(int channel) {
   // The native mapping: the default mapping of an empty path.
   static const std::vector<std::string> names = [] {
     std::vector<std::string> table(32);
-    long long length = 0;
-    neb_default_mapping("", nullptr, 0, &length);
-    std::string mapping(static_cast<size_t>(length) + 1, '\0');
-    if (neb_default_mapping("", &mapping[0], length + 1, nullptr) != NEB_OK) return table;
-    mapping.resize(static_cast<size_t>(length));
+    const std::string mapping =
+        textResult([](char* b, long long n, long long* length) { return neb_default_mapping("", b, n, length); });
     for (int i = 0;; ++i) {
       int c = -1;
-      long long n = 0;
-      if (neb_mapping_entry(mapping.c_str(), i, &c, nullptr, 0, &n) == NEB_E_ABSENT) break;
-      std::string name(static_cast<size_t>(n) + 1, '\0');
-      if (neb_mapping_entry(mapping.c_str(), i, &c, &name[0], n + 1, nullptr) != NEB_OK) continue;
-      name.resize(static_cast<size_t>(n));
+      if (neb_mapping_entry(mapping.c_str(), i, &c, nullptr, 0, nullptr) == NEB_E_ABSENT) break;
+      const std::string name = textResult([&](char* b, long long n, long long* length) {
+        return neb_mapping_entry(mapping.c_str(), i, &c, b, n, length);
+      });
       if (c >= 0 && c < 32) table[c] = name;
     }
     return table;
@@ -502,20 +402,22 @@ bool voxelSizeOf(const float t[12], double size[3]) {
   return true;
 }
 
-void installReportCapture() { neb_set_report_callback(&captureReport, nullptr); }
+std::string channelLabel(int channel) {
+  const std::string name = gridChannelName(channel);
+  return "channel " + std::to_string(channel) + (name.empty() ? "" : " (" + name + ")");
+}
 
 void summarizeFrame(const std::string& path, const SummaryOptions& options, FrameSummary& out) {
   out = FrameSummary();
   out.path = path;
   std::string reports;
-  ThreadCapture capture(&reports);
+  ReportCapture capture(&reports);
   try {
-    const std::string ext = extensionOf(path);
-    out.foreign = ext == "vdb" || ext == "f3d";
+    out.foreign = isImport(path);
     FrameCloser frame;
     int result;
     if (out.foreign) {
-      std::lock_guard<std::mutex> lock(foreignLoadLock());
+      std::lock_guard<std::mutex> lock(importLock());
       result = neb_frame_open(path.c_str(), nullptr, -1, NEB_OPEN_UNSHARED, &frame.frame);
     } else {
       // The grid stays in the file and is read slab by slab: a frame of any size is
@@ -556,4 +458,4 @@ void summarizeFrame(const std::string& path, const SummaryOptions& options, Fram
   }
 }
 
-}  // namespace NebInfo
+}  // namespace NebInspect

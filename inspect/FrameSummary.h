@@ -1,19 +1,23 @@
-// What nebinfo learns about one frame: its description, how each channel is stored and,
-// when asked, value statistics and the result of decoding everything.
+// What the inspecting tools learn about one frame (nebinfo prints it, nebview serves it):
+// its description, how each channel is stored and, when asked, value statistics and the
+// result of decoding everything.
 //
 // summarizeFrame opens the frame as a frame of its own through the library's C interface
 // (NEB_OPEN_UNSHARED: never shared, so several frames can be summarised on several
 // threads at once and decoded channels can be freed one by one) and captures every
-// report the library makes on the calling thread while doing so: that text is the reason
-// given for a failure. The decoders must run inline for that, so no thread manager may be
-// registered while frames are summarised. installReportCapture() must have been called.
+// report the library makes on the calling thread while doing so (Reasons.h): that text is
+// the reason given for a failure. The decoders must run inline for that, so no thread
+// manager may be registered while frames are summarised. installReportCapture() must have
+// been called.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace NebInfo {
+#include "inspect/ValueStats.h"
+
+namespace NebInspect {
 
 // What the headers of a grid-compressor block say about its zones (neb_block_zones).
 struct GridBlockZones {
@@ -26,14 +30,6 @@ struct GridBlockZones {
   float finestStep = 0.0f;
   float coarsestStep = 0.0f;
   int maxPasses = 0;
-};
-
-struct ValueStats {
-  bool present = false;
-  double minimum = 0.0, maximum = 0.0, mean = 0.0;
-  int64_t nonZero = 0;    // finite values other than 0
-  int64_t nonFinite = 0;  // NaN and infinities, left out of the other figures
-  int64_t count = 0;      // values looked at
 };
 
 struct ChannelSummary {
@@ -92,11 +88,7 @@ struct SummaryOptions {
   bool check = false;       // decode every grid and particle channel and record failures
 };
 
-// Routes the library's reports to the capture of the reporting thread. Once per process,
-// before the first summarizeFrame.
-void installReportCapture();
-
-// Fills `out` for the file at `path`. Never throws.
+// Fills `out` for the file at `path`; an import is opened under importLock(). Never throws.
 void summarizeFrame(const std::string& path, const SummaryOptions& options, FrameSummary& out);
 
 // World length of one cell along each grid axis for the frame transform (grid coordinates
@@ -107,4 +99,7 @@ bool voxelSizeOf(const float transform[12], double size[3]);
 // for 18, "" otherwise.
 std::string gridChannelName(int channel);
 
-}  // namespace NebInfo
+// "channel 2 (Smoke_ost)", or "channel 40" without a name: how failures name channels.
+std::string channelLabel(int channel);
+
+}  // namespace NebInspect

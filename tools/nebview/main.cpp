@@ -1,0 +1,10 @@
+// nebview: look at a nebu2 cache sequence in a web browser (see NebView.h).
+
+#include "tools/nebview/NebView.h"
+#include "zutils/platform/CommandLine.h"
+
+int main(int argc, char** argv) {
+  // File names arrive as UTF-8 on every system (on Windows from the wide command line,
+  // since argv there holds only what the ANSI code page can say).
+  return ZUtils::platform::runWithUtf8Arguments(argc, argv, &NebView::runNebView);
+}
