@@ -2,13 +2,8 @@
 
 #include "cache/GridRecordBytes.h"
 #include "cache/OstraneFrameData.h"
+#include "compress/NebFormat.h"
 #include "particles/PGroup.h"
-
-namespace {
-const int kPackedColour = 18;
-}
-
-bool GridCodecIsOneDimensional(int32_t version) { return version >= 5 && version <= 2147483646; }
 
 std::vector<GridChannelStorage> DescribeGridChannels(const OstraneFrameData& frame, bool* overrun) {
   const GridRecordBytes records(frame.comprData, frame.comprDataSzInts);
@@ -18,7 +13,7 @@ std::vector<GridChannelStorage> DescribeGridChannels(const OstraneFrameData& fra
 std::vector<GridChannelStorage> DescribeGridChannels(int32_t version, const GridRecordBytes& records, bool* overrun) {
   std::vector<GridChannelStorage> out;
   if (overrun) *overrun = false;
-  const int dimension = GridCodecIsOneDimensional(version) ? 1 : 3;
+  const int dimension = NebFormat::GridCodecDimension(version);
   const int64_t n = records.ints();
   bool seen[33] = {};
   records.walkRecords([&](int32_t channel, int64_t payload, int64_t length) {
@@ -32,7 +27,7 @@ std::vector<GridChannelStorage> DescribeGridChannels(int32_t version, const Grid
       GridChannelStorage s;
       s.channel = channel;
       s.storedBytes = length * 4;
-      s.zip = channel == kPackedColour;
+      s.zip = channel == NebFormat::kGridPackedColour;
       if (!s.zip) s.zones = DescribeGridBlockZones(records, 4 * payload, length * 4, dimension);
       out.push_back(s);
     }

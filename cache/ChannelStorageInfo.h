@@ -42,7 +42,3 @@ struct ParticleChannelStorage {
 
 // Every slot of the group that holds data, in slot order.
 std::vector<ParticleChannelStorage> DescribeParticleChannels(const PGroup& group);
-
-// Grid blocks of frames of this container version decode with the one-dimensional
-// compressor (true) or the three-dimensional one.
-bool GridCodecIsOneDimensional(int32_t version);

@@ -9,6 +9,7 @@
 #include "cache/GridSlabDecoder.h"
 #include "cache/OstraneFrameData.h"
 #include "compress/InflateStream.h"
+#include "compress/NebFormat.h"
 #include "compress/PackedColour.h"
 #include "ostutils/OstArray.h"
 #include "particles/MTBuildScalarSpeedFromVelocity.h"
@@ -16,8 +17,8 @@
 
 namespace {
 
-const int kSpeed = 3;
-const int kPackedColour = 18;
+const int kSpeed = NebFormat::kGridSpeed;
+const int kPackedColour = NebFormat::kGridPackedColour;
 
 float inverse255() {
   const uint32_t bits = 0x3B808081u;  // 1/255 as the colour unpacking has always used it
@@ -92,7 +93,7 @@ struct FrameSlabReader::Impl {
       ZUtils::logReport("Invalid cache file!!!\n");
       return false;
     }
-    std::unique_ptr<GridSlabDecoder> d(new GridSlabDecoder(GridCodecIsOneDimensional(frame.version) ? 1 : 3));
+    std::unique_ptr<GridSlabDecoder> d(new GridSlabDecoder(NebFormat::GridCodecDimension(frame.version)));
     if (!d->open(bytes, 4 * payload, 4 * length, cells)) {
       ZUtils::logReport("Invalid cache file!!!\n");
       return false;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cache/GridRecordBytes.h"
+#include "compress/NebFormat.h"
 
 // Block: u16 magic. 0xFC01: the rest is one zone stream (method byte first). 0xFC02 /
 // 0xFC03: u16 zoneCount, i32 valueStart[zoneCount], i32 byteStart[zoneCount], then zone
@@ -48,8 +49,8 @@ int64_t GridBlockExtent(const void* block, int64_t bytes, int dimension) {
   const unsigned char* p = static_cast<const unsigned char*>(block);
   uint16_t magic = 0;
   if (!p || !load(p, bytes, 0, magic)) return -1;
-  if (magic == 0xFC01) return zoneValues(p, bytes, 2, dimension);
-  if (magic != 0xFC02 && magic != 0xFC03) return -1;
+  if (magic == NebFormat::kSingleZoneMagic) return zoneValues(p, bytes, 2, dimension);
+  if (magic != NebFormat::kZonedMagic && magic != NebFormat::kZonedMagicAlt) return -1;
   uint16_t zones = 0;
   if (!load(p, bytes, 2, zones)) return -1;
   const int64_t tables = 4 + 8 * static_cast<int64_t>(zones);
@@ -148,14 +149,14 @@ GridBlockZones describeBlock(Block& b, int dimension) {
   GridBlockZones out;
   uint16_t magic = 0;
   if (!b.get(0, magic)) return out;
-  if (magic == 0xFC01) {
+  if (magic == NebFormat::kSingleZoneMagic) {
     out.readable = true;
     out.zoneCount = 1;
     describeZone(b, 2, dimension, out);
     return out;
   }
   uint16_t zones = 0;
-  if ((magic != 0xFC02 && magic != 0xFC03) || !b.get(2, zones)) return out;
+  if ((magic != NebFormat::kZonedMagic && magic != NebFormat::kZonedMagicAlt) || !b.get(2, zones)) return out;
   const int64_t tables = 4 + 8 * static_cast<int64_t>(zones);
   if (tables > b.bytes) return out;
   out.readable = true;

@@ -10,6 +10,7 @@
 
 #include "cache/ChannelBuffer.h"
 #include "cache/OstraneFrameData.h"
+#include "compress/NebFormat.h"
 #include "compress/PackedColour.h"
 #include "compress/SGCompressor.h"
 #include "compress/ZipBlock.h"
@@ -20,8 +21,8 @@
 
 namespace {
 
-const int kPackedColour = 18;
-const int kSpeed = 3;
+const int kPackedColour = NebFormat::kGridPackedColour;
+const int kSpeed = NebFormat::kGridSpeed;
 const int kStoredSlack = 4;  // the grid decoder may write up to 4 values past the cells
 
 float inverse255() {
@@ -30,8 +31,6 @@ float inverse255() {
   std::memcpy(&f, &bits, sizeof f);
   return f;
 }
-
-bool usesOneDimensionalCodec(int32_t version) { return version >= 5 && version <= 2147483646; }
 
 }  // namespace
 
@@ -126,7 +125,7 @@ void OstraneFrameData::DecodeStoredChannel(int channel) {
     // bounded by the process-wide memory limit (OstArray growth checks it).
     bool plausible = length <= n - i - 2;
     int64_t zipBytes = -1;
-    const bool oneDimensional = usesOneDimensionalCodec(version);
+    const bool oneDimensional = NebFormat::GridCodecDimension(version) == 1;
     if (plausible && channel == kPackedColour) {
       if (length >= 2) std::memcpy(&zipBytes, payload, sizeof zipBytes);
       plausible = zipBytes >= 0 && zipBytes <= (length - 2) * 4;

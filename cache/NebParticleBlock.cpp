@@ -14,6 +14,7 @@
 
 #include "cache/GridBlockExtent.h"
 #include "cache/NebImport.h"
+#include "compress/NebFormat.h"
 #include "compress/SGCompressor.h"
 #include "ostutils/Allocation.h"
 #include "particles/MTComputeParticlesBbox.h"
@@ -101,7 +102,7 @@ void ReadNebParticleBlock(NebImportContext& ctx, int tag) {
   const bool load = !ctx.headerOnly || !ctx.groupTableSeen;
 
   const int32_t scratchCount = in.readInt32("9\n");
-  const char* const scratchMessage = tag == 13 ? "13\n" : "x91\n";
+  const char* const scratchMessage = tag == NebFormat::kTagCompressedParticles ? "13\n" : "x91\n";
   in.requireLeft(scratchCount, 4, scratchMessage);
   OSTUtils::MemoryReservation scratchBytes;  // declared first: outlives the storage
   std::vector<float> scratch;
@@ -136,7 +137,7 @@ void ReadNebParticleBlock(NebImportContext& ctx, int tag) {
           ZUtils::logReport("Particle channel %d of group %s starts outside its block\n", slot, name.c_str());
           throw IOErrException();
         }
-        if (tag == 13) {
+        if (tag == NebFormat::kTagCompressedParticles) {
           loadCompressedSlot(group, slot, scratch, start);
         } else {
           loadRawSlot(group, slot, scratch, start);
@@ -147,10 +148,10 @@ void ReadNebParticleBlock(NebImportContext& ctx, int tag) {
 
     for (;;) {
       const int32_t sub = in.readInt32("14\n");
-      if (sub == 0) break;
-      if (sub == 1) {
+      if (sub == NebFormat::kSubTagEnd) break;
+      if (sub == NebFormat::kSubTagGroupType) {
         group.groupType = in.readInt32("15\n");
-      } else if (sub == 2) {
+      } else if (sub == NebFormat::kSubTagIds) {
         const int32_t bytes = in.readInt32("16\n");
         in.requireLeft(bytes, ctx.headerOnly ? "x162\n" : "x161\n");
         if (ctx.headerOnly) {
@@ -158,7 +159,7 @@ void ReadNebParticleBlock(NebImportContext& ctx, int tag) {
         } else {
           ReadNebParticleIds(ctx, group, bytes);
         }
-      } else if (sub == 3) {
+      } else if (sub == NebFormat::kSubTagExtra) {
         in.read(group.groupExtra, sizeof group.groupExtra, "18\n");
       } else {
         ZUtils::logReport("19\n");

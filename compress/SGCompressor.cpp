@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "compress/EntropyCoder.h"
+#include "compress/NebFormat.h"
 #include "compress/ZoneTable.h"
 #include "compress/ZoneTransforms.h"
 #include "ostutils/MemoryLimit.h"
@@ -68,7 +69,7 @@ bool isFiniteBits(float v) {
 // Raw zone: method 0, every float as it is.
 bool writeRawZone(SGZone& zone) {
   OstArray<char, int64_t>& out = *zone.compressed;
-  if (!appendU8(out, 0) || !appendI32(out, zone.valueCount)) return false;
+  if (!appendU8(out, NebFormat::kZoneRaw) || !appendI32(out, zone.valueCount)) return false;
   if (zone.valueCount > 0) {
     const int64_t at = out.size;
     if (!out.SetSize(at + 4 * static_cast<int64_t>(zone.valueCount))) return false;
@@ -338,7 +339,7 @@ bool SGCompressor<D>::CompressZone(Zone& zone) {
     ZUtils::logReport("SGCompressor: zone box does not hold its values\n");
     return false;
   }
-  const unsigned char magic[2] = {0x01, 0xFC};
+  const unsigned char magic[2] = {NebFormat::kSingleZoneMagic & 0xFF, NebFormat::kSingleZoneMagic >> 8};
   if (!append(out, magic, 2)) return false;
 
   // Minimum and maximum; an infinity or a NaN ends the scan with both at 0, which stores
@@ -355,7 +356,7 @@ bool SGCompressor<D>::CompressZone(Zone& zone) {
     hi = v > hi ? v : hi;
   }
   if (std::fabs(lo - hi) < 1e-20f) {
-    return appendU8(out, 1) && appendI32(out, count) && appendF32(out, lo);
+    return appendU8(out, NebFormat::kZoneConstant) && appendI32(out, count) && appendF32(out, lo);
   }
   if (zone.precisionBits >= 20) return writeRawZone(zone);
 
@@ -399,7 +400,7 @@ bool SGCompressor<D>::CompressZone(Zone& zone) {
     fits = qhi - qlo <= INT_MAX;
     if (fits) {
       const int base = static_cast<int>(qlo);
-      bool ok = appendU8(out, 2);
+      bool ok = appendU8(out, NebFormat::kZoneQuantized);
       if (D == 3) {
         ok = ok && appendI32(out, zone.box[0]) && appendI32(out, zone.box[1]) && appendI32(out, zone.box[2]);
       } else {

@@ -1,14 +1,15 @@
 #include "compress/ZoneTable.h"
 
+#include "compress/NebFormat.h"
 #include "zutils/Report.h"
 
 namespace OSTUtils {
 
 namespace {
 
-const uint16_t kZoneMagic = 0xFC01;
-const uint16_t kZonedMagic = 0xFC02;
-const uint16_t kZonedMagicAlt = 0xFC03;
+using NebFormat::kSingleZoneMagic;
+using NebFormat::kZonedMagic;
+using NebFormat::kZonedMagicAlt;
 
 inline uint16_t loadU16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline int64_t loadI32(const unsigned char* p) {
@@ -21,7 +22,7 @@ inline int64_t loadI32(const unsigned char* p) {
 int64_t ZoneTableBytes(const unsigned char* first, int64_t availableBytes) {
   if (!first || availableBytes < 2) return 0;
   const uint16_t magic = loadU16(first);
-  if (magic == kZoneMagic) return 2;
+  if (magic == kSingleZoneMagic) return 2;
   if ((magic != kZonedMagic && magic != kZonedMagicAlt) || availableBytes < 4) return 0;
   const int64_t bytes = 4 + 8 * static_cast<int64_t>(loadU16(first + 2));
   return bytes <= availableBytes ? bytes : 0;
@@ -34,7 +35,7 @@ bool ReadZoneTable(const unsigned char* head, int64_t availableBytes, int64_t ou
     return false;
   }
   const uint16_t magic = loadU16(head);
-  if (magic == kZoneMagic) {
+  if (magic == kSingleZoneMagic) {
     if (!zones.SetSize(1)) {
       ZUtils::logReport("[ERROR] SGCompressor: zone list could not be allocated\n");
       return false;
