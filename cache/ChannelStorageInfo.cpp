@@ -28,7 +28,13 @@ std::vector<GridChannelStorage> DescribeGridChannels(int32_t version, const Grid
       s.channel = channel;
       s.storedBytes = length * 4;
       s.zip = channel == NebFormat::kGridPackedColour;
-      if (!s.zip) s.zones = DescribeGridBlockZones(records, 4 * payload, length * 4, dimension);
+      if (!s.zip) {
+        OSTUtils::OstArray<unsigned char, int64_t> scratch;
+        const int64_t offset = 4 * payload;
+        s.zones = OSTUtils::DescribeGridBlockZones(
+            [&](int64_t at, int64_t count) { return records.fetch(offset + at, count, scratch); }, length * 4,
+            dimension);
+      }
       out.push_back(s);
     }
     return true;
@@ -46,7 +52,7 @@ std::vector<ParticleChannelStorage> DescribeParticleChannels(const PGroup& group
     if (rec.stored.size > 0) {
       s.method = rec.method;
       s.storedBytes = rec.stored.size;
-      if (s.method == 2 || s.method == 3) s.zones = DescribeGridBlockZones(rec.stored.data, rec.stored.size, 1);
+      if (s.method == 2 || s.method == 3) s.zones = OSTUtils::DescribeGridBlockZones(rec.stored.data, rec.stored.size, 1);
     } else {
       s.storedBytes = rec.expanded.size;
     }

@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "cache/GridBlockExtent.h"
+#include "compress/GridBlockHeader.h"
 
 class GridRecordBytes;
+
+using GridBlockZones = OSTUtils::GridBlockZones;
 class OstraneFrameData;
 class PGroup;
 

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "compress/ZoneTable.h"
+#include "compress/GridBlockHeader.h"
 #include "ostutils/OstArray.h"
 
 class GridRecordBytes;

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "cache/GridBlockExtent.h"
 #include "cache/NebImport.h"
+#include "compress/GridBlockHeader.h"
 #include "compress/NebFormat.h"
 #include "compress/SGCompressor.h"
 #include "ostutils/Allocation.h"
@@ -36,7 +36,7 @@ void loadCompressedSlot(PGroup& group, int slot, const std::vector<float>& scrat
   // Checked before anything is sized by the particle count. The block is decoded here, at
   // load, into a fresh temporary: values no zone writes would have no defined contents, so
   // a block that does not account for every particle is refused with the file.
-  if (GridBlockExtent(scratch.data() + start, available, 1) < values) {
+  if (OSTUtils::GridBlockExtent(scratch.data() + start, available, 1) < values) {
     ZUtils::logReport("Particle channel %d of group %s cannot hold %lld particles\n", slot, group.getName(),
                       static_cast<long long>(n));
     throw IOErrException();

@@ -2,7 +2,7 @@
 // describes stored channels all take them from here. Byte layouts are described where
 // they are read (cache/NebReader.cpp footer, cache/NebTagStream.cpp tags,
 // cache/NebChunkList.cpp chunks, cache/NebParticleBlock.cpp particle blocks,
-// cache/GridChannels.cpp grid records, compress/ZoneTable.h and compress/SGCompressor.h
+// cache/GridChannels.cpp grid records, compress/GridBlockHeader.h and compress/SGCompressor.h
 // grid blocks).
 #pragma once
 

@@ -7,7 +7,7 @@
 
 #include "compress/EntropyCoder.h"
 #include "compress/NebFormat.h"
-#include "compress/ZoneTable.h"
+#include "compress/GridBlockHeader.h"
 #include "compress/ZoneTransforms.h"
 #include "ostutils/MemoryLimit.h"
 #include "ostutils/ParallelFill.h"
@@ -21,17 +21,6 @@ namespace {
 // entropy decoder's spare room for it.
 const int kScratchInts = static_cast<int>(65536 + DecodeSpareInts(65536));
 const int kRunThreshold = 4;
-
-inline int32_t loadI32(const unsigned char* p) {
-  return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-                              (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24));
-}
-inline float loadF32(const unsigned char* p) {
-  const uint32_t bits = static_cast<uint32_t>(loadI32(p));
-  float f;
-  std::memcpy(&f, &bits, sizeof(f));
-  return f;
-}
 
 // Takes `bytes` bytes of the zone's stream, or fails when they pass its budget.
 inline const unsigned char* take(SGZone& zone, int64_t bytes) {
@@ -191,27 +180,28 @@ bool SGCompressor<D>::DecompressZone(Zone& zone, int jobIndex) {
   zone.written = 0;
   zone.noMemory = false;
   if (jobIndex < 0 || jobIndex >= jobBuffers.size || !zone.source) return false;
-  const unsigned char* p = take(zone, 1);
-  if (!p) {
+  ZoneHeader h;
+  if (zone.consumed >= 0 && zone.consumed < zone.byteBudget)
+    ReadZoneHeader(zone.source + zone.consumed, zone.byteBudget - zone.consumed, D, h);
+  if (h.method < 0) {
     ZUtils::logReport("SGCompressor: zone stream ends before its method\n");
     return false;
   }
-  const int method = *p;
-  if (method == 0 || method == 1) {
-    const unsigned char* h = take(zone, method == 0 ? 4 : 8);
-    if (!h) {
+  const int method = h.method;
+  if (method == NebFormat::kZoneRaw || method == NebFormat::kZoneConstant) {
+    if (!h.complete) {
       ZUtils::logReport("SGCompressor: zone header runs past its stream\n");
       return false;
     }
-    const int64_t n = loadI32(h);
+    zone.consumed += 1 + h.bytes;
+    const int64_t n = h.extent[0];
     if (n < 0 || n > zone.valueCapacity) {
       ZUtils::logReport("SGCompressor: zone of %lld values, room for %lld\n", static_cast<long long>(n),
                         static_cast<long long>(zone.valueCapacity));
       return false;
     }
-    if (method == 1) {
-      const float v = loadF32(h + 4);
-      for (int64_t i = 0; i < n; ++i) zone.values[i] = v;
+    if (method == NebFormat::kZoneConstant) {
+      for (int64_t i = 0; i < n; ++i) zone.values[i] = h.value;
       zone.written = n;
       return true;
     }
@@ -224,27 +214,20 @@ bool SGCompressor<D>::DecompressZone(Zone& zone, int jobIndex) {
     zone.written = n;
     return true;
   }
-  if (method != 2) {
+  if (method != NebFormat::kZoneQuantized) {
     ZUtils::logReport("SGCompressor: unknown zone method %d\n", method);
     return false;
   }
-
-  const int headerBytes = D == 3 ? 25 : 17;  // after the method byte
-  const unsigned char* h = take(zone, headerBytes);
-  if (!h) {
+  if (!h.complete) {
     ZUtils::logReport("Can't allocate %d MB for decompression\n", 0);
     return false;
   }
-  int64_t extent[3] = {loadI32(h), 1, 1};
-  if (D == 3) {
-    extent[1] = loadI32(h + 4);
-    extent[2] = loadI32(h + 8);
-  }
-  h += 4 * D;
-  const float scale = loadF32(h);
-  float offset = loadF32(h + 4);
-  const int base = loadI32(h + 8);
-  const int passes = h[12];
+  zone.consumed += 1 + h.bytes;
+  const int64_t* extent = h.extent;
+  const float scale = h.scale;
+  float offset = h.offset;
+  const int base = h.base;
+  const int passes = h.passes;
   if (offset > 0.0f && offset < 1e-20f) offset = 0.0f;
 
   // The value count is checked against the zone's room before anything is sized by it.

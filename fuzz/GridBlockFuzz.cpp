@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "FuzzTarget.h"
-#include "cache/GridBlockExtent.h"
+#include "compress/GridBlockHeader.h"
 #include "compress/SGCompressor.h"
 #include "ostutils/LargeBlockCache.h"
 #include "ostutils/MemoryLimit.h"
@@ -26,8 +26,8 @@ NEB_FUZZ_TARGET(grid_block) {
   // decoder's work and the output are linear in the count, and counts up to 65535 slowed
   // the run to a few hundred inputs a second.
   const int64_t outCount = in.take(2) & 0x1fff;
-  GridBlockExtent(in.data, static_cast<int64_t>(in.size), dimension);
-  const GridBlockZones zones = DescribeGridBlockZones(in.data, static_cast<int64_t>(in.size), dimension);
+  OSTUtils::GridBlockExtent(in.data, static_cast<int64_t>(in.size), dimension);
+  const OSTUtils::GridBlockZones zones = OSTUtils::DescribeGridBlockZones(in.data, static_cast<int64_t>(in.size), dimension);
   const int counted = zones.rawZones + zones.constantZones + zones.quantizedZones + zones.otherZones;
   if (counted != (zones.readable ? zones.zoneCount : 0)) __builtin_trap();  // each zone counted once
   // One guard cell past the end: a decoder writing past outCount is caught by value even
