@@ -12,8 +12,9 @@ namespace OSTUtils {
 // Inflates one zlib stream into `output` with a single inflate call. Succeeds only when the
 // stream ends within `outputCapacity` bytes; bytes past the end of the stream are left as
 // they were. The whole-buffer inflate of libdeflate runs first when the build has it; a
-// stream it refuses goes to zlib, whose verdict and code stand (on such a failure the
-// output may hold bytes from both attempts). Any failure reports "[ERROR] Decompressing Zip (%d)\n" with the zlib code:
+// stream it refuses goes to zlib through InflateStream (compress/InflateStream.h), the
+// inflater of streamed blocks, whose verdict and code stand (on such a failure the output
+// may hold bytes from both attempts). Any failure reports "[ERROR] Decompressing Zip (%d)\n" with the zlib code:
 // Z_DATA_ERROR (-3) for a damaged stream, Z_BUF_ERROR (-5) or Z_OK (0) when the output is
 // too small. Lengths beyond zlib's 32-bit counts (the packed colour of a grid over 2^29
 // cells) are inflated by libdeflate or by zlib in pieces; a negative length is refused
