@@ -1,5 +1,6 @@
 #include "cache/ChannelStorageInfo.h"
 
+#include "cache/ChannelDecoder.h"
 #include "cache/GridRecordBytes.h"
 #include "cache/OstraneFrameData.h"
 #include "compress/NebFormat.h"
@@ -12,33 +13,24 @@ std::vector<GridChannelStorage> DescribeGridChannels(const OstraneFrameData& fra
 
 std::vector<GridChannelStorage> DescribeGridChannels(int32_t version, const GridRecordBytes& records, bool* overrun) {
   std::vector<GridChannelStorage> out;
-  if (overrun) *overrun = false;
+  const GridRecordIndex index(records);
+  if (overrun) *overrun = index.overran();
   const int dimension = NebFormat::GridCodecDimension(version);
-  const int64_t n = records.ints();
-  bool seen[33] = {};
-  records.walkRecords([&](int32_t channel, int64_t payload, int64_t length) {
-    if (length > n - payload) {
-      if (overrun) *overrun = true;
-      return false;
+  OSTUtils::OstArray<unsigned char, int64_t> scratch;
+  for (const GridRecordIndex::Record& r : index.firstRecords()) {
+    if (r.overruns) continue;
+    GridChannelStorage s;
+    s.channel = r.channel;
+    s.storedBytes = r.length * 4;
+    s.zip = r.channel == NebFormat::kGridPackedColour;
+    if (!s.zip) {
+      const int64_t offset = 4 * r.payload;
+      s.zones = OSTUtils::DescribeGridBlockZones(
+          [&](int64_t at, int64_t count) { return records.fetch(offset + at, count, scratch); }, r.length * 4,
+          dimension);
     }
-    const int key = channel >= 0 && channel < 32 ? channel : 32;
-    if (!seen[key]) {
-      seen[key] = true;
-      GridChannelStorage s;
-      s.channel = channel;
-      s.storedBytes = length * 4;
-      s.zip = channel == NebFormat::kGridPackedColour;
-      if (!s.zip) {
-        OSTUtils::OstArray<unsigned char, int64_t> scratch;
-        const int64_t offset = 4 * payload;
-        s.zones = OSTUtils::DescribeGridBlockZones(
-            [&](int64_t at, int64_t count) { return records.fetch(offset + at, count, scratch); }, length * 4,
-            dimension);
-      }
-      out.push_back(s);
-    }
-    return true;
-  });
+    out.push_back(s);
+  }
   return out;
 }
 

@@ -22,7 +22,11 @@ bool fitsZlibCount(int64_t n) { return n >= 0 && n <= kMaxZlibCount; }
 
 }  // namespace
 
-bool InflateBlock(const void* compressed, int64_t compressedLength, void* output, int64_t outputCapacity) {
+bool InflateBlock(const void* compressed, int64_t compressedLength, void* output, int64_t outputCapacity,
+                  int64_t* produced) {
+  int64_t made = 0;
+  if (!produced) produced = &made;
+  *produced = 0;
   if (compressedLength < 0 || outputCapacity < 0 || (!compressed && compressedLength > 0) ||
       (!output && outputCapacity > 0)) {
     ZUtils::logReport("[ERROR] Decompressing Zip (%d)\n", Z_BUF_ERROR);
@@ -36,11 +40,14 @@ bool InflateBlock(const void* compressed, int64_t compressedLength, void* output
   if (compressedLength > 0 && outputCapacity > 0) {
     libdeflate_decompressor* d = libdeflate_alloc_decompressor();
     if (d) {
-      size_t produced = 0;
+      size_t out = 0;
       const libdeflate_result r = libdeflate_zlib_decompress(d, compressed, static_cast<size_t>(compressedLength), output,
-                                                             static_cast<size_t>(outputCapacity), &produced);
+                                                             static_cast<size_t>(outputCapacity), &out);
       libdeflate_free_decompressor(d);
-      if (r == LIBDEFLATE_SUCCESS) return true;
+      if (r == LIBDEFLATE_SUCCESS) {
+        *produced = static_cast<int64_t>(out);
+        return true;
+      }
     }
   }
 #endif
@@ -48,9 +55,8 @@ bool InflateBlock(const void* compressed, int64_t compressedLength, void* output
   // one verdict with one code.
   const unsigned char* in = static_cast<const unsigned char*>(compressed);
   InflateStream stream;
-  int64_t made = 0;
   return stream.open([in](int64_t offset, int64_t) { return in + offset; }, compressedLength, outputCapacity) &&
-         stream.readRest(output, &made);
+         stream.readRest(output, produced);
 }
 
 namespace {

@@ -19,7 +19,9 @@ namespace OSTUtils {
 // too small. Lengths beyond zlib's 32-bit counts (the packed colour of a grid over 2^29
 // cells) are inflated by libdeflate or by zlib in pieces; a negative length is refused
 // with Z_BUF_ERROR before zlib is called. `output` may be null only with capacity 0.
-bool InflateBlock(const void* compressed, int64_t compressedLength, void* output, int64_t outputCapacity);
+// On success *produced (when given) gets the bytes the stream inflated to.
+bool InflateBlock(const void* compressed, int64_t compressedLength, void* output, int64_t outputCapacity,
+                  int64_t* produced = nullptr);
 
 // Appends the zlib stream of `length` bytes of `data` to `out` (level 0..9, or -1 for
 // zlib's default). Inputs beyond zlib's 32-bit counts are deflated in pieces into the same
