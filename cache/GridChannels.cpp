@@ -100,9 +100,11 @@ void OstraneFrameData::DecodeStoredChannel(int channel) {
   gridDecodeCount.fetch_add(1, std::memory_order_relaxed);
   // The record is judged before anything is sized by the grid (the buffer, from the grid
   // size, is bounded by the memory budget alone). Every value of the buffer is written by
-  // the decode, so it is not cleared first.
+  // the decode; the packed colour's is cleared first all the same, because that fill is
+  // the first touch of a fresh buffer and runs on the job threads, where the inflate
+  // would fault its pages in one by one on this thread.
   if (!decoder.open(ChannelDecoder::kWholeGrid)) return;
-  if (!PrepareChannelSlot(channel, ChannelDecoder::kSlack, false)) return;
+  if (!PrepareChannelSlot(channel, ChannelDecoder::kSlack, decoder.isPackedColour())) return;
   float* out = channelSlots[channel].holder->values.data;
   bool ok;
   if (decoder.isPackedColour()) {
