@@ -78,8 +78,7 @@ bool writeRawZone(SGZone& zone) {
 }  // namespace
 
 template <int D>
-SGCompressor<D>::SGCompressor(int threads, const void* numaLayout, const void* nodeSelection)
-    : OstParallel(nullptr), threadRequest(threads), numaLayout(numaLayout), nodeSelection(nodeSelection) {}
+SGCompressor<D>::SGCompressor(int threads) : OstParallel(nullptr), threadRequest(threads) {}
 
 template <int D>
 SGCompressor<D>::~SGCompressor() = default;
@@ -91,7 +90,7 @@ const char* SGCompressor<D>::getName() {
 
 template <int D>
 bool SGCompressor<D>::prepareJobs() {
-  setupJobs(threadRequest, numaLayout, nodeSelection);
+  setupJobs(threadRequest);
   const int jobs = jobCount > 0 ? jobCount : 1;
   if (!jobBuffers.SetSize(jobs)) return false;
   for (int j = 0; j < jobs; ++j) {
