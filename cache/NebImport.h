@@ -21,6 +21,10 @@ struct NebImportContext {
 // ImportNeb with the grid records left in the file when `gridInFile` is given.
 int ImportNebFile(OstraneFrameData& frame, const char* path, bool openOnce, bool headerOnly,
                   GridDataLocation* gridInFile);
+// What follows the opening: footer, chunk list and tag stream from `source` into a frame
+// reset for loading. `name` names the source in reports.
+int ImportNebBytes(OstraneFrameData& frame, ByteSource& source, const char* name, bool headerOnly,
+                   GridDataLocation* gridInFile);
 
 // The chunk list from the data offset to the end id (or after chunk 1000 for version < 3).
 void ReadNebChunkList(NebImportContext& ctx, int64_t dataOffset);

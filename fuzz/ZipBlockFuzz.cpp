@@ -15,7 +15,7 @@ namespace {
 
 std::string gReports;
 
-void keepReport(const char* text, void*) { gReports += text; }
+void keepReport(int, const char* text, void*) { gReports += text; }
 
 }  // namespace
 
