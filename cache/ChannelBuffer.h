@@ -18,7 +18,6 @@ class ChannelBuffer {
   // Drops one reference; the last one deletes the buffer.
   void release();
 
-  unsigned char flag = 0;  // always 0; kept for layout parity with the plug-ins' view
   std::atomic<int32_t> refCount{1};
   OSTUtils::OstArray<float, int64_t> values;
   int32_t gridSize[3] = {0, 0, 0};

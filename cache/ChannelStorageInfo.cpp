@@ -1,14 +1,10 @@
 #include "cache/ChannelStorageInfo.h"
 
+#include "cache/ChannelDecoder.h"
 #include "cache/GridRecordBytes.h"
 #include "cache/OstraneFrameData.h"
+#include "compress/NebFormat.h"
 #include "particles/PGroup.h"
-
-namespace {
-const int kPackedColour = 18;
-}
-
-bool GridCodecIsOneDimensional(int32_t version) { return version >= 5 && version <= 2147483646; }
 
 std::vector<GridChannelStorage> DescribeGridChannels(const OstraneFrameData& frame, bool* overrun) {
   const GridRecordBytes records(frame.comprData, frame.comprDataSzInts);
@@ -17,27 +13,24 @@ std::vector<GridChannelStorage> DescribeGridChannels(const OstraneFrameData& fra
 
 std::vector<GridChannelStorage> DescribeGridChannels(int32_t version, const GridRecordBytes& records, bool* overrun) {
   std::vector<GridChannelStorage> out;
-  if (overrun) *overrun = false;
-  const int dimension = GridCodecIsOneDimensional(version) ? 1 : 3;
-  const int64_t n = records.ints();
-  bool seen[33] = {};
-  records.walkRecords([&](int32_t channel, int64_t payload, int64_t length) {
-    if (length > n - payload) {
-      if (overrun) *overrun = true;
-      return false;
+  const GridRecordIndex index(records);
+  if (overrun) *overrun = index.overran();
+  const int dimension = NebFormat::GridCodecDimension(version);
+  OSTUtils::OstArray<unsigned char, int64_t> scratch;
+  for (const GridRecordIndex::Record& r : index.firstRecords()) {
+    if (r.overruns) continue;
+    GridChannelStorage s;
+    s.channel = r.channel;
+    s.storedBytes = r.length * 4;
+    s.zip = r.channel == NebFormat::kGridPackedColour;
+    if (!s.zip) {
+      const int64_t offset = 4 * r.payload;
+      s.zones = OSTUtils::DescribeGridBlockZones(
+          [&](int64_t at, int64_t count) { return records.fetch(offset + at, count, scratch); }, r.length * 4,
+          dimension);
     }
-    const int key = channel >= 0 && channel < 32 ? channel : 32;
-    if (!seen[key]) {
-      seen[key] = true;
-      GridChannelStorage s;
-      s.channel = channel;
-      s.storedBytes = length * 4;
-      s.zip = channel == kPackedColour;
-      if (!s.zip) s.zones = DescribeGridBlockZones(records, 4 * payload, length * 4, dimension);
-      out.push_back(s);
-    }
-    return true;
-  });
+    out.push_back(s);
+  }
   return out;
 }
 
@@ -51,7 +44,7 @@ std::vector<ParticleChannelStorage> DescribeParticleChannels(const PGroup& group
     if (rec.stored.size > 0) {
       s.method = rec.method;
       s.storedBytes = rec.stored.size;
-      if (s.method == 2 || s.method == 3) s.zones = DescribeGridBlockZones(rec.stored.data, rec.stored.size, 1);
+      if (s.method == 2 || s.method == 3) s.zones = OSTUtils::DescribeGridBlockZones(rec.stored.data, rec.stored.size, 1);
     } else {
       s.storedBytes = rec.expanded.size;
     }

@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "cache/GridBlockExtent.h"
+#include "compress/GridBlockHeader.h"
 
 class GridRecordBytes;
+
+using GridBlockZones = OSTUtils::GridBlockZones;
 class OstraneFrameData;
 class PGroup;
 
@@ -42,7 +44,3 @@ struct ParticleChannelStorage {
 
 // Every slot of the group that holds data, in slot order.
 std::vector<ParticleChannelStorage> DescribeParticleChannels(const PGroup& group);
-
-// Grid blocks of frames of this container version decode with the one-dimensional
-// compressor (true) or the three-dimensional one.
-bool GridCodecIsOneDimensional(int32_t version);

@@ -3,11 +3,12 @@
 // of any size. The frame's own decode cache (getChannel) is not used; its records come from
 // a GridRecordBytes (the frame's comprData, or its file after ImportNebGridInFile).
 //
-// A channel reads as the frame's getChannel gives it, bit for bit: stored channels from
-// their grid block (GridSlabDecoder), speed (3) derived per slab from 4, 5 and 6 when it
-// has no decodable record of its own, colour (7, 8, 9) unpacked per slab from the packed
-// colour record (18), whose zlib stream is inflated as the slabs go. Failures report as
-// the frame's decode reports them ("Invalid cache file!!!" and the decoders' messages).
+// A channel reads as the frame's getChannel gives it, bit for bit, through the same grid
+// channel decoder (cache/ChannelDecoder.h), here over slabs: stored channels from their
+// record, speed (3) derived per slab from 4, 5 and 6 when it has no decodable record of
+// its own, colour (7, 8, 9) unpacked per slab from the packed colour record (18), whose
+// zlib stream is inflated as the slabs go. Failures report as the frame's decode reports
+// them ("Invalid cache file!!!" and the decoders' messages).
 //
 // Use: open() every channel wanted, then read() slabs in ascending order of z; the colour
 // channels share one stream, and speed shares the velocity with 4, 5 and 6: read all the

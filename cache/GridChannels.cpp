@@ -1,37 +1,23 @@
 // Grid channels of a frame: decode on demand under the frame's re-entrant spin lock,
-// derived speed (3 from 4, 5, 6) and colour (7, 8, 9 from the packed channel 18).
-//
-// comprData is a sequence of records { int32 channel; int32 L; int32 payload[L] }; a record
-// with L < 1 or the last element ends it. Channel 18's payload is { int64 Z; Z bytes of a
-// zlib stream } inflating to one 0x00RRGGBB word per cell; every other payload is one grid
-// block of L*4 bytes.
-#include <cstring>
+// derived speed (3 from 4, 5, 6) and colour (7, 8, 9 from the packed channel 18). The
+// records are found, judged and decoded by the grid channel decoder (cache/ChannelDecoder.h),
+// over the whole grid at once.
 #include <thread>
 
 #include "cache/ChannelBuffer.h"
+#include "cache/ChannelDecoder.h"
+#include "cache/GridRecordBytes.h"
 #include "cache/OstraneFrameData.h"
-#include "compress/PackedColour.h"
+#include "compress/NebFormat.h"
 #include "compress/SGCompressor.h"
-#include "compress/ZipBlock.h"
 #include "ostutils/ParallelFill.h"
-#include "particles/MTBuildScalarSpeedFromVelocity.h"
 #include "zutils/Report.h"
 #include "zutils/platform/Misc.h"
 
 namespace {
 
-const int kPackedColour = 18;
-const int kSpeed = 3;
-const int kStoredSlack = 4;  // the grid decoder may write up to 4 values past the cells
-
-float inverse255() {
-  const uint32_t bits = 0x3B808081u;  // 1/255 as the colour unpacking has always used it
-  float f;
-  std::memcpy(&f, &bits, sizeof f);
-  return f;
-}
-
-bool usesOneDimensionalCodec(int32_t version) { return version >= 5 && version <= 2147483646; }
+const int kPackedColour = NebFormat::kGridPackedColour;
+const int kSpeed = NebFormat::kGridSpeed;
 
 }  // namespace
 
@@ -106,55 +92,33 @@ void OstraneFrameData::ReleaseChannelSlot(int slot) {
 }
 
 void OstraneFrameData::DecodeStoredChannel(int channel) {
-  const int64_t cells = CellCount();
-  if (cells < 0 || !comprData) return;
-  const int64_t n = comprDataSzInts;
-  int64_t i = 0;
-  while (i < n - 1) {
-    const int32_t recordChannel = comprData[i];
-    const int64_t length = comprData[i + 1];
-    if (length < 1) return;
-    if (recordChannel != channel) {
-      i += length + 2;
-      continue;
-    }
-    const int32_t* payload = comprData + i + 2;
-    gridDecodeCount.fetch_add(1, std::memory_order_relaxed);
-    // Refuse before allocating a record claiming more payload than the data holds. A block
-    // need not cover every cell (no zones, gaps, a short zone or zip stream): the cells no
-    // zone writes keep the buffer's zeros. The buffer size, taken from the grid size, is
-    // bounded by the process-wide memory limit (OstArray growth checks it).
-    bool plausible = length <= n - i - 2;
-    int64_t zipBytes = -1;
-    const bool oneDimensional = usesOneDimensionalCodec(version);
-    if (plausible && channel == kPackedColour) {
-      if (length >= 2) std::memcpy(&zipBytes, payload, sizeof zipBytes);
-      plausible = zipBytes >= 0 && zipBytes <= (length - 2) * 4;
-    }
-    if (!plausible) {
-      ZUtils::logReport("Invalid cache file!!!\n");
-      return;
-    }
-    // Grid blocks clear what their zones leave unwritten themselves, so only the packed
-    // colour buffer is zero-filled first (an inflate that ends early leaves the rest).
-    if (!PrepareChannelSlot(channel, kStoredSlack, channel == kPackedColour)) return;
-    float* out = channelSlots[channel].holder->values.data;
-    bool ok = false;
-    if (channel == kPackedColour) {
-      ok = OSTUtils::InflateBlock(payload + 2, zipBytes, out, cells * 4);
-    } else if (oneDimensional) {
+  if (CellCount() < 0 || !comprData) return;
+  const GridRecordBytes records(comprData, comprDataSzInts);
+  const GridRecordIndex index(records);
+  ChannelDecoder decoder(*this, records, index, channel);
+  if (!decoder.found()) return;
+  gridDecodeCount.fetch_add(1, std::memory_order_relaxed);
+  // The record is judged before anything is sized by the grid (the buffer, from the grid
+  // size, is bounded by the memory budget alone). Every value of the buffer is written by
+  // the decode; the packed colour's is cleared first all the same, because that fill is
+  // the first touch of a fresh buffer and runs on the job threads, where the inflate
+  // would fault its pages in one by one on this thread.
+  if (!decoder.open(ChannelDecoder::kWholeGrid)) return;
+  if (!PrepareChannelSlot(channel, ChannelDecoder::kSlack, decoder.isPackedColour())) return;
+  float* out = channelSlots[channel].holder->values.data;
+  bool ok;
+  if (decoder.isPackedColour()) {
+    ok = decoder.readWords(0, gridSize[2], reinterpret_cast<uint32_t*>(out));
+  } else {
+    if (NebFormat::GridCodecDimension(version) == 1) {
       if (!compressorV5) compressorV5 = new (std::nothrow) OSTUtils::SGCompressor<1>(-1);
-      ok = compressorV5 && compressorV5->DecompressBlock(payload, length * 4, out, cells + kStoredSlack, true);
-    } else {
-      if (!compressorLegacy) compressorLegacy = new (std::nothrow) OSTUtils::SGCompressor<3>(-1);
-      ok = compressorLegacy && compressorLegacy->DecompressBlock(payload, length * 4, out, cells + kStoredSlack, true);
+    } else if (!compressorLegacy) {
+      compressorLegacy = new (std::nothrow) OSTUtils::SGCompressor<3>(-1);
     }
-    if (!ok) {
-      ZUtils::logReport("Invalid cache file!!!\n");
-      ReleaseChannelSlot(channel);
-    }
-    return;
+    decoder.useCompressor(compressorV5, compressorLegacy);
+    ok = decoder.read(0, gridSize[2], out);
   }
+  if (!ok) ReleaseChannelSlot(channel);  // reported by the decoder
 }
 
 // Splits the decoded packed colour of slot 18 into 7, 8 and 9, then frees slot 18.
@@ -162,7 +126,7 @@ void OstraneFrameData::DecodeStoredChannel(int channel) {
 // out, so they are never replaced.
 void OstraneFrameData::UnpackPackedColour() {
   const int64_t cells = CellCount();
-  const int colourSlots[3] = {7, 8, 9};
+  const int colourSlots[3] = {NebFormat::kGridColourRed, NebFormat::kGridColourGreen, NebFormat::kGridColourBlue};
   bool fresh[3] = {false, false, false};
   for (int k = 0; k < 3; ++k) {
     if (channelSlots[colourSlots[k]].loaded) continue;
@@ -182,21 +146,21 @@ void OstraneFrameData::UnpackPackedColour() {
     if (fresh[k]) out[k] = channelSlots[colourSlots[k]].holder->values.data;
   }
   // One pass over the packed words for all three channels, on the job threads.
-  OSTUtils::UnpackColourWords(packed, cells, inverse255(), out[0], out[1], out[2]);
+  ColourFromPacked(packed, cells, out[0], out[1], out[2]);
   ReleaseChannelSlot(kPackedColour);
 }
 
 void OstraneFrameData::DeriveSpeed() {
   const int64_t cells = CellCount();
   if (cells < 0) return;
-  const ChannelSlot& x = GetChannel(4);
-  const ChannelSlot& y = GetChannel(5);
-  const ChannelSlot& z = GetChannel(6);
+  const ChannelSlot& x = GetChannel(NebFormat::kGridVelocityX);
+  const ChannelSlot& y = GetChannel(NebFormat::kGridVelocityY);
+  const ChannelSlot& z = GetChannel(NebFormat::kGridVelocityZ);
   if (!x.loaded || !y.loaded || !z.loaded || !x.holder || !y.holder || !z.holder) return;
   if (x.holder->values.size < cells || y.holder->values.size < cells || z.holder->values.size < cells) return;
   if (!PrepareChannelSlot(kSpeed, 0, false)) return;  // every cell is written below
-  MTBuildScalarSpeedFromVelocity::build(x.holder->values.data, y.holder->values.data, z.holder->values.data,
-                                        channelSlots[kSpeed].holder->values.data, cells);
+  SpeedFromVelocity(x.holder->values.data, y.holder->values.data, z.holder->values.data,
+                    channelSlots[kSpeed].holder->values.data, cells);
 }
 
 OstraneFrameData::ChannelSlot& OstraneFrameData::GetChannel(int channel) {
@@ -206,16 +170,17 @@ OstraneFrameData::ChannelSlot& OstraneFrameData::GetChannel(int channel) {
   if (!slot.loaded) {
     if (channel == kPackedColour) {
       // Decode the packed colour only when some colour slot still needs it.
-      if (!channelSlots[7].loaded || !channelSlots[8].loaded || !channelSlots[9].loaded) {
+      if (!channelSlots[NebFormat::kGridColourRed].loaded || !channelSlots[NebFormat::kGridColourGreen].loaded ||
+          !channelSlots[NebFormat::kGridColourBlue].loaded) {
         DecodeStoredChannel(kPackedColour);
         if (slot.loaded) UnpackPackedColour();
       }
     } else {
       DecodeStoredChannel(channel);
-      if (channel == kSpeed && !slot.loaded) DeriveSpeed();
+      if (!slot.loaded && DerivedSourceOf(channel) == NebFormat::kGridVelocityX) DeriveSpeed();
       // Colour comes from the packed channel; done under the lock so that two threads
       // asking for colour at once cannot unpack twice.
-      if (!slot.loaded && channel >= 7 && channel <= 9) GetChannel(kPackedColour);
+      if (!slot.loaded && DerivedSourceOf(channel) == kPackedColour) GetChannel(kPackedColour);
     }
   }
   UnlockDecode();

@@ -4,15 +4,16 @@
 #include <cstring>
 #include <vector>
 
+#include "cache/ChannelDecoder.h"
 #include "cache/GridRecordBytes.h"
 #include "compress/SGCompressor.h"
 #include "zutils/Report.h"
 
 namespace {
 
-// The grid decoder may write up to 4 values past the cells (the whole-channel buffer
-// carries that slack, and the last zone's room includes it).
-const int64_t kSlack = 4;
+// The grid decoder may write values past the cells (the whole-channel buffer carries that
+// slack, and the last zone's room includes it).
+const int64_t kSlack = ChannelDecoder::kSlack;
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 // Streams one grid-compressor block (one stored grid channel) in ascending runs of cells,
-// holding only the zones a run touches, for readers of frames larger than memory.
+// holding only the zones a run touches: the slab side of the grid channel decoder
+// (cache/ChannelDecoder.h), for readers of frames larger than memory.
 //
 // Every zone of a block is a contiguous run of output values (a three-dimensional zone's
 // box is written X fastest from its valueStart), so the cells [first, first + count) come
@@ -13,7 +14,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "compress/ZoneTable.h"
+#include "compress/GridBlockHeader.h"
 #include "ostutils/OstArray.h"
 
 class GridRecordBytes;

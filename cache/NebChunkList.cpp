@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cache/NebImport.h"
+#include "compress/NebFormat.h"
 #include "zutils/Report.h"
 #include "particles/PGroup.h"
 
@@ -137,17 +138,17 @@ void ReadNebChunkList(NebImportContext& ctx, int64_t dataOffset) {
   in.seek(dataOffset + 4, SEEK_SET, kChunkIdMessage);
   for (;;) {
     const int32_t id = in.readInt32(kChunkIdMessage);
-    if (id == kChunkListEnd) break;
+    if (id == NebFormat::kChunkListEnd) break;
     const int64_t size = version >= 4 ? in.readInt64(kChunkSizeMessage) : in.readInt32(kChunkSizeMessage);
     switch (id) {
-      case kChunkGroupTable:
+      case NebFormat::kChunkGroupTable:
         readGroupTable(ctx);
         if (version < 3) return;
         break;
-      case kChunkText:
+      case NebFormat::kChunkText:
         in.readString(ctx.frame.chunkText, ctx.frame.chunkTextBytes);
         break;
-      case kChunkGroupData:
+      case NebFormat::kChunkGroupData:
         if (ctx.headerOnly) {
           in.requireLeft(size, kChunkSizeMessage);
           in.seek(size, SEEK_CUR, kChunkSizeMessage);
@@ -155,10 +156,10 @@ void ReadNebChunkList(NebImportContext& ctx, int64_t dataOffset) {
           readGroupData(ctx);
         }
         break;
-      case kChunkValueRanges:
+      case NebFormat::kChunkValueRanges:
         readValueRanges(ctx);
         break;
-      case kChunkValues64:
+      case NebFormat::kChunkValues64:
         readValues64(ctx);
         break;
       default:

@@ -12,8 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "cache/GridBlockExtent.h"
 #include "cache/NebImport.h"
+#include "compress/GridBlockHeader.h"
+#include "compress/NebFormat.h"
 #include "compress/SGCompressor.h"
 #include "ostutils/Allocation.h"
 #include "particles/MTComputeParticlesBbox.h"
@@ -35,7 +36,7 @@ void loadCompressedSlot(PGroup& group, int slot, const std::vector<float>& scrat
   // Checked before anything is sized by the particle count. The block is decoded here, at
   // load, into a fresh temporary: values no zone writes would have no defined contents, so
   // a block that does not account for every particle is refused with the file.
-  if (GridBlockExtent(scratch.data() + start, available, 1) < values) {
+  if (OSTUtils::GridBlockExtent(scratch.data() + start, available, 1) < values) {
     ZUtils::logReportAt(ZUtils::kReportError, "Particle channel %d of group %s cannot hold %lld particles\n", slot,
                         group.getName(), static_cast<long long>(n));
     throw IOErrException();
@@ -104,7 +105,7 @@ void ReadNebParticleBlock(NebImportContext& ctx, int tag) {
   const bool load = !ctx.headerOnly || !ctx.groupTableSeen;
 
   const int32_t scratchCount = in.readInt32("9\n");
-  const char* const scratchMessage = tag == 13 ? "13\n" : "x91\n";
+  const char* const scratchMessage = tag == NebFormat::kTagCompressedParticles ? "13\n" : "x91\n";
   in.requireLeft(scratchCount, 4, scratchMessage);
   OSTUtils::MemoryReservation scratchBytes;  // declared first: outlives the storage
   std::vector<float> scratch;
@@ -140,7 +141,7 @@ void ReadNebParticleBlock(NebImportContext& ctx, int tag) {
                               name.c_str());
           throw IOErrException();
         }
-        if (tag == 13) {
+        if (tag == NebFormat::kTagCompressedParticles) {
           loadCompressedSlot(group, slot, scratch, start);
         } else {
           loadRawSlot(group, slot, scratch, start);
@@ -151,10 +152,10 @@ void ReadNebParticleBlock(NebImportContext& ctx, int tag) {
 
     for (;;) {
       const int32_t sub = in.readInt32("14\n");
-      if (sub == 0) break;
-      if (sub == 1) {
+      if (sub == NebFormat::kSubTagEnd) break;
+      if (sub == NebFormat::kSubTagGroupType) {
         group.groupType = in.readInt32("15\n");
-      } else if (sub == 2) {
+      } else if (sub == NebFormat::kSubTagIds) {
         const int32_t bytes = in.readInt32("16\n");
         in.requireLeft(bytes, ctx.headerOnly ? "x162\n" : "x161\n");
         if (ctx.headerOnly) {
@@ -162,7 +163,7 @@ void ReadNebParticleBlock(NebImportContext& ctx, int tag) {
         } else {
           ReadNebParticleIds(ctx, group, bytes);
         }
-      } else if (sub == 3) {
+      } else if (sub == NebFormat::kSubTagExtra) {
         in.read(group.groupExtra, sizeof group.groupExtra, "18\n");
       } else {
         ZUtils::logReportAt(ZUtils::kReportError, "19\n");

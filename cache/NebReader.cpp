@@ -14,14 +14,13 @@
 #include "cache/CacheFileLock.h"
 #include "cache/GridRecordBytes.h"
 #include "cache/NebImport.h"
+#include "compress/NebFormat.h"
 #include "ostutils/Allocation.h"
 #include "zutils/FileAccess.h"
 #include "zutils/Report.h"
 #include "zutils/platform/Misc.h"
 
 namespace {
-
-const char kFooterMagic[8] = {'N', 'E', 'B', 'U', '2', 'O', 'S', 'T'};
 
 FILE* openForReading(const char* path, bool openOnce) {
   if (openOnce) return ZUtils::openFileUtf8(path, "rb");
@@ -103,7 +102,7 @@ int ImportNebBytes(OstraneFrameData& frame, ByteSource& source, const char* name
     char magic[8];
     in.seek(end - 8, SEEK_SET, "Failed while seeking to nebu2 magic!\n");
     in.read(magic, 8, "Failed reading nebu2 magic!\n");
-    const bool footerFound = std::memcmp(magic, kFooterMagic, 8) == 0;
+    const bool footerFound = std::memcmp(magic, NebFormat::kFooterMagic, 8) == 0;
     int64_t dataOffset = 0;
     if (footerFound) {
       in.seek(end - 12, SEEK_SET, "Failed to seek to nebu2 version!\n");
@@ -131,7 +130,7 @@ int ImportNebBytes(OstraneFrameData& frame, ByteSource& source, const char* name
     char header[4];
     in.seek(0, SEEK_SET, nullptr);
     in.read(header, 4, nullptr);
-    if (std::memcmp(header, "NEBU", 4) != 0) {
+    if (std::memcmp(header, NebFormat::kHeaderMagic, 4) != 0) {
       ZUtils::logReportAt(ZUtils::kReportError, "no hdr\n");
       throw IOErrException();
     }

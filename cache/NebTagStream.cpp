@@ -9,6 +9,7 @@
 
 #include "cache/GridRecordBytes.h"
 #include "cache/NebImport.h"
+#include "compress/NebFormat.h"
 #include "ostutils/Allocation.h"
 #include "zutils/Report.h"
 
@@ -68,49 +69,49 @@ void ReadNebTagStream(NebImportContext& ctx) {
   for (;;) {
     const int32_t tag = in.readInt32("0\n");
     switch (tag) {
-      case 1:
+      case NebFormat::kTagChannelMask:
         frame.channelMask = in.readInt32("1\n");
         frame.flags = (frame.flags & ~OstraneFrameData::kFlagMaskBit31) |
                       ((static_cast<uint32_t>(frame.channelMask) >> 31) & 1u);
         break;
-      case 2:
+      case NebFormat::kTagTransform:
         in.read(frame.transform, sizeof frame.transform, "2\n");
         break;
-      case 3:
+      case NebFormat::kTagGrid:
         readGridData(ctx);
         break;
-      case 4:
+      case NebFormat::kTagFrameNumber:
         frame.frameNumber = in.readInt32("4\n");
         break;
-      case 5:
+      case NebFormat::kTagFloat5:
         in.read(&frame.tag5Float, 4, "7\n");
         break;
-      case 6:
+      case NebFormat::kTagAuxTransform:
         in.read(frame.auxTransforms[0], sizeof frame.auxTransforms[0], "6\n");
         break;
-      case 7:
-      case 13:
+      case NebFormat::kTagRawParticles:
+      case NebFormat::kTagCompressedParticles:
         ReadNebParticleBlock(ctx, tag);
         break;
-      case 8:
+      case NebFormat::kTagPropsValue:
         frame.setPropsValue(static_cast<double>(in.readFloat("20\n")));
         break;
-      case 9:
+      case NebFormat::kTagPropsWord:
         in.read(frame.propsBlock + kPropsTag9Offset, 4, "21\n");
         in.read(&frame.tag9Float, 4, "22\n");
         break;
-      case 10: {
+      case NebFormat::kTagPropsDouble: {
         double value = 0.0;
         in.read(&value, 8, "24\n");
         frame.setPropsValue(value);
         in.read(frame.propsBlock + kPropsTag10Offset, 8, "25\n");
         break;
       }
-      case 11:
+      case NebFormat::kTagAuxTransforms:
         for (int k = 0; k < 3; ++k) in.read(frame.auxTransforms[k], sizeof frame.auxTransforms[k], "11\n");
         in.read(frame.propsBlock + kPropsTag11Offset, 8, "x111\n");
         break;
-      case 12:
+      case NebFormat::kTagPropsBlock:
         readPropsBlock(ctx);
         break;
       default:

@@ -9,6 +9,7 @@
 
 #include "compress/EntropyCoder.h"
 #include "compress/GridBlockWriter.h"
+#include "compress/NebFormat.h"
 #include "compress/ParticleChannelMethods.h"
 #include "compress/ZipBlock.h"
 #include "particles/ParticleSlotLayout.h"
@@ -18,7 +19,7 @@
 namespace {
 
 const int kSlots = 32;
-const int kPackedColour = 18;
+const int kPackedColour = NebFormat::kGridPackedColour;
 
 // Little-endian byte sink. The hosts this builds for are little-endian, so values are
 // copied as they are in memory.
@@ -113,7 +114,7 @@ struct NebWriter::State {
   }
   int dimension() const {
     if (gridDimension == 1 || gridDimension == 3) return gridDimension;
-    return (version >= 5 && version <= 2147483646) ? 1 : 3;
+    return NebFormat::GridCodecDimension(version);
   }
   void appendRecord(int32_t channel, const void* payload, int64_t bytes, int64_t lengthInts) {
     gridRecords.i32(channel);
@@ -282,7 +283,8 @@ void NebWriter::setGroupExtra(int group, const unsigned char extra[8]) {
 void NebWriter::setParticleLayout(bool groupTable, bool groupData, int blockTag) {
   state->groupTable = groupTable;
   state->groupData = groupData;
-  state->blockTag = (blockTag == 7 || blockTag == 13) ? blockTag : 0;
+  state->blockTag =
+      (blockTag == NebFormat::kTagRawParticles || blockTag == NebFormat::kTagCompressedParticles) ? blockTag : 0;
 }
 
 void NebWriter::setGroupTableBox(const float minimum[3], const float maximum[3]) {
@@ -292,49 +294,49 @@ void NebWriter::setGroupTableBox(const float minimum[3], const float maximum[3])
 }
 
 bool NebWriter::State::buildTags(Bytes& out) {
-  out.put("NEBU", 4);
-  out.i32(1);
+  out.put(NebFormat::kHeaderMagic, 4);
+  out.i32(NebFormat::kTagChannelMask);
   out.i32(maskOverride ? mask : computedMask);
-  out.i32(2);
+  out.i32(NebFormat::kTagTransform);
   out.put(transform, 48);
   if (hasFrame) {
-    out.i32(4);
+    out.i32(NebFormat::kTagFrameNumber);
     out.i32(frame);
   }
   if (has5) {
-    out.i32(5);
+    out.i32(NebFormat::kTagFloat5);
     out.f32(tag5);
   }
   if (has6) {
-    out.i32(6);
+    out.i32(NebFormat::kTagAuxTransform);
     out.put(aux6, 48);
   }
   if (has8) {
-    out.i32(8);
+    out.i32(NebFormat::kTagPropsValue);
     out.f32(tag8);
   }
   if (has9) {
-    out.i32(9);
+    out.i32(NebFormat::kTagPropsWord);
     out.i32(tag9Word);
     out.f32(tag9Float);
   }
   if (has10) {
-    out.i32(10);
+    out.i32(NebFormat::kTagPropsDouble);
     out.put(&tag10Value, 8);
     out.put(tag10Bytes, 8);
   }
   if (has11) {
-    out.i32(11);
+    out.i32(NebFormat::kTagAuxTransforms);
     out.put(tag11Aux, sizeof tag11Aux);
     out.put(tag11Bytes, 8);
   }
   if (has12) {
-    out.i32(12);
+    out.i32(NebFormat::kTagPropsBlock);
     out.i32(static_cast<int32_t>(props.size()));
     out.put(props.data(), props.size());
   }
   if (gridRecords.size() > 0 || forceGrid) {
-    out.i32(3);
+    out.i32(NebFormat::kTagGrid);
     out.put(grid, 12);
     out.i32(static_cast<int32_t>(gridRecords.size() / 4));
     out.put(gridRecords.data.data(), gridRecords.data.size());
@@ -343,7 +345,7 @@ bool NebWriter::State::buildTags(Bytes& out) {
     out.i32(blockTag);
     if (!buildParticleBlock(out)) return false;
   }
-  out.i32(0);
+  out.i32(NebFormat::kTagEnd);
   return true;
 }
 
@@ -358,7 +360,7 @@ bool NebWriter::State::buildParticleBlock(Bytes& out) {
       const int words = ParticleSlotLayout::words(slot);
       if (!g.present[slot] || g.verbatim[slot] || slot == ParticleSlotLayout::kIdSlot || words == 0) continue;
       starts[gi][slot] = static_cast<int32_t>(scratch.size() / 4);
-      if (blockTag == 7) {
+      if (blockTag == NebFormat::kTagRawParticles) {
         scratch.put(g.data[slot].data(), g.data[slot].size());
         continue;
       }
@@ -382,10 +384,10 @@ bool NebWriter::State::buildParticleBlock(Bytes& out) {
     out.str(g.name);
     out.i32(g.particleCount);
     out.put(starts[gi].data(), kSlots * 4);
-    out.i32(1);
+    out.i32(NebFormat::kSubTagGroupType);
     out.i32(g.groupType);
     if (g.hasExtra) {
-      out.i32(3);
+      out.i32(NebFormat::kSubTagExtra);
       out.put(g.extra, 8);
     }
     if (g.present[ParticleSlotLayout::kIdSlot] && !g.verbatim[ParticleSlotLayout::kIdSlot] && g.particleCount > 0) {
@@ -403,11 +405,11 @@ bool NebWriter::State::buildParticleBlock(Bytes& out) {
       OSTUtils::EntropyCoder coder;
       OSTUtils::OstArray<char, int64_t> coded;
       if (OSTUtils::Encode(coder, pairs.data(), 2 * n, coded) <= 0) return false;
-      out.i32(2);
+      out.i32(NebFormat::kSubTagIds);
       out.i32(static_cast<int32_t>(coded.size));
       out.put(coded.data, static_cast<size_t>(coded.size));
     }
-    out.i32(0);
+    out.i32(NebFormat::kSubTagEnd);
   }
   return true;
 }
@@ -498,12 +500,12 @@ bool NebWriter::writeToMemory(OSTUtils::OstArray<char, int64_t>& out) {
   if (!s.groups.empty() && s.groupTable) {
     Bytes b;
     s.buildGroupTable(b);
-    chunk(1000, b, -1);
+    chunk(NebFormat::kChunkGroupTable, b, -1);
   }
   if (s.hasText) {
     Bytes b;
     b.str(s.text);
-    chunk(1001, b, -1);
+    chunk(NebFormat::kChunkText, b, -1);
   }
   if (!s.groups.empty() && s.groupData) {
     Bytes b;
@@ -511,7 +513,7 @@ bool NebWriter::writeToMemory(OSTUtils::OstArray<char, int64_t>& out) {
       ZUtils::logReport("NebWriter: particle channel could not be encoded\n");
       return false;
     }
-    chunk(1002, b, -1);
+    chunk(NebFormat::kChunkGroupData, b, -1);
   }
   if (!s.ranges.empty()) {
     Bytes b;
@@ -521,7 +523,7 @@ bool NebWriter::writeToMemory(OSTUtils::OstArray<char, int64_t>& out) {
       b.f32(r.second.first);
       b.f32(r.second.second);
     }
-    chunk(1003, b, -1);
+    chunk(NebFormat::kChunkValueRanges, b, -1);
   }
   if (!s.values64.empty()) {
     Bytes b;
@@ -530,21 +532,21 @@ bool NebWriter::writeToMemory(OSTUtils::OstArray<char, int64_t>& out) {
       b.i32(v.first);
       b.i64(v.second);
     }
-    chunk(1004, b, -1);
+    chunk(NebFormat::kChunkValues64, b, -1);
   }
   for (const State::RawChunk& raw : s.rawChunks) {
     Bytes b;
     b.put(raw.payload.data(), raw.payload.size());
     chunk(raw.id, b, raw.declared);
   }
-  file.i32(9999999);
+  file.i32(NebFormat::kChunkListEnd);
   if (wide) {
     file.i64(dataOffset);
   } else {
     file.i32(static_cast<int32_t>(dataOffset));
   }
   file.i32(s.version);
-  file.put("NEBU2OST", 8);
+  file.put(NebFormat::kFooterMagic, 8);
 
   if (!out.SetSize(file.size(), nullptr, true)) return false;
   std::memcpy(out.data, file.data.data(), file.data.size());

@@ -44,7 +44,6 @@ struct EntropyCoder {
   CodeEntry* srt = nullptr;      // the table: n entries of {symbol, rate}
   CodeNode* tree = nullptr;      // 2n nodes, node 0 the root (decoder: only for trees too deep for two lookups)
   int nextFree = 0;              // next free tree node
-  void* file = nullptr;          // always null: streams live in memory
 
   // Bounded bit reader: the stream is start .. start + availableBytes, bitPos counts bits
   // read from start. bitPos may pass bitLimit only by reading past the end, which fails.

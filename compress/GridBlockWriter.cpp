@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstring>
 
+#include "compress/NebFormat.h"
 #include "compress/SGCompressor.h"
 #include "zutils/Report.h"
 
@@ -45,7 +46,7 @@ bool writeBlock(const float* values, int64_t total, const ZonePlan* plan, int zo
     // An empty array: a zoned block without zones.
     if (!out.SetSize(start + 4)) return false;
     unsigned char* p = reinterpret_cast<unsigned char*>(out.data + start);
-    putU16(p, 0xFC02);
+    putU16(p, NebFormat::kZonedMagic);
     putU16(p + 2, 0);
     return true;
   }
@@ -77,8 +78,8 @@ bool writeBlock(const float* values, int64_t total, const ZonePlan* plan, int zo
         return false;
       }
       unsigned char* p = reinterpret_cast<unsigned char*>(s.data);
-      putU16(p, 0xFC01);
-      p[2] = 0;
+      putU16(p, NebFormat::kSingleZoneMagic);
+      p[2] = NebFormat::kZoneRaw;
       putI32(p + 3, n);
       for (int64_t k = 0; k < n; ++k) {
         uint32_t u;
@@ -112,7 +113,7 @@ bool writeBlock(const float* values, int64_t total, const ZonePlan* plan, int zo
     return false;
   }
   unsigned char* p = reinterpret_cast<unsigned char*>(out.data + start);
-  putU16(p, 0xFC02);
+  putU16(p, NebFormat::kZonedMagic);
   putU16(p + 2, static_cast<uint32_t>(zoneCount));
   int64_t at = 0;
   for (int i = 0; i < zoneCount; ++i) {

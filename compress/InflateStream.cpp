@@ -88,32 +88,51 @@ int InflateStream::step(unsigned char* to, int64_t room, int64_t* made) {
   return 1;
 }
 
+// Up to `count` bytes into `to`, fewer when the stream ends first.
+bool InflateStream::inflateUpTo(unsigned char* to, int64_t count, int64_t* made) {
+  *made = 0;
+  while (*made < count && !ended_) {
+    int64_t piece = 0;
+    if (step(to + *made, std::min(count - *made, kOutputPiece), &piece) < 0) return false;
+    *made += piece;
+  }
+  return true;
+}
+
 bool InflateStream::read(void* out, int64_t count) {
   if (failed_ || !state_->live || count < 0 || count > capacity_ - position_ || (count > 0 && !out)) {
     if (!failed_) ZUtils::logReport("[ERROR] Inflating past the end of a zip block\n");
     return false;
   }
   unsigned char* to = static_cast<unsigned char*>(out);
-  int64_t left = count;
-  while (left > 0 && !ended_) {
-    int64_t made = 0;
-    if (step(to, std::min(left, kOutputPiece), &made) < 0) return false;
-    to += made;
-    left -= made;
-  }
-  if (left > 0) std::memset(to, 0, static_cast<size_t>(left));  // past the end of the stream
+  int64_t made = 0;
+  if (!inflateUpTo(to, count, &made)) return false;
+  if (made < count) std::memset(to + made, 0, static_cast<size_t>(count - made));  // past the end of the stream
   position_ += count;
   if (position_ == capacity_) return finish();
   return true;
 }
 
-// At the capacity: the stream must end here, with nothing more to give.
+bool InflateStream::readRest(void* out, int64_t* made) {
+  *made = 0;
+  const int64_t count = capacity_ - position_;
+  if (failed_ || !state_->live || (count > 0 && !out)) {
+    if (!failed_) ZUtils::logReport("[ERROR] Inflating past the end of a zip block\n");
+    return false;
+  }
+  if (!inflateUpTo(static_cast<unsigned char*>(out), count, made)) return false;
+  position_ += *made;
+  return finish();
+}
+
+// At the capacity: the stream must end here. The rest of the input goes to zlib without
+// room for output, as a single call over the whole buffers would end: at the stream's end,
+// at damage found before another byte would be written, or stuck wanting room (Z_OK).
 bool InflateStream::finish() {
   while (!ended_) {
-    unsigned char extra = 0;
+    unsigned char none = 0;  // zlib wants an output pointer even for no room
     int64_t made = 0;
-    if (step(&extra, 1, &made) < 0) return false;
-    if (made > 0) return fail(Z_OK);  // more output than the capacity holds
+    if (step(&none, 0, &made) < 0) return false;
   }
   inflateEnd(&state_->zs);
   state_->live = false;

@@ -6,7 +6,8 @@
 #include <cstring>
 
 #include "compress/EntropyCoder.h"
-#include "compress/ZoneTable.h"
+#include "compress/NebFormat.h"
+#include "compress/GridBlockHeader.h"
 #include "compress/ZoneTransforms.h"
 #include "ostutils/MemoryLimit.h"
 #include "ostutils/ParallelFill.h"
@@ -20,17 +21,6 @@ namespace {
 // entropy decoder's spare room for it.
 const int kScratchInts = static_cast<int>(65536 + DecodeSpareInts(65536));
 const int kRunThreshold = 4;
-
-inline int32_t loadI32(const unsigned char* p) {
-  return static_cast<int32_t>(static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-                              (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24));
-}
-inline float loadF32(const unsigned char* p) {
-  const uint32_t bits = static_cast<uint32_t>(loadI32(p));
-  float f;
-  std::memcpy(&f, &bits, sizeof(f));
-  return f;
-}
 
 // Takes `bytes` bytes of the zone's stream, or fails when they pass its budget.
 inline const unsigned char* take(SGZone& zone, int64_t bytes) {
@@ -68,7 +58,7 @@ bool isFiniteBits(float v) {
 // Raw zone: method 0, every float as it is.
 bool writeRawZone(SGZone& zone) {
   OstArray<char, int64_t>& out = *zone.compressed;
-  if (!appendU8(out, 0) || !appendI32(out, zone.valueCount)) return false;
+  if (!appendU8(out, NebFormat::kZoneRaw) || !appendI32(out, zone.valueCount)) return false;
   if (zone.valueCount > 0) {
     const int64_t at = out.size;
     if (!out.SetSize(at + 4 * static_cast<int64_t>(zone.valueCount))) return false;
@@ -88,8 +78,7 @@ bool writeRawZone(SGZone& zone) {
 }  // namespace
 
 template <int D>
-SGCompressor<D>::SGCompressor(int threads, const void* numaLayout, const void* nodeSelection)
-    : OstParallel(nullptr), threadRequest(threads), numaLayout(numaLayout), nodeSelection(nodeSelection) {}
+SGCompressor<D>::SGCompressor(int threads) : OstParallel(nullptr), threadRequest(threads) {}
 
 template <int D>
 SGCompressor<D>::~SGCompressor() = default;
@@ -101,7 +90,7 @@ const char* SGCompressor<D>::getName() {
 
 template <int D>
 bool SGCompressor<D>::prepareJobs() {
-  setupJobs(threadRequest, numaLayout, nodeSelection);
+  setupJobs(threadRequest);
   const int jobs = jobCount > 0 ? jobCount : 1;
   if (!jobBuffers.SetSize(jobs)) return false;
   for (int j = 0; j < jobs; ++j) {
@@ -190,27 +179,28 @@ bool SGCompressor<D>::DecompressZone(Zone& zone, int jobIndex) {
   zone.written = 0;
   zone.noMemory = false;
   if (jobIndex < 0 || jobIndex >= jobBuffers.size || !zone.source) return false;
-  const unsigned char* p = take(zone, 1);
-  if (!p) {
+  ZoneHeader h;
+  if (zone.consumed >= 0 && zone.consumed < zone.byteBudget)
+    ReadZoneHeader(zone.source + zone.consumed, zone.byteBudget - zone.consumed, D, h);
+  if (h.method < 0) {
     ZUtils::logReport("SGCompressor: zone stream ends before its method\n");
     return false;
   }
-  const int method = *p;
-  if (method == 0 || method == 1) {
-    const unsigned char* h = take(zone, method == 0 ? 4 : 8);
-    if (!h) {
+  const int method = h.method;
+  if (method == NebFormat::kZoneRaw || method == NebFormat::kZoneConstant) {
+    if (!h.complete) {
       ZUtils::logReport("SGCompressor: zone header runs past its stream\n");
       return false;
     }
-    const int64_t n = loadI32(h);
+    zone.consumed += 1 + h.bytes;
+    const int64_t n = h.extent[0];
     if (n < 0 || n > zone.valueCapacity) {
       ZUtils::logReport("SGCompressor: zone of %lld values, room for %lld\n", static_cast<long long>(n),
                         static_cast<long long>(zone.valueCapacity));
       return false;
     }
-    if (method == 1) {
-      const float v = loadF32(h + 4);
-      for (int64_t i = 0; i < n; ++i) zone.values[i] = v;
+    if (method == NebFormat::kZoneConstant) {
+      for (int64_t i = 0; i < n; ++i) zone.values[i] = h.value;
       zone.written = n;
       return true;
     }
@@ -223,27 +213,20 @@ bool SGCompressor<D>::DecompressZone(Zone& zone, int jobIndex) {
     zone.written = n;
     return true;
   }
-  if (method != 2) {
+  if (method != NebFormat::kZoneQuantized) {
     ZUtils::logReport("SGCompressor: unknown zone method %d\n", method);
     return false;
   }
-
-  const int headerBytes = D == 3 ? 25 : 17;  // after the method byte
-  const unsigned char* h = take(zone, headerBytes);
-  if (!h) {
+  if (!h.complete) {
     ZUtils::logReport("Can't allocate %d MB for decompression\n", 0);
     return false;
   }
-  int64_t extent[3] = {loadI32(h), 1, 1};
-  if (D == 3) {
-    extent[1] = loadI32(h + 4);
-    extent[2] = loadI32(h + 8);
-  }
-  h += 4 * D;
-  const float scale = loadF32(h);
-  float offset = loadF32(h + 4);
-  const int base = loadI32(h + 8);
-  const int passes = h[12];
+  zone.consumed += 1 + h.bytes;
+  const int64_t* extent = h.extent;
+  const float scale = h.scale;
+  float offset = h.offset;
+  const int base = h.base;
+  const int passes = h.passes;
   if (offset > 0.0f && offset < 1e-20f) offset = 0.0f;
 
   // The value count is checked against the zone's room before anything is sized by it.
@@ -338,7 +321,7 @@ bool SGCompressor<D>::CompressZone(Zone& zone) {
     ZUtils::logReport("SGCompressor: zone box does not hold its values\n");
     return false;
   }
-  const unsigned char magic[2] = {0x01, 0xFC};
+  const unsigned char magic[2] = {NebFormat::kSingleZoneMagic & 0xFF, NebFormat::kSingleZoneMagic >> 8};
   if (!append(out, magic, 2)) return false;
 
   // Minimum and maximum; an infinity or a NaN ends the scan with both at 0, which stores
@@ -355,7 +338,7 @@ bool SGCompressor<D>::CompressZone(Zone& zone) {
     hi = v > hi ? v : hi;
   }
   if (std::fabs(lo - hi) < 1e-20f) {
-    return appendU8(out, 1) && appendI32(out, count) && appendF32(out, lo);
+    return appendU8(out, NebFormat::kZoneConstant) && appendI32(out, count) && appendF32(out, lo);
   }
   if (zone.precisionBits >= 20) return writeRawZone(zone);
 
@@ -399,7 +382,7 @@ bool SGCompressor<D>::CompressZone(Zone& zone) {
     fits = qhi - qlo <= INT_MAX;
     if (fits) {
       const int base = static_cast<int>(qlo);
-      bool ok = appendU8(out, 2);
+      bool ok = appendU8(out, NebFormat::kZoneQuantized);
       if (D == 3) {
         ok = ok && appendI32(out, zone.box[0]) && appendI32(out, zone.box[1]) && appendI32(out, zone.box[2]);
       } else {

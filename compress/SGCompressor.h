@@ -44,7 +44,6 @@ struct SGZone {
   OstArray<char, int64_t>* compressed = nullptr;  // receives the stream when compressing
   OstArray<int, int64_t> quantized;               // compressing side
   const unsigned char* source = nullptr;          // the zone's stream when decoding
-  void* file = nullptr;                           // always null: blocks live in memory
   float* values = nullptr;  // first output value (decoding) / first input value (compressing)
   int valueCount = 0;       // values to compress
   float rangeMin = 3.4028235e38f;   // quantization range preset; these two values mean unset
@@ -74,9 +73,8 @@ class SGCompressor : public OstParallel {
  public:
   typedef SGZone Zone;
 
-  // threads: -1 = as many jobs as the thread manager provides. The two layout arguments are
-  // passed to setupJobs and have no effect.
-  explicit SGCompressor(int threads = -1, const void* numaLayout = nullptr, const void* nodeSelection = nullptr);
+  // threads: -1 = as many jobs as the thread manager provides.
+  explicit SGCompressor(int threads = -1);
   ~SGCompressor() override;
 
   // Decodes the block of availableBytes bytes into out[0 .. outCount-1]. False for an
@@ -107,9 +105,6 @@ class SGCompressor : public OstParallel {
   const char* getName() override;  // "SGCompressor"
 
   int threadRequest;
-  const void* numaLayout;
-  const void* nodeSelection;
-  void* file = nullptr;                     // always null
   const unsigned char* position = nullptr;  // block read position
   int64_t consumed = 0;                     // block bytes read so far
   OstArray<Zone, int> zones;

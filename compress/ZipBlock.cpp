@@ -9,6 +9,7 @@
 #include <cstring>
 #include <limits>
 
+#include "compress/InflateStream.h"
 #include "zutils/Report.h"
 
 namespace OSTUtils {
@@ -19,36 +20,13 @@ const int64_t kMaxZlibCount = std::numeric_limits<int32_t>::max();
 
 bool fitsZlibCount(int64_t n) { return n >= 0 && n <= kMaxZlibCount; }
 
-// zlib counts in 32 bits: a block beyond them is inflated in pieces of at most 1 GiB in and
-// out, to the same verdict a single call would give (no progress at all: Z_BUF_ERROR).
-int inflatePieces(z_stream& zs, const unsigned char* in, int64_t inLength, unsigned char* out, int64_t outLength) {
-  const int64_t piece = int64_t(1) << 30;
-  int64_t fed = 0, made = 0;
-  bool progress = false;
-  for (;;) {
-    if (zs.avail_in == 0 && fed < inLength) {
-      zs.next_in = const_cast<Bytef*>(in + fed);
-      zs.avail_in = static_cast<uInt>(std::min(piece, inLength - fed));
-      fed += zs.avail_in;
-    }
-    if (zs.avail_out == 0 && made < outLength) {
-      zs.next_out = out + made;
-      zs.avail_out = static_cast<uInt>(std::min(piece, outLength - made));
-      made += zs.avail_out;
-    }
-    const uInt inBefore = zs.avail_in, outBefore = zs.avail_out;
-    const int rc = inflate(&zs, Z_NO_FLUSH);
-    const bool moved = zs.avail_in != inBefore || zs.avail_out != outBefore;
-    progress = progress || moved;
-    if (rc == Z_STREAM_END || (rc != Z_OK && rc != Z_BUF_ERROR)) return rc;
-    const bool moreIn = zs.avail_in > 0 || fed < inLength, moreOut = zs.avail_out > 0 || made < outLength;
-    if (!moved || !moreIn || !moreOut) return progress ? Z_OK : Z_BUF_ERROR;
-  }
-}
-
 }  // namespace
 
-bool InflateBlock(const void* compressed, int64_t compressedLength, void* output, int64_t outputCapacity) {
+bool InflateBlock(const void* compressed, int64_t compressedLength, void* output, int64_t outputCapacity,
+                  int64_t* produced) {
+  int64_t made = 0;
+  if (!produced) produced = &made;
+  *produced = 0;
   if (compressedLength < 0 || outputCapacity < 0 || (!compressed && compressedLength > 0) ||
       (!output && outputCapacity > 0)) {
     ZUtils::logReport("[ERROR] Decompressing Zip (%d)\n", Z_BUF_ERROR);
@@ -62,41 +40,23 @@ bool InflateBlock(const void* compressed, int64_t compressedLength, void* output
   if (compressedLength > 0 && outputCapacity > 0) {
     libdeflate_decompressor* d = libdeflate_alloc_decompressor();
     if (d) {
-      size_t produced = 0;
+      size_t out = 0;
       const libdeflate_result r = libdeflate_zlib_decompress(d, compressed, static_cast<size_t>(compressedLength), output,
-                                                             static_cast<size_t>(outputCapacity), &produced);
+                                                             static_cast<size_t>(outputCapacity), &out);
       libdeflate_free_decompressor(d);
-      if (r == LIBDEFLATE_SUCCESS) return true;
+      if (r == LIBDEFLATE_SUCCESS) {
+        *produced = static_cast<int64_t>(out);
+        return true;
+      }
     }
   }
 #endif
-  // zlib refuses a null next_out even when nothing is to be written; a stream that expands
-  // to nothing must still be able to end.
-  unsigned char unused = 0;
-  z_stream zs;
-  std::memset(&zs, 0, sizeof(zs));
-  zs.next_in = static_cast<Bytef*>(const_cast<void*>(compressed));
-  zs.avail_in = static_cast<uInt>(compressedLength);
-  zs.next_out = output ? static_cast<Bytef*>(output) : &unused;
-  zs.avail_out = static_cast<uInt>(outputCapacity);
-  int rc = inflateInit(&zs);
-  if (rc == Z_OK) {
-    if (fitsZlibCount(compressedLength) && fitsZlibCount(outputCapacity)) {
-      rc = inflate(&zs, Z_SYNC_FLUSH);
-    } else {
-      zs.avail_in = 0;
-      zs.avail_out = 0;
-      rc = inflatePieces(zs, static_cast<const unsigned char*>(compressed), compressedLength,
-                         static_cast<unsigned char*>(output), outputCapacity);
-    }
-  }
-  // inflateEnd is harmless after a failed init, and needed after every other path.
-  inflateEnd(&zs);
-  if (rc != Z_STREAM_END) {
-    ZUtils::logReport("[ERROR] Decompressing Zip (%d)\n", rc);
-    return false;
-  }
-  return true;
+  // zlib decides, through the stream inflater, so that whole blocks and streamed ones reach
+  // one verdict with one code.
+  const unsigned char* in = static_cast<const unsigned char*>(compressed);
+  InflateStream stream;
+  return stream.open([in](int64_t offset, int64_t) { return in + offset; }, compressedLength, outputCapacity) &&
+         stream.readRest(output, produced);
 }
 
 namespace {

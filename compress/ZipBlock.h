@@ -12,13 +12,16 @@ namespace OSTUtils {
 // Inflates one zlib stream into `output` with a single inflate call. Succeeds only when the
 // stream ends within `outputCapacity` bytes; bytes past the end of the stream are left as
 // they were. The whole-buffer inflate of libdeflate runs first when the build has it; a
-// stream it refuses goes to zlib, whose verdict and code stand (on such a failure the
-// output may hold bytes from both attempts). Any failure reports "[ERROR] Decompressing Zip (%d)\n" with the zlib code:
+// stream it refuses goes to zlib through InflateStream (compress/InflateStream.h), the
+// inflater of streamed blocks, whose verdict and code stand (on such a failure the output
+// may hold bytes from both attempts). Any failure reports "[ERROR] Decompressing Zip (%d)\n" with the zlib code:
 // Z_DATA_ERROR (-3) for a damaged stream, Z_BUF_ERROR (-5) or Z_OK (0) when the output is
 // too small. Lengths beyond zlib's 32-bit counts (the packed colour of a grid over 2^29
 // cells) are inflated by libdeflate or by zlib in pieces; a negative length is refused
 // with Z_BUF_ERROR before zlib is called. `output` may be null only with capacity 0.
-bool InflateBlock(const void* compressed, int64_t compressedLength, void* output, int64_t outputCapacity);
+// On success *produced (when given) gets the bytes the stream inflated to.
+bool InflateBlock(const void* compressed, int64_t compressedLength, void* output, int64_t outputCapacity,
+                  int64_t* produced = nullptr);
 
 // Appends the zlib stream of `length` bytes of `data` to `out` (level 0..9, or -1 for
 // zlib's default). Inputs beyond zlib's 32-bit counts are deflated in pieces into the same

@@ -1,7 +1,8 @@
 // The grid block decoder (SGCompressor) in one and three dimensions, the block-extent
 // pre-check the frame reader runs and nebinfo's zone description, on the same bytes.
 // Input: one byte selecting the dimension (bit 0) and whether the decoder clears what no
-// zone writes (bit 1), two bytes of output count (12 bits used), then the block. With
+// zone writes (bit 1), two bytes of output count (12 bits used), then the block. The block
+// is described twice, from memory and from bytes fetched piece by piece: the same. With
 // clearing, the block is decoded over two different prefills: any value neither written
 // nor cleared shows up as a difference. It is decoded once more under a memory budget of
 // a few KiB above what is held, which refuses the scratch of all but small zones: that
@@ -11,7 +12,7 @@
 #include <vector>
 
 #include "FuzzTarget.h"
-#include "cache/GridBlockExtent.h"
+#include "compress/GridBlockHeader.h"
 #include "compress/SGCompressor.h"
 #include "ostutils/LargeBlockCache.h"
 #include "ostutils/MemoryLimit.h"
@@ -26,10 +27,25 @@ NEB_FUZZ_TARGET(grid_block) {
   // decoder's work and the output are linear in the count, and counts up to 65535 slowed
   // the run to a few hundred inputs a second.
   const int64_t outCount = in.take(2) & 0x1fff;
-  GridBlockExtent(in.data, static_cast<int64_t>(in.size), dimension);
-  const GridBlockZones zones = DescribeGridBlockZones(in.data, static_cast<int64_t>(in.size), dimension);
+  OSTUtils::GridBlockExtent(in.data, static_cast<int64_t>(in.size), dimension);
+  const OSTUtils::GridBlockZones zones = OSTUtils::DescribeGridBlockZones(in.data, static_cast<int64_t>(in.size), dimension);
   const int counted = zones.rawZones + zones.constantZones + zones.quantizedZones + zones.otherZones;
   if (counted != (zones.readable ? zones.zoneCount : 0)) __builtin_trap();  // each zone counted once
+  // Described from bytes fetched piece by piece into a buffer of their own, as a block left
+  // in its file is: the same description.
+  std::vector<unsigned char> fetched;
+  const OSTUtils::GridBlockZones copied = OSTUtils::DescribeGridBlockZones(
+      [&](int64_t at, int64_t count) {
+        fetched.assign(in.data + at, in.data + at + count);
+        return fetched.data();
+      },
+      static_cast<int64_t>(in.size), dimension);
+  if (copied.readable != zones.readable || copied.zoneCount != zones.zoneCount || copied.rawZones != zones.rawZones ||
+      copied.constantZones != zones.constantZones || copied.quantizedZones != zones.quantizedZones ||
+      copied.otherZones != zones.otherZones || copied.maxPasses != zones.maxPasses ||
+      std::memcmp(&copied.finestStep, &zones.finestStep, sizeof(float)) != 0 ||
+      std::memcmp(&copied.coarsestStep, &zones.coarsestStep, sizeof(float)) != 0)
+    __builtin_trap();
   // One guard cell past the end: a decoder writing past outCount is caught by value even
   // where the sanitizer's redzone would not be.
   const float guard = -1234.5f;

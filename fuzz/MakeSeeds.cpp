@@ -538,7 +538,13 @@ void zip() {
     for (int level : {0, 1, 9}) {
       OstArray<char, int64_t> out;
       if (!OSTUtils::DeflateBlock(s.data(), static_cast<int64_t>(s.size()), out, level)) continue;
-      save("zip_block", "z" + std::to_string(k++), prefixed(le(static_cast<uint32_t>(s.size()), 3), out));
+      // Capacity, then the streamed inflater's piece size (less one): 100 bytes, and 1.
+      for (uint32_t piece : {99u, 0u}) {
+        Bytes prefix = le(static_cast<uint32_t>(s.size()), 3);
+        const Bytes p = le(piece, 2);
+        prefix.insert(prefix.end(), p.begin(), p.end());
+        save("zip_block", "z" + std::to_string(k++), prefixed(prefix, out));
+      }
     }
   }
 }

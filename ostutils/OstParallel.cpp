@@ -104,7 +104,7 @@ void OstParallel::deleteJobs() {
   jobsOnThreads = false;
 }
 
-void OstParallel::setupJobs(int threads, const void*, const void*) {
+void OstParallel::setupJobs(int threads) {
   if (!manager) manager = CurrentThreadManager();
   if (manager) {
     // Only -1 is documented as "default"; 0 or another negative would leave no job at all.

@@ -84,10 +84,9 @@ class OstParallel {
   virtual void reserved();
   virtual int defaultThreadCount();
 
-  // Prepares the jobs: threads = -1 asks for the default count. The two layout arguments
-  // are accepted for compatibility and ignored. A second call with the same count keeps
-  // the jobs and their threads.
-  void setupJobs(int threads, const void* numaLayout = nullptr, const void* nodeSelection = nullptr);
+  // Prepares the jobs: threads = -1 asks for the default count. A second call with the
+  // same count keeps the jobs and their threads.
+  void setupJobs(int threads);
   // Splits 0 .. total-1 among the jobs: job i (1-based) ends at total * i / jobCount, the
   // last one exactly at total.
   void setRange(int64_t total);

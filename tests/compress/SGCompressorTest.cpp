@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "compress/EntropyCoder.h"
+#include "compress/GridBlockHeader.h"
 #include "compress/SGCompressor.h"
 #include "compress/ZoneTransforms.h"
 #include "ostutils/LargeBlockCache.h"
@@ -226,6 +227,42 @@ TEST(SGCompressorBlock, ZoneWithoutScratchMemoryFailsTheZonedBlockAndTheZoneList
     }
   }
   EXPECT_NE(capture.text().find("Can't allocate 0 MB for decompression"), std::string::npos);
+}
+
+// What describes a block without decoding it reads the same headers as the decoder but
+// takes the table as it stands: a table the decoder refuses (a zone starting past the
+// output) is still described zone by zone, and its extent reaches the furthest zone's end.
+TEST(GridBlockHeaders, DescriptionAndExtentTakeTheTableAsItStands) {
+  Bytes raw;
+  putU16(raw, 0xFC01);
+  raw.push_back(0);
+  putI32(raw, 2);
+  putF32(raw, 1.5f);
+  putF32(raw, 2.5f);
+  Bytes unknown;
+  putU16(unknown, 0xFC01);
+  unknown.push_back(7);
+  putI32(unknown, 99);
+  const Bytes block = zonedBlock({constantZone(3, 1.0f), quantizedZone({4}, 4.0f, 0.0f, 0, 2, {1, 2, 3, 4}), unknown, raw},
+                                 {0, 3, 7, 20});
+  std::vector<float> out(10);
+  ReportCapture capture;
+  EXPECT_FALSE(decode<1>(block, out));
+  const GridBlockZones z = DescribeGridBlockZones(block.data(), static_cast<int64_t>(block.size()), 1);
+  EXPECT_TRUE(z.readable);
+  EXPECT_EQ(4, z.zoneCount);
+  EXPECT_EQ(1, z.rawZones);
+  EXPECT_EQ(1, z.constantZones);
+  EXPECT_EQ(1, z.quantizedZones);
+  EXPECT_EQ(1, z.otherZones);
+  EXPECT_EQ(0.25f, z.finestStep);
+  EXPECT_EQ(0.25f, z.coarsestStep);
+  EXPECT_EQ(2, z.maxPasses);
+  EXPECT_EQ(22, GridBlockExtent(block.data(), static_cast<int64_t>(block.size()), 1));  // raw zone: 20 + 2
+  // A table running past the block is no block.
+  const int64_t table = 4 + 8 * 4;
+  EXPECT_FALSE(DescribeGridBlockZones(block.data(), table - 1, 1).readable);
+  EXPECT_EQ(-1, GridBlockExtent(block.data(), table - 1, 1));
 }
 
 TEST(SGCompressorZone, RawAndConstantZonesAreBoundedByTheirBudgetAndRoom) {

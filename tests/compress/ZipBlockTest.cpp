@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "compress/InflateStream.h"
 #include "compress/ZipBlock.h"
 #include "support/ReportCapture.h"
 
@@ -121,6 +123,43 @@ TEST(ZipBlock, BlocksBeyond2GiBRoundTrip) {
   EXPECT_FALSE(InflateBlock(z.data, z.size, back.data(), n - 1));
   EXPECT_FALSE(InflateBlock(z.data, z.size / 2, back.data(), n));
   EXPECT_NE(capture.text().find("[ERROR] Decompressing Zip"), std::string::npos);
+}
+
+// A single inflate call over the whole buffers stops where the output is full: damage that
+// lies beyond that point is not seen, and the call ends with Z_OK. The streamed inflate,
+// in any pieces, ends the same way. Level 0 keeps the stream plain: stored blocks of at
+// most 65535 bytes, each after a 5-byte header (block type, LEN, NLEN = ~LEN).
+TEST(ZipBlock, StreamedInflateEndsAsTheWholeBlockDoes) {
+  const auto data = sampleData(70000);
+  OstArray<char, int64_t> z;
+  ASSERT_TRUE(DeflateBlock(data.data(), static_cast<int64_t>(data.size()), z, 0));
+  const int64_t second = 2 + 5 + 65535;  // the second stored block's header
+  ASSERT_GT(z.size, second + 5);
+  z.data[second + 3] ^= 0x01;  // its NLEN no longer matches LEN
+  struct Case {
+    int64_t capacity;
+    const char* report;
+  } cases[] = {{65534, "[ERROR] Decompressing Zip (0)\n"},    // full inside the first block
+               {65535, "[ERROR] Decompressing Zip (-3)\n"},   // the damaged header is read before more output
+               {70000, "[ERROR] Decompressing Zip (-3)\n"}};
+  for (const Case& c : cases) {
+    std::vector<unsigned char> back(static_cast<size_t>(c.capacity));
+    {
+      ReportCapture capture;
+      EXPECT_FALSE(InflateBlock(z.data, z.size, back.data(), c.capacity));
+      EXPECT_EQ(capture.text(), c.report) << c.capacity;
+    }
+    for (int64_t piece : {int64_t(1000), c.capacity}) {
+      ReportCapture capture;
+      OSTUtils::InflateStream stream;
+      const unsigned char* in = reinterpret_cast<const unsigned char*>(z.data);
+      bool ok = stream.open([in](int64_t offset, int64_t) { return in + offset; }, z.size, c.capacity);
+      for (int64_t at = 0; ok && at < c.capacity; at += piece)
+        ok = stream.read(back.data() + at, std::min(piece, c.capacity - at));
+      EXPECT_FALSE(ok);
+      EXPECT_EQ(capture.text(), c.report) << c.capacity << " in pieces of " << piece;
+    }
+  }
 }
 
 TEST(ZipBlock, EmptyStreamEndsInZeroCapacity) {

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <set>
 
@@ -123,11 +124,23 @@ TEST(Neb2VdbSequence, KilledRunLeavesOnlyCompleteFiles) {
           destination.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
-  // Killed while the first frames are being written.
-  for (int i = 0; i < 4000 && !exists(numbered(dir, "o", 0, "vdb")) && !exists(numbered(dir, "o", 1, "vdb")); ++i)
-    usleep(1000);
-  kill(child, SIGKILL);
+  // Killed once the first frame is complete, while the next ones are being written: four
+  // frames on two jobs leave at least two to go. The wait has no timing of its own; its
+  // bound only ends a run that never writes a frame.
   int status = 0;
+  bool exited = false;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+  while (!exists(numbered(dir, "o", 0, "vdb")) && !exists(numbered(dir, "o", 1, "vdb")) &&
+         std::chrono::steady_clock::now() < until) {
+    if (waitpid(child, &status, WNOHANG) == child) {
+      exited = true;
+      break;
+    }
+    usleep(1000);
+  }
+  ASSERT_FALSE(exited) << "neb2vdb ended before it was killed";
+  EXPECT_TRUE(exists(numbered(dir, "o", 0, "vdb")) || exists(numbered(dir, "o", 1, "vdb")));
+  kill(child, SIGKILL);
   waitpid(child, &status, 0);
   ASSERT_TRUE(WIFSIGNALED(status));
   for (const std::string& name : filesIn(dir)) {

@@ -198,12 +198,18 @@ class Progress : public ZUtils::ThreadProgress {
   void log(int, int, const char*) override {}
   void begin() override {}
   void end() override {}
-  void progress(int value) override { last = value; ++calls; }
+  // The host aborts once it has seen both jobs' progress.
+  void progress(int value) override {
+    last = value;
+    ++calls;
+    if (value == abortAt) abort.store(3);
+  }
   int abortCode() override { return abort; }
   bool wantsMessagePump() override { return false; }
   void pumpMessages() override {}
   int last = -1;
   int calls = 0;
+  int abortAt = -1;
   std::atomic<int> abort{0};
 };
 
@@ -227,13 +233,10 @@ TEST(OstParallelThreads, WaitReportsProgressAndJobsSeeTheAbort) {
   p.setupJobs(2);
   p.setRange(2);
   Progress progress;
-  // The waiting caller reports progress every 10 ms; a little later, abort.
-  std::thread aborter([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    progress.abort.store(3);
-  });
+  // The waiting caller reports progress every 10 ms; the host aborts when the report shows
+  // both jobs, and job 0 runs until it sees that abort: no timing decides the outcome.
+  progress.abortAt = 2;
   p.runJobs(0, &progress);
-  aborter.join();
   EXPECT_TRUE(p.sawAbort.load());
   EXPECT_GT(progress.calls, 0);
   EXPECT_EQ(progress.last, 2);
