@@ -103,10 +103,7 @@ class TypedGridBytes final : public GridBytes {
     std::ostream os(&buffer);
     // The state Archive::write gives its stream, with writeGrid's copy of the stream
     // metadata for this grid.
-    io::StreamMetadata::Ptr meta(new io::StreamMetadata);
-    io::setStreamMetadataPtr(os, meta, /*transfer=*/false);
-    io::setDataCompression(os, archive.compression());
-    io::setWriteGridStatsMetadata(os, archive.isGridStatsMetadataEnabled());
+    const io::StreamMetadata::Ptr meta = archive.prepareStream(os);
     meta->setHalfFloat(grid_->saveFloatAsHalf());
     meta->gridMetadata() = static_cast<const openvdb::MetaMap&>(*grid_);
 

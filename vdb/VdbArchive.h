@@ -7,11 +7,22 @@
 
 #include <openvdb/io/Archive.h>
 #include <openvdb/io/GridDescriptor.h>
+#include <openvdb/io/io.h>
 
 namespace VolConvert {
 
 class VdbArchive : public openvdb::io::Archive {
  public:
+  // Gives `os` the state Archive::write gives its stream: stream metadata (returned; keep
+  // it for as long as the stream writes), the archive's compression flags and whether
+  // grid statistics are written.
+  openvdb::io::StreamMetadata::Ptr prepareStream(std::ostream& os) const {
+    openvdb::io::StreamMetadata::Ptr metadata(new openvdb::io::StreamMetadata);
+    openvdb::io::setStreamMetadataPtr(os, metadata, /*transfer=*/false);
+    openvdb::io::setDataCompression(os, compression());
+    openvdb::io::setWriteGridStatsMetadata(os, isGridStatsMetadataEnabled());
+    return metadata;
+  }
   // Magic, file and library versions, the grid-offsets flag (set) and a new random UUID.
   void writeFileHeader(std::ostream& os) const { writeHeader(os, /*seekable=*/true); }
   // The grid's compression flags (the archive's, without zip for level sets and fog

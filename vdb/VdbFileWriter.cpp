@@ -101,11 +101,7 @@ void writeVdbFile(const std::string& path, const openvdb::GridCPtrVec& grids, co
   } closer{file};
   FileStreamBuf buffer(file);
   std::ostream os(&buffer);
-  // The state Archive::write gives its stream.
-  io::StreamMetadata::Ptr streamMetadata(new io::StreamMetadata);
-  io::setStreamMetadataPtr(os, streamMetadata, /*transfer=*/false);
-  io::setDataCompression(os, archive.compression());
-  io::setWriteGridStatsMetadata(os, archive.isGridStatsMetadataEnabled());
+  const io::StreamMetadata::Ptr streamMetadata = archive.prepareStream(os);
   archive.writeFileHeader(os);
   metadata.writeMeta(os);
   const int32_t gridCount = int32_t(entries.size());
