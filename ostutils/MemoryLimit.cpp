@@ -59,7 +59,7 @@ void setMemoryLimitBytes(uint64_t bytes) { gLimit.store(bytes ? bytes : defaultL
 
 uint64_t memoryHeldBytes() { return gHeld.load(std::memory_order_relaxed); }
 
-bool reserveMemory(uint64_t bytes) {
+bool tryReserveMemory(uint64_t bytes) {
   const uint64_t limit = memoryLimitBytes();
   if (tryTake(bytes, limit)) return true;
   // Kept blocks are memory nobody uses: give them back before refusing. Another thread
@@ -68,6 +68,12 @@ bool reserveMemory(uint64_t bytes) {
     releaseLargeBlocksFor(bytes, limit);
     if (tryTake(bytes, limit)) return true;
   }
+  return false;
+}
+
+bool reserveMemory(uint64_t bytes) {
+  if (tryReserveMemory(bytes)) return true;
+  const uint64_t limit = memoryLimitBytes();
   if (WorkContext* c = tContext) c->refusals.fetch_add(1, std::memory_order_relaxed);
   ZUtils::logReport("[ERROR] allocation of %llu bytes refused: %llu bytes held of the memory budget of %llu bytes\n",
                     static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(memoryHeldBytes()),

@@ -41,7 +41,13 @@ namespace OSTUtils {
 // and returns false. Called from OstArray's inline growth, hence also from plug-ins.
 NEB_PLUGIN_API bool reserveMemory(uint64_t bytes);
 
-// Gives back bytes taken with reserveMemory.
+// reserveMemory without the report and without counting a refusal in the work context:
+// for a caller that has a way around a refusal (the
+// OpenVDB file writer keeps a compressed chunk when there is room and compresses it again
+// later when there is not).
+bool tryReserveMemory(uint64_t bytes);
+
+// Gives back bytes taken with reserveMemory or tryReserveMemory.
 NEB_PLUGIN_API void releaseMemory(uint64_t bytes);
 
 // The bytes held now: live arrays and buffers, reservations, and the blocks the

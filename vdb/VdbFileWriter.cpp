@@ -3,103 +3,93 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <ostream>
-#include <streambuf>
+#include <set>
 #include <vector>
 
-#include <openvdb/io/Archive.h>
+#include <tbb/task_arena.h>
 
+#include <openvdb/io/GridDescriptor.h>
+#include <openvdb/io/io.h>
+
+#include "vdb/ChunkPipeline.h"
+#include "vdb/GridBytes.h"
+#include "vdb/StreamBuffers.h"
+#include "vdb/VdbArchive.h"
 #include "zutils/platform/File.h"
 
 namespace VolConvert {
 
 namespace {
 
-constexpr size_t kBufferBytes = size_t(4) << 20;
-
-// io::File::write is this archive write on a std::ofstream; Archive keeps it protected.
-class SeekableArchive : public openvdb::io::Archive {
- public:
-  void writeTo(std::ostream& os, const openvdb::GridCPtrVec& grids, const openvdb::MetaMap& metadata) const {
-    Archive::write(os, grids, /*seekable=*/true, metadata);
-  }
-};
-
-// An output stream buffer that buffers every write. std::filebuf hands any write of 1 KiB
-// or more straight to the system, and OpenVDB writes each leaf as one such write.
-// The archive seeks back once per grid to fill in its offsets; positions are the file's
-// position at the start of the buffer plus what the buffer holds, so asking for the
-// position costs no flush. A failed write or seek sets `failed` and makes every later
-// operation fail, which the stream turns into its bad state.
-class BufferedFileBuf : public std::streambuf {
- public:
-  explicit BufferedFileBuf(FILE* file) : file_(file), buffer_(kBufferBytes) {
-    std::setvbuf(file_, nullptr, _IONBF, 0);  // this buffer is the only one
-    setp(buffer_.data(), buffer_.data() + buffer_.size());
-  }
-  // Writes what is buffered; false once anything failed.
-  bool flushBuffer() {
-    const size_t n = static_cast<size_t>(pptr() - pbase());
-    if (n > 0 && !failed && std::fwrite(pbase(), 1, n, file_) != n) failed = true;
-    at_ += static_cast<int64_t>(n);
-    setp(buffer_.data(), buffer_.data() + buffer_.size());
-    return !failed;
-  }
-  bool failed = false;
-
- protected:
-  int_type overflow(int_type c) override {
-    if (!flushBuffer()) return traits_type::eof();
-    if (!traits_type::eq_int_type(c, traits_type::eof())) {
-      *pptr() = traits_type::to_char_type(c);
-      pbump(1);
-    }
-    return traits_type::not_eof(c);
-  }
-  std::streamsize xsputn(const char* s, std::streamsize n) override {
-    std::streamsize done = 0;
-    while (done < n) {
-      if (pptr() == epptr() && !flushBuffer()) break;
-      const std::streamsize room = epptr() - pptr();
-      const std::streamsize part = n - done < room ? n - done : room;
-      std::memcpy(pptr(), s + done, static_cast<size_t>(part));
-      pbump(static_cast<int>(part));  // at most the buffer's 4 MiB
-      done += part;
-    }
-    return done;
-  }
-  int sync() override { return flushBuffer() ? 0 : -1; }
-  pos_type seekoff(off_type off, std::ios_base::seekdir dir, std::ios_base::openmode) override {
-    if (failed) return pos_type(off_type(-1));
-    if (dir == std::ios_base::cur && off == 0) return pos_type(at_ + (pptr() - pbase()));
-    if (!flushBuffer()) return pos_type(off_type(-1));
-    const int whence = dir == std::ios_base::beg ? SEEK_SET : dir == std::ios_base::cur ? SEEK_CUR : SEEK_END;
-    if (!ZUtils::platform::seekFile(file_, off, whence) || (at_ = ZUtils::platform::tellFile(file_)) < 0) {
-      failed = true;
-      return pos_type(off_type(-1));
-    }
-    return pos_type(at_);
-  }
-  pos_type seekpos(pos_type pos, std::ios_base::openmode mode) override {
-    return seekoff(off_type(pos), std::ios_base::beg, mode);
-  }
-
- private:
-  FILE* file_;
-  std::vector<char> buffer_;
-  int64_t at_ = 0;  // file position of the buffer's first byte
-};
+namespace io = openvdb::io;
 
 [[noreturn]] void fail(const char* what, const std::string& path, int why) {
   OPENVDB_THROW(openvdb::IoError, what << " " << path << (why ? std::string(": ") + std::strerror(why) : std::string()));
 }
 
+// One grid of the file, with the descriptor Archive::write gives it.
+struct Entry {
+  openvdb::GridBase::ConstPtr grid;
+  io::GridDescriptor descriptor;
+  bool instance = false;
+  std::unique_ptr<GridBytes> bytes;  // null: OpenVDB writes it whole
+  size_t chunked = 0;                // its index among the chunked grids
+};
+
+// Archive::write's descriptors: a name that is empty or shared by several grids gets the
+// suffix [0], then [1], [2], ... until it is unique; a grid whose tree a grid before it
+// wrote (with the same half-float choice) is written as an instance of that grid.
+std::vector<Entry> describe(const openvdb::GridCPtrVec& grids, const VdbArchive& archive) {
+  std::map<std::string, int> count;
+  for (const openvdb::GridBase::ConstPtr& grid : grids)
+    if (grid) ++count[grid->getName()];
+  std::set<std::string> unique;
+  std::map<const openvdb::TreeBase*, io::GridDescriptor> written;
+  std::vector<Entry> entries;
+  for (const openvdb::GridBase::ConstPtr& grid : grids) {
+    if (!grid) continue;
+    std::string name = grid->getName();
+    if (name.empty() || count[name] > 1) name = io::GridDescriptor::addSuffix(name, 0);
+    for (int n = 1; unique.count(name); ++n) name = io::GridDescriptor::addSuffix(grid->getName(), n);
+    unique.insert(name);
+    Entry e;
+    e.grid = grid;
+    e.descriptor = io::GridDescriptor(name, grid->type(), grid->saveFloatAsHalf());
+    const auto before = written.find(&grid->baseTree());
+    if (archive.isInstancingEnabled() && before != written.end() &&
+        before->second.saveFloatAsHalf() == e.descriptor.saveFloatAsHalf()) {
+      e.descriptor.setInstanceParentName(before->second.uniqueName());
+      e.instance = true;
+    } else {
+      written[&grid->baseTree()] = e.descriptor;
+    }
+    entries.push_back(std::move(e));
+  }
+  return entries;
+}
+
 }  // namespace
 
 void writeVdbFile(const std::string& path, const openvdb::GridCPtrVec& grids, const openvdb::MetaMap& metadata,
-                  uint32_t compression) {
-  SeekableArchive archive;
+                  uint32_t compression, uint64_t heldBytes) {
+  VdbArchive archive;
   if (compression != kLibraryCompression) archive.setCompression(compression);
+  std::vector<Entry> entries = describe(grids, archive);
+  std::vector<GridBytes*> chunked;
+  // The caller's own TBB work (leaf lists, statistics) runs isolated: waiting for it, this
+  // thread takes none of the helpers' tasks.
+  tbb::this_task_arena::isolate([&] {
+    for (Entry& e : entries) {
+      if (!e.instance) e.bytes = GridBytes::create(archive, e.grid);
+      if (!e.bytes) continue;
+      e.chunked = chunked.size();
+      chunked.push_back(e.bytes.get());
+    }
+  });
+
   errno = 0;
   FILE* file = ZUtils::platform::openFile(path.c_str(), "wb");
   if (!file) fail("could not open", path, errno);
@@ -109,9 +99,38 @@ void writeVdbFile(const std::string& path, const openvdb::GridCPtrVec& grids, co
       if (f) std::fclose(f);
     }
   } closer{file};
-  BufferedFileBuf buffer(file);
+  FileStreamBuf buffer(file);
   std::ostream os(&buffer);
-  archive.writeTo(os, grids, metadata);
+  const io::StreamMetadata::Ptr streamMetadata = archive.prepareStream(os);
+  archive.writeFileHeader(os);
+  metadata.writeMeta(os);
+  const int32_t gridCount = int32_t(entries.size());
+  os.write(reinterpret_cast<const char*>(&gridCount), sizeof gridCount);
+
+  {
+    ChunkPipeline pipeline(chunked, heldBytes, ChunkPipeline::helperThreads());
+    std::vector<char> bytes;
+    for (Entry& e : entries) {
+      if (!os.good()) break;
+      if (e.instance) {
+        archive.writeInstance(e.descriptor, e.grid, os);
+      } else if (!e.bytes) {
+        tbb::this_task_arena::isolate([&] { archive.writeWholeGrid(e.descriptor, e.grid, os); });
+      } else {
+        const int64_t bufferBytes = pipeline.complete(e.chunked);
+        tbb::this_task_arena::isolate(
+            [&] { bytes = e.bytes->head(archive, e.descriptor, int64_t(os.tellp()), bufferBytes); });
+        os.write(bytes.data(), std::streamsize(bytes.size()));
+        for (size_t c = 0; c < e.bytes->chunkCount() && os.good(); ++c) {
+          pipeline.take(e.chunked, c, bytes);
+          os.write(bytes.data(), std::streamsize(bytes.size()));
+        }
+      }
+      // Some compression flags are the grid's own: the archive's again for the next.
+      io::setDataCompression(os, archive.compression());
+    }
+  }
+
   errno = 0;
   const bool written = buffer.flushBuffer() && os.good();
   const int why = errno;

@@ -6,6 +6,7 @@
 #include "cache/OstraneFrameData.h"
 #include "nebloader.h"
 #include "tools/neb2vdb/FrameExporter.h"
+#include "vdb/VdbFileWriter.h"
 
 namespace Neb2Vdb {
 
@@ -19,9 +20,12 @@ int64_t estimateFramePeak(INeb& frame) {
   int64_t particles = 0;
   for (int g = 0; g < frame.getParticleGroupCount(); ++g)
     if (IOstranePrtGroup* group = frame.getParticleGroup(g)) particles += group->getParticleCount();
-  // Channel + tree per channel, one more channel's worth for the written file and the
-  // leaf bookkeeping; particles at up to 128 bytes each with their index and attributes.
-  return cells * 4 * (2 * int64_t(channels) + 1) + particles * 128 + (int64_t(64) << 20);
+  // Channel + tree per channel, one more channel's worth for the leaf bookkeeping, the
+  // compressed bytes the file writer holds (never more than the trees); particles at up
+  // to 128 bytes each with their index and attributes.
+  const int64_t trees = cells * 4 * int64_t(channels);
+  return 2 * trees + cells * 4 + std::min(trees, int64_t(VolConvert::kDefaultHeldBytes)) + particles * 128 +
+         (int64_t(64) << 20);
 }
 
 int64_t estimateStreamedPeak(OstraneFrameData& frame, const GridRecordBytes& records,
@@ -45,9 +49,11 @@ int64_t estimateStreamedPeak(OstraneFrameData& frame, const GridRecordBytes& rec
   for (int g = 0; g < frame.getParticleGroupCount(); ++g)
     if (IOstranePrtGroup* group = frame.getParticleGroup(g)) particles += group->getParticleCount();
   // Slab buffers (8 layers, at least 2M cells): the channels of a slab, turned copies, the
-  // colour read ahead, the velocity held for speed and the packed colour words.
+  // colour read ahead, the velocity held for speed and the packed colour words. Then the
+  // compressed bytes the file writer holds, never more than the trees.
   const int64_t slabs = std::max<int64_t>(layer * 8, int64_t(1) << 21) * 4 * (channels + 8);
-  return trees + slabs + particles * 128 + (int64_t(64) << 20);
+  return trees + slabs + std::min(trees, int64_t(VolConvert::kDefaultHeldBytes)) + particles * 128 +
+         (int64_t(64) << 20);
 }
 
 int defaultJobCount(int cores, int64_t frames, int64_t framePeak, int64_t memoryBytes) {

@@ -15,14 +15,15 @@ class OstraneFrameData;
 namespace Neb2Vdb {
 
 // Peak bytes of converting `frame`: its decoded channels, the trees built from them (a
-// dense tree is as large as its channel; the sparse ones are never larger), the file
-// buffer OpenVDB writes through, and the particles with their copies.
+// dense tree is as large as its channel; the sparse ones are never larger), the
+// compressed bytes the file writer holds, and the particles with their copies.
 int64_t estimateFramePeak(INeb& frame);
 
 // Peak bytes of converting a nebu2 frame slab by slab from its records: the trees of the
 // planned grids (the cells their zone tables say may vary, at 4 bytes a component and a
 // quarter more for leaf masks and nodes; every cell when dense), the slab buffers, the
-// particles with their copies and a fixed allowance. Nothing is decoded.
+// compressed bytes the file writer holds, the particles with their copies and a fixed
+// allowance. Nothing is decoded.
 int64_t estimateStreamedPeak(OstraneFrameData& frame, const GridRecordBytes& records,
                              const std::vector<GridPlan>& plans, bool dense);
 
