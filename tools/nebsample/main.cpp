@@ -154,9 +154,6 @@ static int run(int argc, char** argv) {
 int main(int argc, char** argv) {
   // File names arrive as UTF-8 on every system (on Windows from the wide command line,
   // since argv there holds only what the ANSI code page can say).
-  std::vector<std::string> args = ZUtils::platform::utf8Arguments(argc, argv);
-  std::vector<char*> utf8Argv;
-  for (std::string& a : args) utf8Argv.push_back(&a[0]);
-  utf8Argv.push_back(nullptr);
-  return run(static_cast<int>(args.size()), utf8Argv.data());
+  ZUtils::platform::Utf8Argv args(argc, argv);
+  return run(args.argc(), args.argv());
 }

@@ -12,5 +12,21 @@ namespace platform {
 // is read and converted instead (argc/argv then serve only as a fallback).
 std::vector<std::string> utf8Arguments(int argc, char** argv);
 
+// The same as an argc/argv pair for command-line parsers written against main():
+//   ZUtils::platform::Utf8Argv args(argc, argv);
+//   return run(args.argc(), args.argv());
+class Utf8Argv {
+ public:
+  Utf8Argv(int argc, char** argv);
+  Utf8Argv(const Utf8Argv&) = delete;
+  Utf8Argv& operator=(const Utf8Argv&) = delete;
+  int argc() const { return static_cast<int>(args_.size()); }
+  char** argv() { return pointers_.data(); }  // null-terminated, as main's
+
+ private:
+  std::vector<std::string> args_;
+  std::vector<char*> pointers_;
+};
+
 }  // namespace platform
 }  // namespace ZUtils
