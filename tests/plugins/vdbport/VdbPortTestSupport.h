@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <openvdb/io/File.h>
 #include <openvdb/openvdb.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -15,12 +14,13 @@
 
 namespace vdbtest {
 
-// The built module, linked as vdbport_test.so into a directory of its own, loaded with
-// that directory as search path and "test" as suffix.
+// The built module, copied as vdbport_test.so (.dll) into a directory of its own, loaded
+// with that directory as search path and "test" as suffix.
 inline const std::string& pluginDir() {
   static loadertest::TempDir* dir = [] {
     auto* d = new loadertest::TempDir;
-    if (symlink(VDBPORT_PATH, d->file("vdbport_test.so").c_str()) != 0) ADD_FAILURE() << "cannot link the module";
+    if (!loadertest::copyFile(VDBPORT_PATH, d->file(std::string("vdbport_test") + loadertest::kModuleExtension)))
+      ADD_FAILURE() << "cannot copy the module";
     return d;
   }();
   return dir->path();
