@@ -8,7 +8,9 @@
 #
 # The file it writes is given to cmake with -C (scripts/test-windows.sh does): it names the
 # pieces that were built, and turns NEB_BUILD_VOLCONVERT and NEB_BUILD_VDBPORT off when
-# OpenVDB could not be. Progress goes to standard error.
+# OpenVDB could not be. Progress goes to standard error. Exit status: 0 every piece is
+# there, 3 some piece could not be built (the file is written all the same), 1 nothing
+# could be done (no Debian archive in the apt configuration, say).
 #
 # Each piece is built once per machine, into a folder outside the checkout
 # (${XDG_CACHE_HOME:-~/.cache}/nebloader/win64-stack, or NEB_WIN_STACK_CACHE) named by
@@ -295,6 +297,7 @@ piece() {
     return 0
   fi
   if ! "build_$name"; then
+    rm -rf "$P"
     say "FAILED: $name could not be built for the target."
     [ -n "$FAILED_COMMAND" ] && say "  command: $FAILED_COMMAND"
     say "  its output (the end of $LOG):"
@@ -330,25 +333,27 @@ piece openvdb openvdb "${SRC_VERSION[openvdb]}" imath lz4 blosc onetbb boost
 {
   echo "# Written by scripts/build-windows-stack.sh: the Windows stack's pieces."
   if [ "${PIECE_OK[libdeflate]}" = 1 ]; then
-    echo "set(LIBDEFLATE_INCLUDE_DIR \"$PIECE_DIR_libdeflate/include\" CACHE PATH \"\")"
-    echo "set(LIBDEFLATE_LIBRARY \"$PIECE_DIR_libdeflate/lib/libdeflatestatic.lib\" CACHE FILEPATH \"\")"
+    echo "set(LIBDEFLATE_INCLUDE_DIR \"$PIECE_DIR_libdeflate/include\" CACHE PATH \"\" FORCE)"
+    echo "set(LIBDEFLATE_LIBRARY \"$PIECE_DIR_libdeflate/lib/libdeflatestatic.lib\" CACHE FILEPATH \"\" FORCE)"
+  else
+    echo "unset(LIBDEFLATE_INCLUDE_DIR CACHE)"
+    echo "unset(LIBDEFLATE_LIBRARY CACHE)"
   fi
   licences=""
   for p in zlib libdeflate imath lz4 blosc onetbb boost openvdb; do
     [ "${PIECE_OK[$p]}" = 1 ] && licences+="${licences:+;}$(eval echo "\$PIECE_DIR_$p")/licences"
   done
-  echo "set(NEB_WIN_LICENCE_DIRS \"$licences\" CACHE STRING \"\")"
+  echo "set(NEB_WIN_LICENCE_DIRS \"$licences\" CACHE STRING \"\" FORCE)"
   if [ "${PIECE_OK[openvdb]}" = 1 ]; then
-    echo "set(NEB_WIN_OPENVDB_STACK \"$PIECE_DIR_openvdb;$PIECE_DIR_onetbb;$PIECE_DIR_blosc;$PIECE_DIR_lz4;$PIECE_DIR_imath;$PIECE_DIR_boost\" CACHE STRING \"\")"
-    echo "set(NEB_BUILD_VOLCONVERT ON CACHE BOOL \"\")"
-    echo "set(NEB_BUILD_VDBPORT ON CACHE BOOL \"\")"
+    echo "set(NEB_WIN_OPENVDB_STACK \"$PIECE_DIR_openvdb;$PIECE_DIR_onetbb;$PIECE_DIR_blosc;$PIECE_DIR_lz4;$PIECE_DIR_imath;$PIECE_DIR_boost\" CACHE STRING \"\" FORCE)"
+    echo "set(NEB_BUILD_VOLCONVERT ON CACHE BOOL \"\" FORCE)"
+    echo "set(NEB_BUILD_VDBPORT ON CACHE BOOL \"\" FORCE)"
   else
-    echo "set(NEB_WIN_OPENVDB_STACK \"\" CACHE STRING \"\")"
-    echo "set(NEB_BUILD_VOLCONVERT OFF CACHE BOOL \"\")"
-    echo "set(NEB_BUILD_VDBPORT OFF CACHE BOOL \"\")"
+    echo "set(NEB_WIN_OPENVDB_STACK \"\" CACHE STRING \"\" FORCE)"
+    echo "set(NEB_BUILD_VOLCONVERT OFF CACHE BOOL \"\" FORCE)"
+    echo "set(NEB_BUILD_VDBPORT OFF CACHE BOOL \"\" FORCE)"
   fi
 } >"$OUT"
 say "done in $((SECONDS - started)) s"
-failed=0
-for p in zlib libdeflate imath lz4 blosc onetbb boost openvdb; do [ "${PIECE_OK[$p]}" = 1 ] || failed=1; done
-exit $failed
+# 3: a piece is missing (said above); the file names what was built.
+for p in zlib libdeflate imath lz4 blosc onetbb boost openvdb; do [ "${PIECE_OK[$p]}" = 1 ] || exit 3; done
