@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,22 @@ TEST(AtomicFile, UncommittedDataLeaveNothing) {
     ASSERT_TRUE(file.open(dir / "frame_0001.vdb", error)) << error;
     ASSERT_TRUE(writeText(file.writePath(), "partial"));
   }
+  EXPECT_TRUE(entries(dir.path()).empty());
+}
+
+// What the interruption handlers rely on: a file still open for writing can be removed by
+// its name (on Windows too, where openFile shares files for deletion; there the name stays
+// until the file is closed).
+TEST(PlatformOpenFile, AnOpenFileCanBeRemovedByName) {
+  TempDir dir;
+  const std::string path = dir / ".frame_0001.vdb.part";
+  FILE* f = ZUtils::platform::openFile(path.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  ASSERT_GE(std::fputs("partial", f), 0);
+  std::error_code ec;
+  EXPECT_TRUE(std::filesystem::remove(std::filesystem::u8path(path), ec)) << ec.message();
+  EXPECT_GE(std::fputs(" data", f), 0);
+  EXPECT_EQ(std::fclose(f), 0);
   EXPECT_TRUE(entries(dir.path()).empty());
 }
 

@@ -15,8 +15,9 @@
 // Windows: the data go to a ".<name>.XXXXXXXX.part" file in the destination's folder,
 // which commit() moves over the destination with MoveFileExW (MOVEFILE_REPLACE_EXISTING |
 // MOVEFILE_WRITE_THROUGH: one step, on disk when it returns). Failures remove it, and so
-// do Ctrl+C, Ctrl+Break and closing the console (installCleanupOnSignals); a killed
-// process can leave one, never a partial file under the destination name.
+// do Ctrl+C, Ctrl+Break and closing the console (installCleanupOnSignals), also while it
+// is being written (openFile shares files for deletion); a killed process can leave one,
+// never a partial file under the destination name.
 #pragma once
 
 #include <string>
@@ -56,8 +57,7 @@ class AtomicFile {
 bool makeFolderFor(const std::string& destination, std::string& error);
 
 // Installs handlers that remove the named temporaries of running AtomicFiles and then
-// end the process by the same signal (Windows: console control events; files being
-// written are let finish, for at most 5 s, and dropped, and no new one is started).
+// end the process by the same signal (Windows: by the console control event).
 void installCleanupOnSignals();
 
 }  // namespace platform

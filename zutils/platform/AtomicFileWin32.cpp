@@ -3,17 +3,12 @@
 #include "zutils/platform/Kernel32.h"
 #include "zutils/platform/WideText.h"
 
-#include <atomic>
-
 #include "zutils/platform/File.h"
 
 namespace ZUtils {
 namespace platform {
 
 namespace {
-
-// Set by the console control handler: from then on no output file is started or committed.
-std::atomic<bool> gInterrupted{false};
 
 const char* const kSeparators = "/\\";
 
@@ -58,21 +53,12 @@ std::string systemError(const std::string& what, const std::string& path, DWORD 
   return what + " " + path + ": " + reason;
 }
 
-// Ctrl+C, Ctrl+Break, closing the console, logoff or shutdown. The handler runs on a
-// thread of its own while the program's threads go on. A temporary still open for
-// writing cannot be deleted (the C runtime opens files without FILE_SHARE_DELETE), so
-// the handler stops new output files and retries for up to 5 s while the files being
-// written are finished and dropped; then the default handler ends the process.
+// Ctrl+C, Ctrl+Break, closing the console, logoff or shutdown; the handler runs on a
+// thread of its own. Temporaries still being written are deleted too: openFile shares
+// them for deletion, so their names go at once and their data when the process ends.
 BOOL WINAPI removeTemporariesAndEnd(DWORD) {
-  gInterrupted.store(true);
-  for (int attempt = 0; attempt < 250; ++attempt) {
-    const int left = temporaries::removeAll([](const char* path) {
-      return DeleteFileW(toWide(path).c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
-    });
-    if (left == 0) break;
-    Sleep(20);
-  }
-  return FALSE;
+  temporaries::removeAll([](const char* path) { return DeleteFileW(toWide(path).c_str()) != 0; });
+  return FALSE;  // on to the default handler, which ends the process
 }
 
 }  // namespace
@@ -122,7 +108,7 @@ bool AtomicFile::open(const std::string& destination, std::string& error) {
   const std::string prefix = folderPrefix(destination);
   const std::string base = destination.substr(prefix.size());
   DWORD why = ERROR_FILE_EXISTS;
-  for (int attempt = 0; attempt < 16 && why == ERROR_FILE_EXISTS && !gInterrupted.load(); ++attempt) {
+  for (int attempt = 0; attempt < 16 && why == ERROR_FILE_EXISTS; ++attempt) {
     const std::string name = prefix + "." + base + "." + temporaries::randomSuffix() + ".part";
     // Created here, empty, so that the name is ours; the writer opens it again by name.
     const HANDLE h = CreateFileW(toWide(name.c_str()).c_str(), GENERIC_WRITE,
@@ -137,7 +123,7 @@ bool AtomicFile::open(const std::string& destination, std::string& error) {
     cleanupSlot_ = temporaries::claim(tempName_);
     return true;
   }
-  error = gInterrupted.load() ? "interrupted" : systemError("cannot create a file in", folderName(destination), why);
+  error = systemError("cannot create a file in", folderName(destination), why);
   return false;
 }
 
@@ -149,11 +135,6 @@ long long AtomicFile::size() const {
 bool AtomicFile::commit(std::string& error) {
   if (tempName_.empty()) {
     error = "nothing to commit";
-    return false;
-  }
-  if (gInterrupted.load()) {
-    error = "interrupted";
-    discard();
     return false;
   }
   // Replaces an older file in one step: readers see the old file or the new one.
