@@ -62,7 +62,7 @@ prefix_runs() { wine cmd.exe /c echo prefix-ok </dev/null 2>"$WIN/wine-check.log
 ensure_prefix() {
   if [ -n "$boot_pid" ]; then wait "$boot_pid"; boot_pid=""; fi
   prefix_runs && return 0
-  echo "NOTE: the new wine prefix does not run programs; wine said:"
+  echo "NOTE: the wine prefix does not run programs; wine said:"
   cat "$WIN/wineboot.log" "$WIN/wine-check.log" 2>/dev/null | grep -v '^$' | tail -5
   echo "Removing it and making it once more."
   wineserver -k 2>/dev/null || true
@@ -377,6 +377,23 @@ if [ "$have_vdb" = 1 ]; then
   done
   same_vdb "neb2vdb on the 256^3 frame" "$X/big_lin.vdb" "$X/big_win.vdb"
   echo "ok   the 256^3 frame's files agree"
+  checks=$((checks + 1))
+  # Ctrl+C (wine turns SIGINT into the console's control event) while the file is being
+  # written: its temporary goes, and nothing appears under the destination name.
+  rm -rf "$X/interrupted"
+  # (zip compression: the write takes seconds, time enough to be interrupted in.)
+  (cd "$X" && exec wine "$WN2V" big_0005.neb interrupted/big.vdb --jobs 1 -q --compression zip >/dev/null 2>&1) &
+  pid=$!
+  for i in $(seq 1 600); do
+    compgen -G "$X/interrupted/.*.part" >/dev/null && break
+    sleep 0.1
+  done
+  compgen -G "$X/interrupted/.*.part" >/dev/null || fail "neb2vdb.exe made no temporary to interrupt"
+  kill -INT "$pid"
+  wait "$pid" || true
+  for i in $(seq 1 50); do [ -z "$(ls -A "$X/interrupted")" ] && break; sleep 0.1; done
+  [ -z "$(ls -A "$X/interrupted")" ] || fail "neb2vdb.exe interrupted left $(ls -A "$X/interrupted")"
+  echo "ok   neb2vdb.exe interrupted while writing leaves nothing behind"
   checks=$((checks + 1))
   rm -f "$X"/big_*
 fi
