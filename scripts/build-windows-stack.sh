@@ -24,9 +24,9 @@
 # checked against the .dsc, alone. A piece that cannot be built is said so with the
 # command and its output, and everything not needing it is built all the same.
 set -euo pipefail
+OUT=$(realpath -m "${1:?usage: $0 <initial-cache file to write>}")
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
-OUT=${1:?usage: $0 <initial-cache file to write>}
 JOBS=${JOBS:-$(nproc)}
 CACHE=${NEB_WIN_STACK_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/nebloader/win64-stack}
 TOOLCHAIN=$ROOT/cmake/mingw-w64-x86_64.cmake

@@ -1,9 +1,8 @@
 #include "zutils/platform/AtomicFile.h"
 #include "zutils/platform/AtomicFileTemporaries.h"
+#include "zutils/platform/File.h"
 #include "zutils/platform/Kernel32.h"
 #include "zutils/platform/WideText.h"
-
-#include "zutils/platform/File.h"
 
 namespace ZUtils {
 namespace platform {
