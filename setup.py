@@ -68,8 +68,10 @@ class CMakeBuild(build_ext):
                                f"(Python_EXECUTABLE) or without the module")
         target = os.path.dirname(os.path.abspath(self.get_ext_fullpath(ext.name)))
         shutil.copytree(package, target, dirs_exist_ok=True)
+        # The library under its soname (libnebloader.so.1), the name the module and the
+        # plug-in were linked against; the other names of the install are links to it.
         for name in sorted(os.listdir(libdir)):
-            if name.startswith("libnebloader.so") or name == "vdbport.so":
+            if re.fullmatch(r"libnebloader\.so\.[0-9]+", name) or name == "vdbport.so":
                 shutil.copy2(os.path.join(libdir, name), target, follow_symlinks=True)
         if not os.path.exists(os.path.join(target, "vdbport.so")):
             raise RuntimeError("the vdbport plug-in was not built (OpenVDB missing?)")

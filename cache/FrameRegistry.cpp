@@ -54,10 +54,12 @@ bool appendKeeping(FrameList& list, OstraneFrameData* frame) {
   return true;
 }
 
-// Order is not kept: the last entry takes the freed place.
+// Order is not kept: the last entry takes the freed place. An emptied list gives its
+// storage back, so that the memory budget holds nothing once every frame is closed.
 void removeAt(OSTUtils::OstArray<OstraneFrameData*, int>& list, int i) {
   list.data[i] = list.data[list.size - 1];
   list.SetSize(list.size - 1);
+  if (list.size == 0) list.Free();
 }
 
 unsigned addressBits(const OstraneFrameData* frame) {
@@ -71,8 +73,8 @@ int headerOnlyBit(const OstraneFrameData* frame) { return (frame->flags & Ostran
 OstraneFrameData* retainLocked(OstraneFrameData* frame) {
   if (indexOf(g_registry.frames, frame) >= 0) {
     ++frame->refCount;
-    ZUtils::logReport("OstraneFrameData refCount++ %08X %d, I:%d, %s\n", addressBits(frame), frame->refCount,
-                      headerOnlyBit(frame), frame->sourcePath.c_str());
+    ZUtils::logReportAt(ZUtils::kReportDebug, "OstraneFrameData refCount++ %08X %d, I:%d, %s\n", addressBits(frame),
+                        frame->refCount, headerOnlyBit(frame), frame->sourcePath.c_str());
     return frame;
   }
   if (!appendKeeping(g_registry.frames, frame)) {
@@ -80,8 +82,8 @@ OstraneFrameData* retainLocked(OstraneFrameData* frame) {
     return nullptr;
   }
   frame->refCount = 1;
-  ZUtils::logReport("OstraneFrameData refCount=1 %08X %d, I:%d, %s\n", addressBits(frame), frame->refCount,
-                    headerOnlyBit(frame), frame->sourcePath.c_str());
+  ZUtils::logReportAt(ZUtils::kReportDebug, "OstraneFrameData refCount=1 %08X %d, I:%d, %s\n", addressBits(frame),
+                      frame->refCount, headerOnlyBit(frame), frame->sourcePath.c_str());
   return frame;
 }
 
@@ -108,8 +110,8 @@ void ReleaseFrame(INeb* handle) {
     if (i >= 0) {
       OstraneFrameData* frame = g_registry.frames.data[i];
       --frame->refCount;
-      ZUtils::logReport("OstraneFrameData refCount-- %08X %d, I:%d, %s\n", addressBits(frame), frame->refCount,
-                        headerOnlyBit(frame), frame->sourcePath.c_str());
+      ZUtils::logReportAt(ZUtils::kReportDebug, "OstraneFrameData refCount-- %08X %d, I:%d, %s\n", addressBits(frame),
+                          frame->refCount, headerOnlyBit(frame), frame->sourcePath.c_str());
       if (frame->refCount > 0) return;
       removeAt(g_registry.frames, i);
       victim = frame;
@@ -118,8 +120,8 @@ void ReleaseFrame(INeb* handle) {
       if (i < 0) return;  // not handed out by this library
       OstraneFrameData* frame = g_registry.unshared.data[i];
       frame->refCount = 0;
-      ZUtils::logReport("OstraneFrameData refCount-- %08X %d, I:%d, %s\n", addressBits(frame), frame->refCount,
-                        headerOnlyBit(frame), frame->sourcePath.c_str());
+      ZUtils::logReportAt(ZUtils::kReportDebug, "OstraneFrameData refCount-- %08X %d, I:%d, %s\n", addressBits(frame),
+                          frame->refCount, headerOnlyBit(frame), frame->sourcePath.c_str());
       removeAt(g_registry.unshared, i);
       victim = frame;
     }
@@ -163,6 +165,12 @@ bool AdoptUnsharedFrame(OstraneFrameData* frame) {
   return true;
 }
 
+bool IsUnsharedFrame(const INeb* frame) {
+  if (!frame) return false;
+  std::lock_guard<std::mutex> lock(g_lock);
+  return indexOf(g_registry.unshared, frame) >= 0;
+}
+
 int RegisteredFrameCount() {
   std::lock_guard<std::mutex> lock(g_lock);
   return g_registry.frames.size;
@@ -179,7 +187,8 @@ void ReleaseAllFrames() {
   for (OSTUtils::OstArray<OstraneFrameData*, int>* list : {&g_registry.frames, &g_registry.unshared}) {
     for (int i = list->size - 1; i >= 0; --i) {
       OstraneFrameData* f = list->data[i];
-      ZUtils::logReport("Ostrane cache file not released %d ref:%d\n", f->frameNumber, f->refCount);
+      ZUtils::logReportAt(ZUtils::kReportWarning, "Ostrane cache file not released %d ref:%d\n", f->frameNumber,
+                          f->refCount);
       delete f;
     }
     list->Free();

@@ -42,6 +42,9 @@ OstraneFrameData* RegisterLoadedFrame(OstraneFrameData* frame);
 // the set could not grow (the caller then destroys the frame itself).
 bool AdoptUnsharedFrame(OstraneFrameData* frame);
 
+// True for a frame handed out unshared (kept by AdoptUnsharedFrame and not yet released).
+bool IsUnsharedFrame(const INeb* frame);
+
 // Number of listed (shared) frames and of kept unshared frames.
 int RegisteredFrameCount();
 int UnsharedFrameCount();

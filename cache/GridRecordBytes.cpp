@@ -5,31 +5,29 @@
 
 #include "zutils/FileAccess.h"
 #include "zutils/Report.h"
-#include "zutils/platform/File.h"
 
 GridRecordBytes::GridRecordBytes(const int32_t* data, int64_t ints)
     : memory_(reinterpret_cast<const unsigned char*>(data)), ints_(data && ints > 0 ? ints : 0) {}
 
-GridRecordBytes::~GridRecordBytes() {
-  if (file_) std::fclose(file_);
-}
+GridRecordBytes::~GridRecordBytes() = default;
 
 bool GridRecordBytes::openFile(const GridDataLocation& where) {
-  if (file_) std::fclose(file_);
-  file_ = nullptr;
+  source_.reset();
   memory_ = nullptr;
   ints_ = 0;
   if (where.offset < 0 || where.ints <= 0) return true;  // no records: every channel is absent
-  FILE* f = ZUtils::openFileUtf8(where.path.c_str(), "rb");
-  int64_t length = -1;
-  if (f && ZUtils::platform::seekFile(f, 0, SEEK_END)) length = ZUtils::platform::tellFile(f);
-  if (!f || length != where.fileBytes || where.offset > length || where.ints > (length - where.offset) / 4) {
-    if (f) std::fclose(f);
+  std::shared_ptr<ByteSource> source = where.source;
+  if (!source) {
+    FILE* f = ZUtils::openFileUtf8(where.path.c_str(), "rb");
+    if (f) source = std::make_shared<FileByteSource>(f, true);
+  }
+  const int64_t length = source ? source->length() : -1;
+  if (length < 0 || length != where.fileBytes || where.offset > length || where.ints > (length - where.offset) / 4) {
     ZUtils::logReport("[ERROR] Cannot read the grid of %s: the file cannot be opened or has changed\n",
                       where.path.c_str());
     return false;
   }
-  file_ = f;
+  source_ = std::move(source);
   fileOffset_ = where.offset;
   ints_ = where.ints;
   return true;
@@ -43,7 +41,7 @@ const unsigned char* GridRecordBytes::fetch(int64_t offset, int64_t count,
     return nullptr;
   }
   if (memory_) return memory_ + offset;
-  if (!file_) return nullptr;
+  if (!source_) return nullptr;
   // Grown to powers of two: a slab's zones vary in size from slab to slab, and storage
   // freed on every small growth would pile up in the large-block cache, which hands blocks
   // out again only for the same size.
@@ -53,9 +51,7 @@ const unsigned char* GridRecordBytes::fetch(int64_t offset, int64_t count,
     if (!scratch.SetSize(room, nullptr, true)) return nullptr;
   }
   scratch.SetSize(count);
-  std::lock_guard<std::mutex> lock(fileLock_);
-  if (!ZUtils::platform::seekFile(file_, fileOffset_ + offset, SEEK_SET) ||
-      std::fread(scratch.data, 1, static_cast<size_t>(count), file_) != static_cast<size_t>(count)) {
+  if (!source_->readAt(fileOffset_ + offset, scratch.data, count)) {
     ZUtils::logReport("[ERROR] Cannot read %lld bytes of grid records from the file\n", static_cast<long long>(count));
     return nullptr;
   }

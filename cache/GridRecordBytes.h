@@ -7,9 +7,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <string>
 
+#include "cache/ByteSource.h"
 #include "ostutils/OstArray.h"
 
 class OstraneFrameData;
@@ -20,6 +21,10 @@ struct GridDataLocation {
   int64_t offset = -1;    // file offset of comprData[0]; -1: the file has no grid records
   int64_t ints = 0;       // comprDataSzInts
   int64_t fileBytes = 0;  // the file's length when it was read
+  // A frame loaded from memory or a host's read function (ImportNebSource): the records
+  // are read from that source, which lives as long as this location does; `path` is only
+  // a name then.
+  std::shared_ptr<ByteSource> source;
 };
 
 class GridRecordBytes {
@@ -31,8 +36,8 @@ class GridRecordBytes {
   GridRecordBytes(const GridRecordBytes&) = delete;
   GridRecordBytes& operator=(const GridRecordBytes&) = delete;
 
-  // The records left in the file. False (reported) when the file cannot be opened or is no
-  // longer the length it had when it was read.
+  // The records left in the file (or the source). False (reported) when the file cannot be
+  // opened or is no longer the length it had when it was read.
   bool openFile(const GridDataLocation& where);
 
   int64_t ints() const { return ints_; }
@@ -53,9 +58,8 @@ class GridRecordBytes {
  private:
   const unsigned char* memory_ = nullptr;
   int64_t ints_ = 0;
-  FILE* file_ = nullptr;
+  std::shared_ptr<ByteSource> source_;
   int64_t fileOffset_ = 0;
-  mutable std::mutex fileLock_;
 };
 
 // Loads the nebu2 file `path` into `frame` like ImportNeb (same statuses and reports), but
@@ -63,3 +67,10 @@ class GridRecordBytes {
 // of a header-only load (no grid channel decodes through it) and everything else as a full
 // load; `where` tells where the records are.
 int ImportNebGridInFile(OstraneFrameData& frame, const char* path, GridDataLocation& where);
+
+// Loads a nebu2 frame from `source` (memory, a host's read function) like ImportNeb from a
+// file: same statuses and reports, `name` naming the source in them. With `gridInFile` the
+// grid records stay in the source as ImportNebGridInFile leaves them in the file, and
+// gridInFile->source keeps the source for reading them.
+int ImportNebSource(OstraneFrameData& frame, const std::shared_ptr<ByteSource>& source, const char* name,
+                    bool headerOnly, GridDataLocation* gridInFile);

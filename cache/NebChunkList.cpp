@@ -81,7 +81,7 @@ void readGroupData(NebImportContext& ctx) {
       const int32_t method = in.readInt32(kChunkDataMessage);
       const int32_t storedBytes = in.readInt32(kChunkDataMessage);
       if (slot < 0 || slot >= PGroup::kSlotCount) {
-        ZUtils::logReport("Bad particle channel slot %d in group %s\n", slot, name.c_str());
+        ZUtils::logReportAt(ZUtils::kReportError, "Bad particle channel slot %d in group %s\n", slot, name.c_str());
         throw IOErrException();
       }
       in.requireLeft(storedBytes, kParticleDataMessage);
@@ -131,7 +131,7 @@ void ReadNebChunkList(NebImportContext& ctx, int64_t dataOffset) {
   NebFileReader& in = ctx.in;
   const int32_t version = ctx.frame.version;
   if (dataOffset < 0 || dataOffset > in.length()) {
-    ZUtils::logReport("%s", kChunkIdMessage);
+    ZUtils::logReportAt(ZUtils::kReportError, "%s", kChunkIdMessage);
     throw IOErrException();
   }
   in.seek(dataOffset + 4, SEEK_SET, kChunkIdMessage);

@@ -3,31 +3,31 @@
 #include <cstdint>
 
 #include "zutils/Report.h"
-#include "zutils/platform/File.h"
 
 void NebFileReader::fail(const char* message) {
-  if (message) ZUtils::logReport("%s", message);
+  if (message) ZUtils::logReportAt(ZUtils::kReportError, "%s", message);
   throw IOErrException();
 }
 
 void NebFileReader::measure(const char* message) {
-  seek(0, SEEK_END, message);
-  length_ = position_;
+  const int64_t length = source_.length();
+  if (length < 0) fail(message);
+  length_ = length;
+  position_ = length;
 }
 
 void NebFileReader::seek(int64_t offset, int origin, const char* message) {
-  if (!ZUtils::platform::seekFile(file_, offset, origin)) fail(message);
-  const int64_t at = ZUtils::platform::tellFile(file_);
-  if (at < 0) fail(message);
+  const int64_t base = origin == SEEK_SET ? 0 : origin == SEEK_CUR ? position_ : length_;
+  int64_t at = 0;
+  if (__builtin_add_overflow(base, offset, &at) || at < 0) fail(message);
   position_ = at;
 }
 
 void NebFileReader::read(void* out, int64_t bytes, const char* message) {
   if (bytes < 0) fail(message);
   if (bytes == 0) return;
-  const size_t got = fread(out, 1, static_cast<size_t>(bytes), file_);
-  position_ += static_cast<int64_t>(got);
-  if (static_cast<int64_t>(got) != bytes) fail(message);
+  if (!source_.readAt(position_, out, bytes)) fail(message);
+  position_ += bytes;
 }
 
 int32_t NebFileReader::readInt32(const char* message) {

@@ -1,4 +1,5 @@
-// Checked reading of a nebu2 file (internal to the reader).
+// Checked reading of a nebu2 file (internal to the reader), from any byte source (a file,
+// memory, a host's read function: ByteSource.h).
 //
 // Every read and seek takes the message to report when it fails; a failure reports it
 // (null reports nothing) and throws IOErrException, which only ImportNeb catches. The
@@ -10,18 +11,20 @@
 #include <cstdio>
 #include <string>
 
+#include "cache/ByteSource.h"
 #include "ostutils/MemoryLimit.h"
 
 class IOErrException {};
 
 class NebFileReader {
  public:
-  explicit NebFileReader(FILE* file) : file_(file) {}
+  explicit NebFileReader(ByteSource& source) : source_(source) {}
 
   // Seeks to the end and records the file length.
   void measure(const char* message);
   void read(void* out, int64_t bytes, const char* message);
-  // origin: SEEK_SET, SEEK_CUR or SEEK_END.
+  // origin: SEEK_SET, SEEK_CUR or SEEK_END (from the measured length). A position past the
+  // end is allowed, as with a file; the next read there fails.
   void seek(int64_t offset, int origin, const char* message);
   int32_t readInt32(const char* message);
   int64_t readInt64(const char* message);
@@ -47,7 +50,7 @@ class NebFileReader {
 
  private:
   [[noreturn]] static void fail(const char* message);
-  FILE* file_;
+  ByteSource& source_;
   int64_t position_ = 0;
   int64_t length_ = 0;
 };

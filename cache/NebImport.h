@@ -21,6 +21,10 @@ struct NebImportContext {
 // ImportNeb with the grid records left in the file when `gridInFile` is given.
 int ImportNebFile(OstraneFrameData& frame, const char* path, bool openOnce, bool headerOnly,
                   GridDataLocation* gridInFile);
+// What follows the opening: footer, chunk list and tag stream from `source` into a frame
+// reset for loading. `name` names the source in reports.
+int ImportNebBytes(OstraneFrameData& frame, ByteSource& source, const char* name, bool headerOnly,
+                   GridDataLocation* gridInFile);
 
 // Chunk ids and the end-of-stream tags of the container.
 enum : int32_t {

@@ -26,7 +26,7 @@ void loadCompressedSlot(PGroup& group, int slot, const std::vector<float>& scrat
   const int words = PGroup::wordsPerParticle(slot);
   const int64_t n = group.particleCount;
   if (n < 0) {
-    ZUtils::logReport("Bad particle count %lld in nebu2 file!\n", static_cast<long long>(n));
+    ZUtils::logReportAt(ZUtils::kReportError, "Bad particle count %lld in nebu2 file!\n", static_cast<long long>(n));
     throw IOErrException();
   }
   if (words == 0 || n == 0) return;
@@ -36,8 +36,8 @@ void loadCompressedSlot(PGroup& group, int slot, const std::vector<float>& scrat
   // load, into a fresh temporary: values no zone writes would have no defined contents, so
   // a block that does not account for every particle is refused with the file.
   if (GridBlockExtent(scratch.data() + start, available, 1) < values) {
-    ZUtils::logReport("Particle channel %d of group %s cannot hold %lld particles\n", slot, group.getName(),
-                      static_cast<long long>(n));
+    ZUtils::logReportAt(ZUtils::kReportError, "Particle channel %d of group %s cannot hold %lld particles\n", slot,
+                        group.getName(), static_cast<long long>(n));
     throw IOErrException();
   }
   float* planar = nullptr;
@@ -51,7 +51,8 @@ void loadCompressedSlot(PGroup& group, int slot, const std::vector<float>& scrat
   } release{planar};
   OSTUtils::SGCompressor<1>* compressor = group.getCompressor(slot);
   if (!compressor || !compressor->DecompressBlock(scratch.data() + start, available, planar, values)) {
-    ZUtils::logReport("Failed decoding particle channel %d of group %s\n", slot, group.getName());
+    ZUtils::logReportAt(ZUtils::kReportError, "Failed decoding particle channel %d of group %s\n", slot,
+                        group.getName());
     throw IOErrException();
   }
   float* out = static_cast<float*>(group.allocateChannel(slot));
@@ -66,11 +67,12 @@ void loadRawSlot(PGroup& group, int slot, const std::vector<float>& scratch, int
   const int64_t words = PGroup::wordsPerParticle(slot);
   const int64_t need = static_cast<int64_t>(group.particleCount) * words;
   if (group.particleCount < 0) {
-    ZUtils::logReport("Bad particle count %d in nebu2 file!\n", group.particleCount);
+    ZUtils::logReportAt(ZUtils::kReportError, "Bad particle count %d in nebu2 file!\n", group.particleCount);
     throw IOErrException();
   }
   if (need > static_cast<int64_t>(scratch.size()) - start) {
-    ZUtils::logReport("Particle channel %d of group %s runs past its block\n", slot, group.getName());
+    ZUtils::logReportAt(ZUtils::kReportError, "Particle channel %d of group %s runs past its block\n", slot,
+                        group.getName());
     throw IOErrException();
   }
   if (!group.setChannel(slot, scratch.data() + start, -1)) throw IOErrException();
@@ -90,7 +92,8 @@ void widenFrameBox(OstraneFrameData& frame, PGroup& group) {
     frame.bboxMin[k] = box.min[k];
     frame.bboxMax[k] = box.max[k];
   }
-  if (bad > 0) ZUtils::logReport("#bad particles found in group %s, count:%d\n", group.getName(), bad);
+  if (bad > 0)
+    ZUtils::logReportAt(ZUtils::kReportWarning, "#bad particles found in group %s, count:%d\n", group.getName(), bad);
 }
 
 }  // namespace
@@ -133,7 +136,8 @@ void ReadNebParticleBlock(NebImportContext& ctx, int tag) {
         const int32_t start = starts[slot];
         if (start == -1) continue;
         if (start < 0 || start >= scratchCount) {
-          ZUtils::logReport("Particle channel %d of group %s starts outside its block\n", slot, name.c_str());
+          ZUtils::logReportAt(ZUtils::kReportError, "Particle channel %d of group %s starts outside its block\n", slot,
+                              name.c_str());
           throw IOErrException();
         }
         if (tag == 13) {
@@ -161,7 +165,7 @@ void ReadNebParticleBlock(NebImportContext& ctx, int tag) {
       } else if (sub == 3) {
         in.read(group.groupExtra, sizeof group.groupExtra, "18\n");
       } else {
-        ZUtils::logReport("19\n");
+        ZUtils::logReportAt(ZUtils::kReportError, "19\n");
         throw IOErrException();
       }
     }

@@ -22,7 +22,7 @@ void ReadNebParticleIds(NebImportContext& ctx, PGroup& group, int64_t bytes) {
 
   const int64_t n = group.particleCount;
   if (n < 0 || n > in.length()) {
-    ZUtils::logReport("Bad particle count %lld in nebu2 file!\n", static_cast<long long>(n));
+    ZUtils::logReportAt(ZUtils::kReportError, "Bad particle count %lld in nebu2 file!\n", static_cast<long long>(n));
     throw IOErrException();
   }
   int64_t* ids = static_cast<int64_t*>(group.allocateChannel(10));
@@ -44,7 +44,7 @@ void ReadNebParticleIds(NebImportContext& ctx, PGroup& group, int64_t bytes) {
     previous = id;
   }
   if (OSTUtils::DecoderFailed(coder)) {
-    ZUtils::logReport("Failed decoding particle ids of group %s\n", group.getName());
+    ZUtils::logReportAt(ZUtils::kReportError, "Failed decoding particle ids of group %s\n", group.getName());
     throw IOErrException();
   }
   if (!descending) return;

@@ -1,5 +1,6 @@
-// ImportNeb: opening, locking and the footer of a nebu2 file; the chunk list and the tag
-// stream are read by NebChunkList.cpp and NebTagStream.cpp.
+// ImportNeb: opening and locking a nebu2 file, or taking a byte source (memory, a host's
+// read function), then the footer; the chunk list and the tag stream are read by
+// NebChunkList.cpp and NebTagStream.cpp.
 //
 // Footer, from the end of the file (E = length):
 //   E-8   8 bytes  "NEBU2OST"
@@ -53,11 +54,8 @@ int ImportNebGridInFile(OstraneFrameData& frame, const char* path, GridDataLocat
 int ImportNebFile(OstraneFrameData& frame, const char* path, bool openOnce, bool headerOnly,
                   GridDataLocation* gridInFile) {
   OstraneFrameData* const self = &frame;
-  int32_t*& comprData = frame.comprData;
-  int32_t& comprDataSzInts = frame.comprDataSzInts;
-  int32_t& version = frame.version;
   frame.ResetForLoad(headerOnly);
-  comprDataSzInts = 0;
+  frame.comprDataSzInts = 0;
   frame.frameNumber = 0;
   if (!path || !*path) return 3;
 
@@ -67,9 +65,36 @@ int ImportNebFile(OstraneFrameData& frame, const char* path, bool openOnce, bool
     std::fclose(file);
     return 3;
   }
+  int status;
+  {
+    FileByteSource source(file, false);
+    status = ImportNebBytes(frame, source, path, headerOnly, gridInFile);
+  }
+  ReleaseCacheFile(self, file, path);
+  return status;
+}
 
-  bool fileOpen = true;
-  NebFileReader in(file);
+int ImportNebSource(OstraneFrameData& frame, const std::shared_ptr<ByteSource>& source, const char* name,
+                    bool headerOnly, GridDataLocation* gridInFile) {
+  frame.ResetForLoad(headerOnly);
+  frame.comprDataSzInts = 0;
+  frame.frameNumber = 0;
+  if (gridInFile) *gridInFile = GridDataLocation();
+  if (!source) return 3;
+  const int status = ImportNebBytes(frame, *source, name ? name : "", headerOnly, gridInFile);
+  if (status == 0 && gridInFile) {
+    gridInFile->path = name ? name : "";
+    gridInFile->source = source;
+  }
+  return status;
+}
+
+int ImportNebBytes(OstraneFrameData& frame, ByteSource& source, const char* name, bool headerOnly,
+                   GridDataLocation* gridInFile) {
+  int32_t*& comprData = frame.comprData;
+  int32_t& comprDataSzInts = frame.comprDataSzInts;
+  int32_t& version = frame.version;
+  NebFileReader in(source);
   NebImportContext ctx{frame, in, headerOnly, false, gridInFile};
   int status = 0;
   try {
@@ -89,19 +114,15 @@ int ImportNebFile(OstraneFrameData& frame, const char* path, bool openOnce, bool
       } else {
         in.seek(end - 16, SEEK_SET, "Failed seeking to marker chunk!\n");
         dataOffset = in.readInt32("Failed reading nebu2 data offset!\n");
-        if (dataOffset < 0) {
-          ReleaseCacheFile(self, file, path);
-          return 3;
-        }
+        if (dataOffset < 0) return 3;
       }
     }
     in.seek(0, SEEK_SET, nullptr);
     if (!footerFound) {
-      ZUtils::logReport(
-          "Failed reading the nebu2 file footer!\nThe file is damaged, incomplete or in unsupported file "
-          "format.\nIf the file was saved by Ostrane 2.2 or older, please simulate the scene again, but note "
-          "that the results may differ.\n");
-      ReleaseCacheFile(self, file, path);
+      ZUtils::logReportAt(ZUtils::kReportError,
+                          "Failed reading the nebu2 file footer!\nThe file is damaged, incomplete or in unsupported "
+                          "file format.\nIf the file was saved by Ostrane 2.2 or older, please simulate the scene "
+                          "again, but note that the results may differ.\n");
       return 12;
     }
 
@@ -111,12 +132,10 @@ int ImportNebFile(OstraneFrameData& frame, const char* path, bool openOnce, bool
     in.seek(0, SEEK_SET, nullptr);
     in.read(header, 4, nullptr);
     if (std::memcmp(header, "NEBU", 4) != 0) {
-      ZUtils::logReport("no hdr\n");
+      ZUtils::logReportAt(ZUtils::kReportError, "no hdr\n");
       throw IOErrException();
     }
     ReadNebTagStream(ctx);
-    ReleaseCacheFile(self, file, path);
-    fileOpen = false;
 
     if (gridInFile) gridInFile->fileBytes = end;
     if (headerOnly || gridInFile) {
@@ -127,16 +146,16 @@ int ImportNebFile(OstraneFrameData& frame, const char* path, bool openOnce, bool
       comprDataSzInts = 1;
     }
   } catch (const IOErrException&) {
-    ZUtils::logReport("OstraneFrameData::ImportNeb broken file. File is: %s\n", path);
+    ZUtils::logReportAt(ZUtils::kReportError, "OstraneFrameData::ImportNeb broken file. File is: %s\n", name);
     status = 4;
   } catch (const std::bad_alloc&) {
-    ZUtils::logReport("OstraneFrameData::ImportNeb bad memory allocation. File is: %s\n", path);
+    ZUtils::logReportAt(ZUtils::kReportError, "OstraneFrameData::ImportNeb bad memory allocation. File is: %s\n",
+                        name);
     status = 4;
   }
   if (status != 0) {
     OSTUtils::releaseArray(comprData);
     comprDataSzInts = 0;
-    if (fileOpen) ReleaseCacheFile(self, file, path);
   }
   return status;
 }

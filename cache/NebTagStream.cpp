@@ -26,7 +26,7 @@ void readGridData(NebImportContext& ctx) {
   const int32_t count = in.readInt32("4\n");
   frame.comprDataSzInts = count;
   if (count < 0) {
-    ZUtils::logReport("OstraneFrameData::ImportNeb bad comprDataSzInts!");
+    ZUtils::logReportAt(ZUtils::kReportError, "OstraneFrameData::ImportNeb bad comprDataSzInts!");
     throw IOErrException();
   }
   in.requireLeft(count, 4, "x41\n");

@@ -74,7 +74,7 @@ set(CPACK_PACKAGE_VENDOR "nebloader developers")
 set(CPACK_PACKAGE_CONTACT "nebloader developers <nebloader@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "reader of nebu2 fluid simulation caches, OpenVDB converters")
 set(CPACK_PACKAGE_DESCRIPTION
-  "The shared library libnebloader.so reads the nebu2 frame caches a fluid simulator\nwrites and gives them to host applications through a small binary interface; the\nvdbport plug-in imports OpenVDB files through it. The tools neb2vdb and volconvert\nconvert cache sequences to OpenVDB files, nebinfo shows what frames hold and checks\nthem, nebsample writes a sample sequence. Also the headers, the CMake package and\npkg-config file, and the Python 3 module nebloader (numpy arrays).")
+  "The shared library libnebloader.so reads the nebu2 frame caches a fluid simulator\nwrites and gives them to host applications through a small binary interface; the\nvdbport plug-in imports OpenVDB files through it. The tools neb2vdb and volconvert\nconvert cache sequences to OpenVDB files, nebinfo shows what frames hold and checks\nthem, nebsample writes a sample sequence. Also the headers, the CMake package and\npkg-config file, the Python 3 module nebloader (numpy arrays) and the Blender add-on\nnebu2_import (File > Import > nebu2 cache).")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -84,6 +84,11 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # in the package, found in the staging tree.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_INSTALL_LIBDIR})
+# libnebloader.so.1 (soname, SOVERSION = the C interface's major version) with a shlibs
+# file, "libnebloader 1 nebloader (>= <version>)": a package built against this one depends
+# on a nebloader at least this new, and the soname keeps it off a later major version.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 # The Python module: dpkg-shlibdeps cannot see the interpreter an extension module is built
 # for (it does not link libpython), so the dependency on that python3 is named here.
 set(neb_deb_depends "python3-numpy")
@@ -102,6 +107,8 @@ if(TARGET _nebloader AND Python_EXECUTABLE)
   set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/DebPythonFolder.cmake)
 endif()
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "${neb_deb_depends}")
+# The add-on in share/blender/scripts/addons (blender/CMakeLists.txt) is for Debian's Blender.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS blender)
 # Maintainer scripts: byte-compile the Python package on installation, clean it on removal.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/debian/postinst ${PROJECT_SOURCE_DIR}/cmake/debian/prerm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -1,13 +1,18 @@
 // The C interface (nebloader_c.h) with every argument a caller hands it taken from the
 // input: mapping texts, frame patterns, frame lists, writer arguments (grid sizes, versions,
 // precisions, channel numbers, value counts, particle counts, slots, byte sizes), frames
-// from bytes, and indexes, slots, buffer sizes and null pointers for every query.
+// from bytes, and indexes, slots, buffer sizes, struct sizes and null pointers for every
+// query.
 //
 // Input: one operation byte (% 5), then the operation's own numbers, then a text or file:
-//   0 mapping text, 1 frame pattern, 2 frame list, 3 writer, 4 frame file (open flags byte
-//   % 10: 5 and up add NEB_OPEN_GRID_IN_FILE). Frames are read through slab readers too.
-// Every call must end in a status; the round trip of operation 3 must give back the bits
-// it wrote when it wrote losslessly.
+//   0 mapping text, 1 frame pattern, 2 frame list, 3 writer, 4 frame (open byte % 30: the
+//   tens pick where the bytes come from: 0 a file, 1 memory (neb_frame_from_memory), 2 a
+//   host's read callback (neb_frame_open_with), whose faults the next byte picks; the ones
+//   pick the flags, 5 and up adding NEB_OPEN_GRID_IN_FILE). Frames are read through slab
+//   readers too.
+// Every call must end in a status; a sized struct must come back with nothing written past
+// its size; the round trip of operation 3 must give back the bits it wrote when it wrote
+// losslessly; a host's release function is called exactly once.
 #include <cstring>
 #include <string>
 #include <vector>
@@ -18,6 +23,33 @@
 namespace {
 
 volatile float gSink;
+
+// A sized struct in a larger block whose bytes past the struct hold a pattern: the size
+// set is one of sizeof, the bare size field, a size between fields, a larger one (a newer
+// host's) or an invalid one. Nothing past min(size, sizeof) may change, and neither may
+// the size field.
+template <class T>
+struct Sized {
+  union {
+    T value;
+    unsigned char bytes[sizeof(T) + 64];
+  } block;
+  long long size = 0;
+  explicit Sized(nebfuzz::Input& in) {
+    std::memset(block.bytes, 0xA5, sizeof block.bytes);
+    const uint32_t k = in.take(1) % 8;
+    size = k < 4 ? static_cast<long long>(sizeof(T)) : k == 4 ? 8 : k == 5 ? 13 : k == 6 ? sizeof(T) + 64 : -3;
+    block.value.size = size;
+  }
+  T* get() { return &block.value; }
+  void check() const {
+    if (block.value.size != size) __builtin_trap();
+    const size_t from = size < 0 ? sizeof(long long)
+                                  : static_cast<size_t>(size) < sizeof(T) ? static_cast<size_t>(size) : sizeof(T);
+    for (size_t i = from < sizeof(long long) ? sizeof(long long) : from; i < sizeof block.bytes; ++i)
+      if (block.bytes[i] != 0xA5) __builtin_trap();
+  }
+};
 
 // A buffer size from one input byte: -2 .. 253, 0 often enough to reach the length query.
 long long bufferSize(nebfuzz::Input& in) { return static_cast<long long>(in.take(1)) - 2; }
@@ -92,17 +124,22 @@ void touchGroup(neb_group* g, nebfuzz::Input& in) {
   char name[32];
   long long length = 0;
   neb_group_name(g, name, static_cast<long long>(in.take(1) % 40) - 4, &length);
-  const int count = neb_group_particle_count(g);
+  const long long count = neb_group_particle_count(g);
   neb_group_stored_count(g);
   std::vector<char> values(256);
   for (int slot = -1; slot <= 32; ++slot) {
     neb_group_has_slot(g, slot);
     neb_group_slot_bytes(g, slot);
-    neb_slot_record record;
-    neb_group_slot_record(g, slot, &record);
-    const int first = static_cast<int>(in.take(1)) - 1;
-    const int n = static_cast<int>(in.take(1) % 9);
-    neb_group_values(g, slot, first, n, values.data(), static_cast<long long>(in.take(1)));
+    Sized<neb_slot_record> record(in);
+    neb_group_slot_record(g, slot, record.get());
+    record.check();
+    const long long first = static_cast<long long>(in.take(1)) - 1;
+    const long long n = static_cast<long long>(in.take(1) % 9);
+    // A failed call writes nothing: the pattern must survive it.
+    std::memset(values.data(), 0x5A, values.size());
+    if (neb_group_values(g, slot, first, n, values.data(), static_cast<long long>(in.take(1))) != NEB_OK)
+      for (char c : values)
+        if (c != 0x5A) __builtin_trap();
     neb_group_values(g, slot, count - 1, 1, values.data(), static_cast<long long>(values.size()));
   }
   for (int slot : {0, 10, static_cast<int>(in.take(1)) % 34 - 1}) {
@@ -157,19 +194,24 @@ void readSlabs(neb_frame* f, const int size[3], nebfuzz::Input& in) {
 }
 
 void readFrame(neb_frame* f, nebfuzz::Input& in) {
-  int size[3];
+  int size[3] = {0, 0, 0};
   float t[12];
-  unsigned mask = 0;
+  unsigned long long mask = 0;
   int value = 0;
-  neb_frame_grid_size(f, size);
+  // A damaged size is refused, never handed out.
+  if (neb_frame_grid_size(f, size) == NEB_OK && (size[0] < 0 || size[1] < 0 || size[2] < 0)) __builtin_trap();
+  Sized<neb_frame_info> info(in);
+  neb_frame_get_info(f, info.get());
+  info.check();
   neb_frame_transform(f, t);
   neb_frame_grid_mask(f, &mask);
   neb_frame_version(f, &value);
   neb_frame_number(f, &value);
   const int records = neb_frame_grid_record_count(f);
   for (int i = -1; i <= records && i < 40; ++i) {
-    neb_grid_record r;
-    neb_frame_grid_record(f, i, &r);
+    Sized<neb_grid_record> r(in);
+    neb_frame_grid_record(f, i, r.get());
+    r.check();
   }
   readSlabs(f, size, in);
   const int stored = neb_frame_stored_group_count(f);
@@ -216,7 +258,7 @@ void writer(nebfuzz::Input& in) {
     const long long count = cells + static_cast<long long>(in.take(1) % 3) - 1;
     if (neb_writer_add_channel(w, channel, values.data(), count) == NEB_OK) added.push_back(channel);
   }
-  const int particles = static_cast<int>(in.take(1) % 12) - 1;
+  const long long particles = static_cast<long long>(in.take(1) % 12) - 1;
   int group = -1;
   neb_writer_add_group(w, (in.take(1) & 1) ? nullptr : "g", particles, static_cast<int>(in.take(1)), &group);
   std::vector<char> slotBytes(512);
@@ -245,19 +287,73 @@ void writer(nebfuzz::Input& in) {
   neb_writer_free(w);
 }
 
+// The frame's bytes served by a host: short reads, a read that fails after some calls, or
+// one that claims more than was asked (a host's fault the library must refuse).
+struct Host {
+  const uint8_t* data = nullptr;
+  long long bytes = 0;
+  uint32_t faults = 0;
+  int calls = 0;
+  int released = 0;
+
+  static long long read(void* user, long long offset, void* buffer, long long n) {
+    Host* h = static_cast<Host*>(user);
+    if (offset < 0 || n <= 0 || offset > h->bytes || n > h->bytes - offset) __builtin_trap();
+    ++h->calls;
+    if ((h->faults & 3) == 1 && h->calls > static_cast<int>(h->faults >> 2) % 16) return -1;
+    if ((h->faults & 3) == 2 && n > 1) n = 1 + (n - 1) / 2;
+    std::memcpy(buffer, h->data + offset, static_cast<size_t>(n));
+    return (h->faults & 3) == 3 && h->calls % 7 == 0 ? n + 1 : n;
+  }
+  static void release(void* user) { ++static_cast<Host*>(user)->released; }
+};
+
+void reportToNowhere(int level, const char* text, void*) {
+  if (level < NEB_REPORT_DEBUG || level > NEB_REPORT_ERROR || !text) __builtin_trap();
+}
+
 void frameFile(nebfuzz::Input& in) {
-  // 0 .. 4 as ever; 5 .. 9 the same with NEB_OPEN_GRID_IN_FILE (refused without unshared).
-  const int raw = static_cast<int>(in.take(1) % 10);
-  const int flags = raw % 5;
-  const int gridInFile = raw >= 5 ? NEB_OPEN_GRID_IN_FILE : 0;
-  const char* path = nebfuzz::writeTempFile("c_interface.neb", in.data, in.size);
-  if (!path) return;
+  // Ones: 0 .. 4 as ever; 5 .. 9 the same with NEB_OPEN_GRID_IN_FILE (refused without
+  // unshared). Tens: file, memory, read callback.
+  const int raw = static_cast<int>(in.take(1) % 30);
+  const int flags = raw % 10 % 5;
+  const int gridInFile = raw % 10 >= 5 ? NEB_OPEN_GRID_IN_FILE : 0;
+  const int from = raw / 10;
+  Host host;
+  host.faults = from == 2 ? in.take(1) : 0;
+  host.data = in.data;
+  host.bytes = static_cast<long long>(in.size);
   neb_frame* f = nullptr;
-  if (neb_frame_open(path, (flags & 4) ? "2,smoke;" : nullptr, (flags & 4) ? 64 : -1, (flags & 3) | gridInFile, &f) !=
-      NEB_OK)
+  int status;
+  neb_open_options o{};
+  o.size = sizeof o;
+  o.flags = (flags & 3) | gridInFile;
+  o.mapping = (flags & 4) ? "2,smoke;" : nullptr;
+  o.max_voxels = (flags & 4) ? 64 : -1;
+  o.read_user = &host;
+  o.release = &Host::release;
+  if (host.faults & 4) o.report = &reportToNowhere;
+  if (from == 0) {
+    const char* path = nebfuzz::writeTempFile("c_interface.neb", in.data, in.size);
+    if (!path) return;
+    status = neb_frame_open(path, o.mapping, o.max_voxels, o.flags, &f);
+  } else if (from == 1) {
+    status = neb_frame_from_memory(in.data, static_cast<long long>(in.size), &o, &f);
+  } else {
+    o.read = &Host::read;
+    o.read_bytes = host.bytes;
+    status = neb_frame_open_with(nullptr, &o, &f);
+  }
+  char why[64];
+  if (status != NEB_OK) {
+    if (!neb_status_string(status)) __builtin_trap();
+    if (neb_last_error(why, sizeof why) <= 0 || std::memchr(why, 0, sizeof why) == nullptr) __builtin_trap();
+    if (from != 0 && status != NEB_E_ARGUMENT && host.released != 1) __builtin_trap();
     return;
+  }
   readFrame(f, in);
   neb_frame_close(f);
+  if (from != 0 && host.released != 1) __builtin_trap();
 }
 
 }  // namespace

@@ -11,8 +11,9 @@
 //   channel_mappings  mapping texts
 //   paths             frame patterns, path lists, UTF-8 names
 //   neb2vdb_options   neb2vdb command lines (arguments separated by NUL bytes)
-//   c_interface       every frame above as a file, mapping texts, frame patterns, frame
-//                     lists and writer arguments for the C interface
+//   c_interface       every frame above as a file, in memory and served by read
+//                     callbacks, mapping texts, frame patterns, frame lists and writer
+//                     arguments for the C interface
 // Every seed carries the leading selector bytes its target expects (see fuzz/*Fuzz.cpp).
 #include <sys/stat.h>
 
@@ -110,6 +111,12 @@ void saveFrame(const std::string& name, NebWriter& w) {
   // unshared with the grid left in the file (7).
   for (unsigned char flags : {0, 1, 2, 7})
     save("c_interface", "file" + std::to_string(flags) + "_" + name, prefixed({4, flags}, out));
+  // The same bytes from memory (10 +), and served by a host's read callback (20 +, then the
+  // fault byte): whole, and grid left with the host through short reads.
+  save("c_interface", "memory_" + name, prefixed({4, 10}, out));
+  save("c_interface", "memory7_" + name, prefixed({4, 17}, out));
+  save("c_interface", "host_" + name, prefixed({4, 20, 0}, out));
+  save("c_interface", "host7_short_" + name, prefixed({4, 27, 2}, out));
 }
 
 void frames() {

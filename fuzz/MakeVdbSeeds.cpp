@@ -1,7 +1,8 @@
 // Writes small OpenVDB files into <dir>/vdbport: float, double and vector grids, a level
 // set, several grids with their own transforms, and each of OpenVDB's stream compressions.
 // Each file is written once per reading of the target, behind that reading's selector byte
-// (see VdbPortFuzz.cpp).
+// (see VdbPortFuzz.cpp). Into <dir>/vdb_file_metadata: files with file metadata of the
+// types neb2vdb records and of others its reader skips.
 #include <sys/stat.h>
 
 #include <openvdb/io/File.h>
@@ -84,6 +85,21 @@ int main(int argc, char** argv) {
     write(dir + "two_transforms.vdb", {density, temperature}, openvdb::io::COMPRESS_ACTIVE_MASK);
     density->setSaveFloatAsHalf(true);
     write(dir + "half.vdb", {density}, openvdb::io::COMPRESS_ACTIVE_MASK);
+
+    const std::string records = std::string(argv[1]) + "/vdb_file_metadata/";
+    mkdir(records.c_str(), 0755);
+    openvdb::MetaMap meta;
+    meta.insertMeta("frame", openvdb::Int32Metadata(12));
+    meta.insertMeta("source_path", openvdb::StringMetadata("/caches/fire/fire_0012.neb"));
+    meta.insertMeta("source_size", openvdb::Int64Metadata(123456789));
+    meta.insertMeta("source_mtime_ns", openvdb::Int64Metadata(1600000000123456789));
+    meta.insertMeta("scale", openvdb::FloatMetadata(0.5f));
+    meta.insertMeta("origin", openvdb::Vec3IMetadata(openvdb::Vec3i(1, 2, 3)));
+    for (const bool withMeta : {false, true}) {
+      openvdb::io::File file(records + (withMeta ? "record.vdb" : "plain.vdb"));
+      file.write({density}, withMeta ? meta : openvdb::MetaMap());
+      file.close();
+    }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "make_fuzz_vdb_seeds: %s\n", e.what());
     return 1;

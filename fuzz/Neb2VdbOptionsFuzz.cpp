@@ -1,7 +1,8 @@
 // neb2vdb's command line: the input, cut at NUL bytes, is the argument list after the
 // program name. Every list gives one of the outcomes; a usage error carries its message,
-// a run has both names, and the grids planned from it (every channel present) have names
-// and channels in range.
+// a run has both names, the grids planned from it (every channel present) have names
+// and channels in range, and the text of its output options (what an output records for
+// --skip-existing) holds no control byte, whatever bytes the names had.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "FuzzTarget.h"
 #include "tools/neb2vdb/GridNaming.h"
 #include "tools/neb2vdb/Options.h"
+#include "tools/neb2vdb/SourceState.h"
 
 NEB_FUZZ_TARGET(neb2vdb_options) {
   std::vector<std::string> args{"neb2vdb"};
@@ -38,5 +40,7 @@ NEB_FUZZ_TARGET(neb2vdb_options) {
     for (int i = 0; i < plan.components; ++i)
       if (plan.channels[i] < 0 || plan.channels[i] > 31) __builtin_trap();
   }
+  for (const char c : Neb2Vdb::outputOptions(options))
+    if (static_cast<unsigned char>(c) < 0x20) __builtin_trap();
   return 0;
 }

@@ -4,6 +4,68 @@
 
 namespace CInterface {
 
+namespace {
+
+// A reason keeps at most this much of a call's reports: a damaged frame may report every
+// one of millions of zones, and the text is not counted in the memory budget.
+const size_t kMaxReasonBytes = 8192;
+
+thread_local std::string tLastError;
+
+std::string& lastError() { return tLastError; }
+
+}  // namespace
+
+CallScope::CallScope(const char* name, ReportRoute route) : name_(name), route_(route), scope_(this) {}
+
+CallScope::~CallScope() = default;
+
+void CallScope::keep(const char* text) {
+  std::lock_guard<std::mutex> lock(lock_);
+  if (reports_.size() >= kMaxReasonBytes) return;
+  const size_t room = kMaxReasonBytes - reports_.size();
+  const size_t n = std::strlen(text);
+  if (n <= room) {
+    reports_.append(text, n);
+  } else {
+    reports_.append(text, room);
+    reports_.append("...\n");
+  }
+}
+
+long long CallScope::finish(long long status) {
+  if (status < 0 && status != NEB_E_ARGUMENT && status != NEB_E_BUFFER && status != NEB_E_PARSE &&
+      refusals.load(std::memory_order_relaxed) > 0)
+    status = NEB_E_MEMORY;
+  if (status >= 0) return status;
+  try {
+    std::string reason = std::string(name_) + ": " + neb_status_string(static_cast<int>(status));
+    std::lock_guard<std::mutex> lock(lock_);
+    if (!reports_.empty()) {
+      reason += "\n";
+      reason += reports_;
+      while (!reason.empty() && reason.back() == '\n') reason.pop_back();
+    }
+    lastError().swap(reason);
+  } catch (...) {
+    // No room for the reason: the previous one stays; the status is what matters.
+  }
+  return status;
+}
+
+const std::string& lastErrorOfThread() { return lastError(); }
+
+long long coveredBytes(long long size, const size_t* ends, size_t count, size_t total) {
+  if (size < static_cast<long long>(sizeof(long long))) return -1;
+  long long covered = static_cast<long long>(sizeof(long long));
+  for (size_t i = 0; i <= count; ++i) {
+    const long long end = static_cast<long long>(i < count ? ends[i] : total);
+    if (end > size || end > static_cast<long long>(total)) break;
+    covered = end;
+  }
+  return covered;
+}
+
 int deliverText(const char* name, const std::string& text, char* buffer, long long size, long long* length) {
   if (length) *length = static_cast<long long>(text.size());
   if (size < 0 || (!buffer && size > 0)) return badArgument(name, "null or negative-size buffer");

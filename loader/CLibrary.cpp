@@ -1,5 +1,7 @@
-// C interface: version, report callback, loader initialisation with a thread count, the
-// default thread count, the memory limit and the block cache.
+// C interface: version, status texts, the reason of the last failure, reports, loader
+// initialisation with a thread count, the default thread count, the memory limit and the
+// block cache.
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -24,20 +26,25 @@ struct Callback {
   void* user;
 };
 
-int levelOf(const char* text) {
-  if (std::strncmp(text, "[ERROR]", 7) == 0) return NEB_REPORT_ERROR;
-  if (std::strncmp(text, "[WARNING]", 9) == 0) return NEB_REPORT_WARNING;
-  if (std::strncmp(text, "OstraneFrameData refCount", 25) == 0) return NEB_REPORT_DEBUG;
-  return NEB_REPORT_INFO;
-}
+// The host's process-wide callback. Its (function, pointer) pair rides in a block of its
+// own that is never freed, because a report already past the load below may still use an
+// earlier pair while the host installs a new one. Installing a pair again reuses its
+// block, so the blocks number the distinct pairs a host ever installed.
+std::atomic<const Callback*> gCallback{nullptr};
 
-// The report layer keeps one (function, pointer) pair; the host's pair rides in a block
-// of its own that is never freed, because a report already past the report lock may still
-// use an earlier pair while the host installs a new one. Installing a pair again reuses
-// its block, so the blocks number the distinct pairs a host ever installed.
-void forward(const char* text, void* user) {
-  const Callback* c = static_cast<const Callback*>(user);
-  c->fn(levelOf(text), text, c->user);
+// The library's one report callback: a report made during a call of the interface (on the
+// calling thread, or on a pool thread working for it) is kept as the call's reason and goes
+// to the call's frame's own callback when it has one; every other report goes to the
+// host's process-wide callback.
+void forward(int level, const char* text, void*) {
+  if (auto* call = dynamic_cast<CInterface::CallScope*>(OSTUtils::currentWorkContext())) {
+    call->keep(text);
+    if (call->route().fn) {
+      call->route().fn(level, text, call->route().user);
+      return;
+    }
+  }
+  if (const Callback* c = gCallback.load(std::memory_order_acquire)) c->fn(level, text, c->user);
 }
 
 std::mutex& callbackLock() {
@@ -71,13 +78,44 @@ extern "C" {
 
 const char* neb_version(void) { return NEBLOADER_VERSION; }
 
+int neb_version_number(void) { return NEB_VERSION_NUMBER; }
+
+const char* neb_status_string(int status) {
+  switch (status) {
+    case NEB_OK: return "success";
+    case NEB_E_ARGUMENT: return "bad argument";
+    case NEB_E_BUFFER: return "buffer too small";
+    case NEB_E_ABSENT: return "not present";
+    case NEB_E_DECODE: return "stored data cannot be decoded";
+    case NEB_E_WRITE: return "cannot write the frame";
+    case NEB_E_MEMORY: return "out of memory or over the memory budget";
+    case NEB_E_PARSE: return "malformed text";
+    case NEB_E_FAILED: return "failed";
+    case NEB_LOAD_STATUS(2): return "cannot load the frame: the import plug-in is not installed";
+    case NEB_LOAD_STATUS(3): return "cannot load the frame: bad path or extension, or the file cannot be opened";
+    case NEB_LOAD_STATUS(4): return "cannot load the frame: broken file";
+    case NEB_LOAD_STATUS(9): return "cannot load the frame: no grid of the file maps to a channel";
+    case NEB_LOAD_STATUS(12): return "cannot load the frame: nebu2 footer missing";
+    default: return status < NEB_E_LOAD ? "cannot load the frame" : "unknown status";
+  }
+}
+
+int neb_last_error(char* buffer, long long size) {
+  // Not a guarded call: asking for the reason must not replace it.
+  if (size < 0 || (!buffer && size > 0)) return NEB_E_ARGUMENT;
+  const std::string& reason = CInterface::lastErrorOfThread();
+  if (size > 0) {
+    const size_t n = reason.size() < static_cast<unsigned long long>(size) ? reason.size()
+                                                                           : static_cast<size_t>(size - 1);
+    std::memcpy(buffer, reason.data(), n);
+    buffer[n] = '\0';
+  }
+  return static_cast<int>(reason.size());
+}
+
 void neb_set_report_callback(neb_report_fn callback, void* user) {
   guarded("neb_set_report_callback", [&]() {
-    if (!callback) {
-      ZUtils::setReportCallback(nullptr, nullptr);
-      return NEB_OK;
-    }
-    ZUtils::setReportCallback(&forward, const_cast<Callback*>(callbackBlock(callback, user)));
+    gCallback.store(callback ? callbackBlock(callback, user) : nullptr, std::memory_order_release);
     return NEB_OK;
   });
 }
@@ -158,3 +196,16 @@ void neb_set_block_cache_limit(unsigned long long bytes) {
 }
 
 }  // extern "C"
+
+namespace CInterface {
+
+void ensureReportForwarding() {
+  static std::atomic<bool> installed{false};
+  if (installed.load(std::memory_order_acquire)) return;
+  std::lock_guard<std::mutex> lock(callbackLock());
+  if (installed.load(std::memory_order_relaxed)) return;
+  ZUtils::setReportCallback(&forward, nullptr);
+  installed.store(true, std::memory_order_release);
+}
+
+}  // namespace CInterface

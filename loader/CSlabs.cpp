@@ -8,7 +8,7 @@
 
 using CInterface::badArgument;
 using CInterface::frameOf;
-using CInterface::guarded;
+using CInterface::guardedOn;
 
 struct neb_slab_reader {
   OstraneFrameData* frame = nullptr;
@@ -27,7 +27,7 @@ extern "C" {
 
 int neb_slab_reader_open(neb_frame* frame, neb_slab_reader** reader) {
   static const char* const name = "neb_slab_reader_open";
-  return guarded(name, [&]() {
+  return guardedOn(name, frame, [&]() {
     if (!frame || !reader) return badArgument(name, "null frame or output");
     std::unique_ptr<neb_slab_reader> r(new neb_slab_reader);
     OstraneFrameData* f = frameOf(frame);
@@ -52,7 +52,7 @@ int neb_slab_reader_open(neb_frame* frame, neb_slab_reader** reader) {
 }
 
 void neb_slab_reader_close(neb_slab_reader* reader) {
-  guarded("neb_slab_reader_close", [&]() {
+  guardedOn("neb_slab_reader_close", reader ? reader->frame : nullptr, [&]() {
     delete reader;
     return NEB_OK;
   });
@@ -60,7 +60,7 @@ void neb_slab_reader_close(neb_slab_reader* reader) {
 
 int neb_slab_open_channel(neb_slab_reader* reader, int channel, int* source) {
   static const char* const name = "neb_slab_open_channel";
-  return guarded(name, [&]() {
+  return guardedOn(name, reader ? reader->frame : nullptr, [&]() {
     if (!reader) return badArgument(name, "null reader");
     if (channel < 0 || channel >= NEB_CHANNELS) return badArgument(name, "channels are 0..31");
     if (reader->reading) return badArgument(name, "channels are opened before the first slab is read");
@@ -76,7 +76,7 @@ int neb_slab_open_channel(neb_slab_reader* reader, int channel, int* source) {
 
 int neb_slab_read(neb_slab_reader* reader, int channel, int z0, int z1, float* out, long long capacity) {
   static const char* const name = "neb_slab_read";
-  return guarded(name, [&]() {
+  return guardedOn(name, reader ? reader->frame : nullptr, [&]() {
     if (!reader) return badArgument(name, "null reader");
     if (channel < 0 || channel >= NEB_CHANNELS) return badArgument(name, "channels are 0..31");
     if (reader->reader->sourceOf(channel) < 0) return badArgument(name, "the channel is not open");

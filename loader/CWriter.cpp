@@ -1,5 +1,6 @@
 // C interface: writing a frame (grid channels lossless or quantized, particle groups,
 // container version) with the project's nebu2 writer.
+#include <cstdint>
 #include <new>
 #include <vector>
 
@@ -18,7 +19,7 @@ struct neb_writer {
   NebWriter writer;
   int grid[3] = {0, 0, 0};
   bool haveChannels = false;
-  std::vector<int> groupCounts;  // particle count of each group added
+  std::vector<long long> groupCounts;  // particle count of each group added
 };
 
 namespace {
@@ -111,13 +112,15 @@ int neb_writer_add_channel(neb_writer* writer, int channel, const float* values,
   });
 }
 
-int neb_writer_add_group(neb_writer* writer, const char* group_name, int particles, int group_type, int* index) {
+int neb_writer_add_group(neb_writer* writer, const char* group_name, long long particles, int group_type,
+                         int* index) {
   static const char* const name = "neb_writer_add_group";
   return guarded(name, [&]() {
     if (!writer || !group_name) return badArgument(name, "null writer or name");
     if (particles < 0) return badArgument(name, "negative particle count");
+    if (particles > INT32_MAX) return badArgument(name, "a group holds at most 2147483647 particles");
     writer->groupCounts.reserve(writer->groupCounts.size() + 1);
-    const int i = writer->writer.addGroup(group_name, particles, group_type);
+    const int i = writer->writer.addGroup(group_name, static_cast<int>(particles), group_type);
     writer->groupCounts.push_back(particles);
     if (index) *index = i;
     return NEB_OK;

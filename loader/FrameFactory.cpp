@@ -10,7 +10,11 @@
 #include "zutils/FramePattern.h"
 #include "zutils/Report.h"
 
-OstraneFrameData* AcquireFrame(const char* path, const char* mapping, int64_t maxVoxels, bool headerOnly) {
+OstraneFrameData* AcquireFrame(const char* path, const char* mapping, int64_t maxVoxels, bool headerOnly,
+                               int* statusOut) {
+  int ignored = 0;
+  int& loadStatus = statusOut ? *statusOut : ignored;
+  loadStatus = 0;
   const char* mappingText = mapping ? mapping : "";
   const bool shareable = maxVoxels == -1 && !headerOnly;
 
@@ -23,6 +27,7 @@ OstraneFrameData* AcquireFrame(const char* path, const char* mapping, int64_t ma
   OstraneFrameData* frame = new (std::nothrow) OstraneFrameData;
   if (!frame) {
     ZUtils::logReport("[ERROR] newObject failed to allocate!\n");
+    loadStatus = 4;
     return nullptr;
   }
   try {
@@ -30,6 +35,7 @@ OstraneFrameData* AcquireFrame(const char* path, const char* mapping, int64_t ma
     int status = LoadFrame(frame, path, mappingText, 0.0, maxVoxels, true, headerOnly);
     if (status != 0) {
       delete frame;
+      loadStatus = status;
       return nullptr;
     }
     frame->sourcePath = path;
@@ -39,17 +45,20 @@ OstraneFrameData* AcquireFrame(const char* path, const char* mapping, int64_t ma
     // Only memory shortage while storing the strings can get here.
     ZUtils::logReport("[ERROR] AcquireFrame failed to allocate!\n");
     delete frame;
+    loadStatus = 4;
     return nullptr;
   }
 
   if (!shareable) {
     if (OstraneFrame::AdoptUnsharedFrame(frame)) return frame;
     delete frame;
+    loadStatus = 4;
     return nullptr;
   }
   // Another thread may have loaded the same file meanwhile: share its frame then.
   OstraneFrameData* registered = OstraneFrame::RegisterLoadedFrame(frame);
   if (registered != frame) delete frame;
+  if (!registered) loadStatus = 4;
   return registered;
 }
 

@@ -9,8 +9,11 @@ struct GridDataLocation;
 // A frame for `path`: the shared frame for the same path, mapping text (null = "") and
 // unchanged modification time when one is registered and the request is shareable
 // (maxVoxels == -1 and not headerOnly); otherwise a newly loaded frame, registered when
-// shareable, kept as unshared otherwise. Null when the load fails (the reason is reported).
-OstraneFrameData* AcquireFrame(const char* path, const char* mapping, int64_t maxVoxels, bool headerOnly);
+// shareable, kept as unshared otherwise. Null when the load fails (the reason is reported);
+// *status (when given) then gets the load status (LoadFrame's; 4 when no frame could be
+// made), and 0 on success.
+OstraneFrameData* AcquireFrame(const char* path, const char* mapping, int64_t maxVoxels, bool headerOnly,
+                               int* status = nullptr);
 
 // Loads `frame` from `path`, choosing the reader by lower-cased extension: neb (nebu2
 // reader), f3d / vdb (import plug-ins); header-only loads go through

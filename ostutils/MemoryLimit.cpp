@@ -17,6 +17,7 @@ std::atomic<uint64_t> gLimit{0};
 // Bytes held. Constant-initialised and trivially destructible: arrays freed during static
 // destruction still give their bytes back.
 std::atomic<uint64_t> gHeld{0};
+thread_local WorkContext* tContext = nullptr;
 
 uint64_t defaultLimit() {
   if (const char* text = std::getenv("NEB_MEMORY_LIMIT_MB")) {
@@ -67,6 +68,7 @@ bool reserveMemory(uint64_t bytes) {
     releaseLargeBlocksFor(bytes, limit);
     if (tryTake(bytes, limit)) return true;
   }
+  if (WorkContext* c = tContext) c->refusals.fetch_add(1, std::memory_order_relaxed);
   ZUtils::logReport("[ERROR] allocation of %llu bytes refused: %llu bytes held of the memory budget of %llu bytes\n",
                     static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(memoryHeldBytes()),
                     static_cast<unsigned long long>(limit));
@@ -74,5 +76,17 @@ bool reserveMemory(uint64_t bytes) {
 }
 
 void releaseMemory(uint64_t bytes) { gHeld.fetch_sub(bytes, std::memory_order_relaxed); }
+
+WorkScope::WorkScope(WorkContext* context) : context_(context), previous_(tContext) { tContext = context; }
+
+WorkScope::~WorkScope() {
+  tContext = previous_;
+  // A pool thread forwarding its runner's context hides nothing of its own (previous_ is
+  // null there); a nested caller hands its count on to the enclosing one.
+  if (previous_ && context_ && previous_ != context_)
+    previous_->refusals.fetch_add(context_->refusals.load(std::memory_order_relaxed), std::memory_order_relaxed);
+}
+
+WorkContext* currentWorkContext() { return tContext; }
 
 }  // namespace OSTUtils

@@ -27,6 +27,7 @@
 // cache has to be trimmed.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "zutils/PluginExport.h"
@@ -54,6 +55,35 @@ uint64_t memoryLimitBytes();
 // again. Takes effect for requests that start afterwards; what is held already stays held
 // even when it is over a lowered budget.
 void setMemoryLimitBytes(uint64_t bytes);
+
+// The context of one caller's work: installed on the caller's thread by a WorkScope and on
+// the pool threads that run its jobs (OstParallel installs the runner's context on them for
+// the run). Every budget refusal made there counts in it, so a caller can tell a failure
+// caused by the budget from one caused by damaged data without reading report texts. A
+// front may derive from it to carry more: the C interface routes the reports of a call
+// through its context.
+class WorkContext {
+ public:
+  virtual ~WorkContext() = default;
+  std::atomic<uint64_t> refusals{0};
+};
+
+// Installs `context` (may be null) on the calling thread for the scope's lifetime. Scopes
+// nest; a nested context's refusals are added to the one it hid when it ends.
+class WorkScope {
+ public:
+  explicit WorkScope(WorkContext* context);
+  ~WorkScope();
+  WorkScope(const WorkScope&) = delete;
+  WorkScope& operator=(const WorkScope&) = delete;
+
+ private:
+  WorkContext* context_;
+  WorkContext* previous_;
+};
+
+// The context installed on the calling thread, or null.
+WorkContext* currentWorkContext();
 
 // Bytes held for a container the library does not allocate itself (std::vector scratch,
 // std::string text read from a file). Given back when destroyed.

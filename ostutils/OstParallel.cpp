@@ -57,6 +57,7 @@ void Job::run(volatile int*, volatile int*, int threadIndex, int) {
     go->reset();
     if (o) {
       ZUtils::ThreadReportCapture forward(o->runReports);
+      WorkScope context(o->runContext);
       if (o->procHolder) {
         o->procHolder->call(this);
       } else {
@@ -240,6 +241,7 @@ void OstParallel::run(bool withHolder, int op, ZUtils::ThreadProgress* progressO
   }
 
   runReports = ZUtils::currentThreadReportCapture();
+  runContext = currentWorkContext();
   for (Job* job = firstJob; job; job = job->next) {
     if (!withHolder) job->op = op;
     job->done->reset();

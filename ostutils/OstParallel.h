@@ -128,6 +128,8 @@ class OstParallel {
   // decode made them gets the messages of the zones its jobs decoded too. Appends to it
   // happen under the report lock; the caller only reads it after the run.
   std::string* runReports = nullptr;
+  // The same for the caller's work context (MemoryLimit.h).
+  WorkContext* runContext = nullptr;
   friend class Job;
 };
 

@@ -18,9 +18,9 @@ PACKAGES=(
   pybind11-dev python3-dev python3-numpy python3-pytest
   # packaging: manual pages from the tools' help texts, the pip and wheel builds (offline)
   help2man man-db python3-setuptools python3-wheel python3-pybind11 python3-build python3-venv python3-pip
-  # the Blender add-on's tests and previews (Debian's Blender, headless), and pyopenvdb
-  # reading neb2vdb's files
-  blender python3-openvdb
+  # the Blender add-on's tests and previews (Debian's Blender, headless and with a window
+  # on a virtual X server), and pyopenvdb reading neb2vdb's files
+  blender xvfb python3-openvdb
   # the farm test: a single-node Slurm cluster on localhost
   slurmctld slurmd slurm-client munge
 )

@@ -12,7 +12,7 @@ import os, sys, zipfile
 out = sys.argv[1]
 with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as z:
     for name in sorted(os.listdir("blender/nebu2_import")):
-        if name.endswith(".py"):
+        if name.endswith((".py", ".toml")) and name != "_installed.py":
             z.write(os.path.join("blender/nebu2_import", name), "nebu2_import/" + name)
 PY
 echo "$OUT"

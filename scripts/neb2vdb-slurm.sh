@@ -7,8 +7,10 @@
 #
 # Every task passes --skip-existing, and neb2vdb renames a frame into place only once it
 # is complete, so a failed or cancelled task can be re-run alone (--tasks I), and
-# re-submitting the whole job converts only the frames still missing. Tasks share nothing
-# but the output folder.
+# re-submitting the whole job converts only the frames still missing or out of date: an
+# output records its source's path, size and modification time and the options, and a
+# frame re-simulated since (or converted with other options) is converted again. Tasks
+# share nothing but the output folder.
 #
 # neb2vdb is taken from $NEB2VDB, else from PATH, and must be reachable under the same
 # path on the compute nodes, as must the two patterns (relative ones are relative to the
@@ -32,7 +34,9 @@ Submits one Slurm array job converting frames A..B with neb2vdb, K frames per ta
                        1,5-7), to re-run failed tasks of an earlier submission alone
   --help               this text
   --version            the script's version
-Other options are passed to every neb2vdb run, and --skip-existing is always added.
+Other options are passed to every neb2vdb run, and --skip-existing is always added:
+a submission converts only the frames whose output is missing or out of date (its
+source re-simulated since, or other options).
 neb2vdb is \$NEB2VDB, or else found on PATH. Other sbatch settings go through sbatch's
 environment variables (SBATCH_PARTITION, SBATCH_TIMELIMIT, SBATCH_MEM_PER_NODE ...).
 Exit status: 0 submitted, 1 not submitted (no neb2vdb or sbatch, or sbatch refused the
@@ -129,7 +133,7 @@ echo "Submitted array job $jobid: frames $frames, $count frames in $ntasks tasks
 echo "Follow it:         squeue -j $jobid"
 echo "When it has ended: sacct -j $jobid --format=JobID,State,ExitCode,Elapsed"
 echo "Task logs:         neb2vdb-${jobid}_<task>.log (in $(pwd))"
-echo "Re-run task I alone, or the whole job for the frames still missing:"
+echo "Re-run task I alone, or the whole job for the frames still missing or out of date:"
 printf '  %s %q %q --frames %s --chunk %d' "$0" "$src" "$dst" "$frames" "$chunk"
 [ "$cpus" -gt 1 ] && printf ' --cpus-per-task %d' "$cpus"
 for o in "${passthrough[@]}"; do printf ' %q' "$o"; done

@@ -1,7 +1,8 @@
 """Blender side of scripts/render-preview.sh: renders frames of a converted (Z-up) OpenVDB
-sequence with the add-on's material and puts them side by side into one PNG.
+sequence with the add-on's material (MATERIAL "addon") or with none, Blender's default
+volume shading (MATERIAL "none"), and puts them side by side into one PNG.
 
-    blender -b --factory-startup --python render-preview.py -- VDB_FILE OUTPUT.png COUNT WIDTH HEIGHT SAMPLES
+    blender -b --factory-startup --python render-preview.py -- VDB_FILE OUTPUT.png COUNT WIDTH HEIGHT SAMPLES MATERIAL
 """
 
 import math
@@ -15,7 +16,7 @@ from mathutils import Vector
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "blender"))
 from nebu2_import import sequence, volume  # noqa: E402
 
-vdb_file, output, count, width, height, samples = sys.argv[sys.argv.index("--") + 1:][:6]
+vdb_file, output, count, width, height, samples, material = sys.argv[sys.argv.index("--") + 1:][:7]
 count, width, height, samples = int(count), int(width), int(height), int(samples)
 
 seq = sequence.find_sequence(vdb_file)
@@ -32,6 +33,8 @@ probe.grids.load()
 preset = "houdini" if "Cd" in {g.name for g in probe.grids} else "blender"
 obj = volume.build_volume("cache", seq.path(seq.first), seq.first, seq.last, preset)
 scene.collection.objects.link(obj)
+if material == "none":
+    obj.data.materials.clear()
 
 # Bounds of the last frame frame the camera; the sun lights the smoke from the side.
 scene.frame_set(seq.last)

@@ -42,13 +42,20 @@ version=$(dpkg-deb -f "$deb" Version)
 echo "$(basename "$deb"): $(du -k "$deb" | cut -f1) KiB, installed $(dpkg-deb -f "$deb" Installed-Size) KiB"
 echo "Depends: $(dpkg-deb -f "$deb" Depends)"
 dpkg-deb -f "$deb" Depends | grep -q python3-numpy || fail "python3-numpy is not a dependency"
+# The library under its soname, and the shlibs file that names it for packages built on it.
+# (The listing is taken whole first: grep -q would stop reading, and under pipefail the
+# producer's broken pipe would fail the check.)
+listing=$(dpkg-deb -c "$deb")
+grep -q '/libnebloader\.so\.1 -> ' <<<"$listing" || fail "no libnebloader.so.1 in the package"
+dpkg-deb -I "$deb" shlibs | grep -qx "libnebloader 1 nebloader (>= $(dpkg-deb -f "$deb" Version))" ||
+  fail "the shlibs file does not name libnebloader 1"
 # Nothing that is only for building and testing goes in.
-if dpkg-deb -c "$deb" | grep -E 'test_|Bench|[Ff]uzz|neb_make_sample|MakeSeeds'; then
+if grep -E 'test_|Bench|[Ff]uzz|neb_make_sample|MakeSeeds' <<<"$listing"; then
   fail "test, benchmark or fuzz files in the package"
 fi
 
 # Folders of the package that exist before it is installed (they may stay afterwards).
-dpkg-deb -c "$deb" | awk '$1 ~ /^d/ { print substr($6, 2) }' | sed 's|/$||' | grep . |
+awk '$1 ~ /^d/ { print substr($6, 2) }' <<<"$listing" | sed 's|/$||' | grep . |
   while read -r d; do if [ -d "$d" ]; then echo "$d"; fi; done > "$WORK/dirs-before"
 
 # A minimal image may keep dpkg from installing manual pages; ours are part of the test.
@@ -99,7 +106,7 @@ g++ -std=c++17 -o "$WORK/nebhost-pc" examples/host/nebhost.cpp $(pkg-config --cf
   fail "the example host built with pkg-config"
 
 echo "== man neb2vdb"
-MANWIDTH=80 man -P cat neb2vdb 2>/dev/null | grep -q -- '--frames' || fail "man neb2vdb does not render"
+MANWIDTH=80 man -P cat neb2vdb 2>/dev/null | grep -- '--frames' >/dev/null || fail "man neb2vdb does not render"
 
 echo "== Removing the package"
 DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq nebloader >/dev/null

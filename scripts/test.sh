@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The whole test command: installs what is missing, then builds and runs every test in a
-# Release build (then the Blender add-on in a headless Blender, with that build's neb2vdb
-# and Python module), an AddressSanitizer+UndefinedBehaviorSanitizer build and a
+# The whole test command: installs what is missing, checks the C interface's binary
+# description, then builds and runs every test in a Release build (then the Blender add-on
+# in a headless Blender, with that build's neb2vdb and Python module), an
+# AddressSanitizer+UndefinedBehaviorSanitizer build and a
 # ThreadSanitizer build of the concurrency suites, builds the example hosts (C++ and C)
 # against the installed package, tests the Debian package and the wheel (as root) and the
 # Windows cross build under wine. Fails on the first failure.
@@ -11,6 +12,11 @@ ROOT=$(pwd)
 JOBS=${JOBS:-$(nproc)}
 
 bash scripts/install-deps.sh
+
+echo "== C interface against its binary description (loader/nebloader_c.abi)"
+# Fails when the header breaks hosts built against the description without a new major
+# version, or when the description is out of date (the Release tests run it again).
+python3 scripts/c-abi.py check
 
 # A compiler cache, when installed, makes a rebuild of an unchanged tree cheap; paths are
 # taken relative to the checkout, so a fresh clone elsewhere hits the same entries.

@@ -132,15 +132,20 @@ void debugPrint(const char* format, ...) {
   outputDebugString(buffer);
 }
 
-void logReport(const char* format, ...) {
-  if (!format) return;
+namespace {
+
+int levelOfFormat(const char* format) {
+  if (std::strncmp(format, "[ERROR]", 7) == 0) return kReportError;
+  if (std::strncmp(format, "[WARNING]", 9) == 0) return kReportWarning;
+  return kReportInfo;
+}
+
+void reportWithLevel(int level, const char* format, va_list args) {
   const char* body = format[0] == '#' ? format + 1 : format;
   ReportCallback callback = nullptr;
   void* callbackUser = nullptr;
   char text[4096];
   text[0] = '\0';
-  va_list args;
-  va_start(args, format);
   {
     std::lock_guard<std::recursive_mutex> lock(reportMutex());
     const ReportSettings& s = settings();
@@ -197,10 +202,27 @@ void logReport(const char* format, ...) {
       va_end(copy);
     }
   }
-  va_end(args);
   // Outside the lock: a host's callback may wait for a lock of its own (an interpreter's)
   // that a thread reporting at the same time holds.
-  if (callback) callback(text, callbackUser);
+  if (callback) callback(level, text, callbackUser);
+}
+
+}  // namespace
+
+void logReport(const char* format, ...) {
+  if (!format) return;
+  va_list args;
+  va_start(args, format);
+  reportWithLevel(levelOfFormat(format), format, args);
+  va_end(args);
+}
+
+void logReportAt(int level, const char* format, ...) {
+  if (!format) return;
+  va_list args;
+  va_start(args, format);
+  reportWithLevel(level, format, args);
+  va_end(args);
 }
 
 ExceptionMsg::ExceptionMsg(const char* format, ...) {

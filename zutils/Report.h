@@ -24,7 +24,16 @@
 
 namespace ZUtils {
 
+// Levels of reports, as the C interface gives them to hosts (NEB_REPORT_... there).
+enum ReportLevel : int { kReportDebug = 0, kReportInfo = 1, kReportWarning = 2, kReportError = 3 };
+
+// A report whose level is its format's tag: a format beginning "[ERROR]" is an error, one
+// beginning "[WARNING]" a warning, anything else information. The tag is part of the
+// literal at the call site, never of formatted text.
 NEB_PLUGIN_API void logReport(const char* format, ...) NEB_PRINTF_LIKE(1, 2);
+// A report of the given level, for messages whose text carries no tag (the container
+// reader's fixed failure messages, the frame registry's bookkeeping).
+void logReportAt(int level, const char* format, ...) NEB_PRINTF_LIKE(2, 3);
 void debugPrint(const char* format, ...) NEB_PRINTF_LIKE(1, 2);
 
 // Bounded printf: a length <= 0 writes nothing and gives 0. Otherwise the text is cut to
@@ -42,12 +51,13 @@ void setReportFilePath(const char* path);  // null or "" turns the file off
 void setReportTimestamps(bool on);
 void setReportToStdout(bool on);
 
-// A function that receives every report as it is made (text as formatted, without the
-// leading '#', cut at 4095 characters), with the pointer given here; null turns it off.
+// A function that receives every report as it is made (its level, the text as formatted,
+// without the leading '#', cut at 4095 characters), with the pointer given here; null
+// turns it off.
 // It is called after the report lock is released, on the reporting thread, possibly on
 // several threads at once; a report begun just before a change may still reach the
 // previous function. The C interface hands reports to hosts through it.
-typedef void (*ReportCallback)(const char* text, void* user);
+typedef void (*ReportCallback)(int level, const char* text, void* user);
 void setReportCallback(ReportCallback callback, void* user);
 
 // The debugger output. The default sink writes to standard error while a debugger is

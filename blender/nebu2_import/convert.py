@@ -1,27 +1,25 @@
 """Runs neb2vdb over a sequence and follows its progress.
 
-neb2vdb prints one line per finished frame ("[k/n] source -> destination: ...") on
-standard output when it is not on a terminal, and on standard error one line per failed
-frame ("neb2vdb: frame N (source): reason") and a summary. Frames whose output exists are
-skipped (--skip-existing), so an import run again converts only what is missing.
+neb2vdb prints one line per finished frame on standard output when it is not on a
+terminal: "[k/n] source -> destination: ..." for a frame converted (ending in "(was out of
+date)" when an older output was replaced), "[k/n] destination is up to date, skipped" for
+one kept, and on standard error one line per failed frame ("neb2vdb: frame N (source):
+reason") and a summary. With --skip-existing an output is kept only while it records the
+source's path, size and modification time and the same options: an import run again
+converts what is missing or out of date (a re-simulated cache, another cache of the same
+name), never shows an older simulation.
 """
 
-import os
 import re
-import shutil
 import subprocess
 import threading
 
 _DONE = re.compile(r"^\[(\d+)/(\d+)\]")
 _FAILED = re.compile(r"^neb2vdb: frame (-?\d+) \((.*)\): (.*)$")
 
-
-def find_neb2vdb(configured=""):
-    """The neb2vdb to run: the add-on preference, $NEB2VDB, or the one on PATH."""
-    for candidate in (configured, os.environ.get("NEB2VDB", "")):
-        if candidate:
-            return os.path.abspath(os.path.expanduser(candidate))
-    return shutil.which("neb2vdb")
+# How long a cancelled neb2vdb has to end on SIGTERM (it removes the frame it was writing
+# and ends at once) before it is killed.
+CANCEL_SECONDS = 0.5
 
 
 class Conversion:
@@ -38,6 +36,7 @@ class Conversion:
         self.total = last - first + 1
         self.done = 0  # frames finished: converted, skipped or failed
         self.converted = 0
+        self.redone = 0  # of the converted: their output was out of date
         self.skipped = 0
         self.failures = {}  # frame -> reason
         self.messages = []  # other lines of standard error
@@ -70,10 +69,11 @@ class Conversion:
         match = _DONE.match(line)
         if match:
             self.done = max(self.done, int(match.group(1)))
-            if line.endswith(" exists, skipped"):
+            if line.endswith(" is up to date, skipped"):
                 self.skipped += 1
             else:
                 self.converted += 1
+                self.redone += line.endswith(" (was out of date)")
 
     def _stderr_line(self, line):
         match = _FAILED.match(line)
@@ -99,10 +99,12 @@ class Conversion:
         self.poll()
 
     def cancel(self):
+        """Stops neb2vdb: SIGTERM, then SIGKILL after CANCEL_SECONDS. Within a second
+        either way; neb2vdb leaves no partial file."""
         if self._process is not None and self._process.poll() is None:
             self._process.terminate()
             try:
-                self._process.wait(timeout=10)
+                self._process.wait(timeout=CANCEL_SECONDS)
             except subprocess.TimeoutExpired:
                 self._process.kill()
                 self._process.wait()
@@ -112,3 +114,8 @@ class Conversion:
     def progress(self):
         with self._lock:
             return self.done / self.total if self.total else 1.0
+
+    def status(self):
+        """'frame k of n': the last frame neb2vdb reported finished ("[k/n]")."""
+        with self._lock:
+            return "frame %d of %d" % (self.done, self.total)

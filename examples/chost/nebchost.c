@@ -14,6 +14,7 @@ static void printReport(int level, const char* text, void* user) {
 int main(int argc, char** argv) {
   neb_frame* frame = NULL;
   int size[3], c, g, groups;
+  char why[1024];
   float t[12];
   if (argc != 2) {
     fprintf(stderr, "usage: nebchost <frame.neb | frame.vdb>\n");
@@ -24,12 +25,17 @@ int main(int argc, char** argv) {
      -1: no worker pool, decoding runs on this thread. */
   printf("import plug-ins: %d\n", neb_initialize(NULL, NULL, -1));
   if (neb_frame_open(argv[1], NULL, -1, 0, &frame) != NEB_OK) {
-    fprintf(stderr, "cannot load %s\n", argv[1]);
+    /* The reason of the failure on this thread: the function, the status, the reports. */
+    neb_last_error(why, sizeof why);
+    fprintf(stderr, "cannot load %s\n%s\n", argv[1], why);
     return 1;
   }
 
-  neb_frame_grid_size(frame, size);
-  printf("grid %d x %d x %d\n", size[0], size[1], size[2]);
+  /* A damaged grid size (a negative dimension) is refused rather than handed out. */
+  if (neb_frame_grid_size(frame, size) == NEB_OK)
+    printf("grid %d x %d x %d\n", size[0], size[1], size[2]);
+  else
+    printf("grid damaged\n");
 
   neb_frame_transform(frame, t);
   printf("transform rows (%g %g %g) (%g %g %g) (%g %g %g) offset (%g %g %g)\n", t[0], t[1], t[2], t[3], t[4], t[5],
@@ -48,7 +54,7 @@ int main(int argc, char** argv) {
     neb_group* group;
     char name[256];
     if (neb_frame_group(frame, g, &group) == NEB_OK && neb_group_name(group, name, sizeof name, NULL) == NEB_OK)
-      printf("group \"%s\": %d particles\n", name, neb_group_particle_count(group));
+      printf("group \"%s\": %lld particles\n", name, neb_group_particle_count(group));
   }
 
   neb_frame_close(frame);

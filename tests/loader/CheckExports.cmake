@@ -1,6 +1,7 @@
 # Compares the dynamic symbols libnebloader.so (or the exports of nebloader.dll) defines with the list hosts and plug-ins
 # rely on (nebloader.exports, demangled, sorted). An internal function that escapes or an
-# interface function that goes missing fails the test.
+# interface function that goes missing fails the test, and so does a symbol of the shared
+# library without its version node (nebloader.map).
 # Usage: cmake -DLIBRARY=<path> -DEXPECTED=<file> -P CheckExports.cmake
 set(found)
 set(found_msvc)
@@ -37,9 +38,25 @@ else()
   endif()
   string(REPLACE "\n" ";" lines "${table}")
   foreach(line ${lines})
-    # "<address> <type> <name>"
-    if(line MATCHES "^[0-9a-fA-F]+ [A-Za-z] (.+)$")
-      list(APPEND found "${CMAKE_MATCH_1}")
+    # "<address> <type> <name>@@<version node>"; the nodes themselves are absolute symbols.
+    if(line MATCHES "^[0-9a-fA-F]+ A ")
+      continue()
+    endif()
+    if(line MATCHES "^[0-9a-fA-F]+ [A-Za-z] (.+)@@([A-Z_0-9]+)$")
+      set(name "${CMAKE_MATCH_1}")
+      set(node "${CMAKE_MATCH_2}")
+      # The C interface under its own node (nebloader.map), everything else under the other.
+      if(name MATCHES "^neb_")
+        set(want NEBLOADER_1)
+      else()
+        set(want NEBLOADER_CXX)
+      endif()
+      if(NOT node STREQUAL want)
+        message(FATAL_ERROR "${name} carries the symbol version ${node}, not ${want}")
+      endif()
+      list(APPEND found "${name}")
+    elseif(line MATCHES "^[0-9a-fA-F]+ [A-Za-z] (.+)$")
+      message(FATAL_ERROR "${CMAKE_MATCH_1} carries no symbol version")
     endif()
   endforeach()
 endif()

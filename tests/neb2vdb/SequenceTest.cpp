@@ -178,16 +178,14 @@ TEST(Neb2VdbSequence, SkipExistingResumesASequence) {
   TempDir dir;
   const int size[3] = {8, 8, 8};
   for (int f = 0; f < 3; ++f) ASSERT_TRUE(writeTestFrame(numbered(dir, "s", f, "neb"), size, {2}, false, f));
-  std::FILE* done = std::fopen(numbered(dir, "o", 1, "vdb").c_str(), "wb");
-  ASSERT_TRUE(done);
-  std::fputs("converted earlier", done);
-  std::fclose(done);
+  ASSERT_EQ(runNeb2vdb({"-q", "--frames", "1", dir / "s_####.neb", dir / "o_####.vdb"}).exitCode, 0);
+  const std::string earlier = fileBytes(numbered(dir, "o", 1, "vdb"));
   const ProgramResult run = runNeb2vdb({"--skip-existing", "--frames", "0-2", dir / "s_####.neb", dir / "o_####.vdb"});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_NE(run.out.find("3 frames: 2 converted, 1 skipped, 0 failed"), std::string::npos) << run.out;
-  EXPECT_EQ(fileBytes(numbered(dir, "o", 1, "vdb")), "converted earlier");
+  EXPECT_EQ(fileBytes(numbered(dir, "o", 1, "vdb")), earlier);
   EXPECT_TRUE(readVdbFile(numbered(dir, "o", 2, "vdb")).opened);
-  // Without the option an existing file is replaced.
+  // Without the option an existing file is replaced (each write has its own UUID).
   ASSERT_EQ(runNeb2vdb({"-q", "--frames", "1", dir / "s_####.neb", dir / "o_####.vdb"}).exitCode, 0);
-  EXPECT_TRUE(readVdbFile(numbered(dir, "o", 1, "vdb")).opened);
+  EXPECT_NE(fileBytes(numbered(dir, "o", 1, "vdb")).substr(kUuidAt, kUuidLength), earlier.substr(kUuidAt, kUuidLength));
 }

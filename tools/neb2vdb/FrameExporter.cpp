@@ -452,6 +452,7 @@ ExportResult run(const FrameTask& task, INeb& frame, const GridRecordBytes* stre
   metadata.insertMeta("source_file", openvdb::StringMetadata(task.source));
   metadata.insertMeta("converter", openvdb::StringMetadata("neb2vdb"));
   metadata.insertMeta("converter_version", openvdb::StringMetadata(kConverterVersion));
+  recordSourceState(task.sourceState, metadata);
 
   if (task.pointsDestination.empty()) {
     grids.insert(grids.end(), points.begin(), points.end());

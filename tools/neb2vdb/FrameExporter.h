@@ -7,7 +7,8 @@
 // volume grids to be saved as 16-bit floats.
 //
 // File metadata: "frame" (Int32, when the frame has a number), "source_file" (string,
-// the source path as given), "converter" ("neb2vdb") and "converter_version".
+// the source path as given), "converter" ("neb2vdb"), "converter_version", and the
+// record of the source's state and the options (SourceState.h).
 //
 // With a points file (--points-file) the point data grids go there instead, with the same
 // file metadata; it is written first, and only when the frame has a group to write, so a
@@ -32,6 +33,7 @@
 
 #include "tools/neb2vdb/GridNaming.h"
 #include "tools/neb2vdb/Options.h"
+#include "tools/neb2vdb/SourceState.h"
 #include "vdb/ExportResult.h"
 
 class INeb;
@@ -47,6 +49,7 @@ struct FrameTask {
   // No other job holds the same frame object (the library shares one object per file):
   // its channels may be released as soon as their grids are built.
   bool exclusive = true;
+  SourceState sourceState;  // recorded in the file's metadata
 };
 
 struct FrameOutcome {

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -19,6 +20,7 @@
 #include "tools/neb2vdb/MemoryBudget.h"
 #include "tools/neb2vdb/Options.h"
 #include "tools/neb2vdb/Progress.h"
+#include "tools/neb2vdb/SourceState.h"
 #include "tools/neb2vdb/ThreadBudget.h"
 #include "zutils/DefaultThreadCount.h"
 #include "zutils/FramePattern.h"
@@ -159,21 +161,36 @@ int runNeb2Vdb(int argc, const char* const* argv, VolConvert::ConsoleOutput& out
   }
   FrameExporter exporter(o);
   Progress progress(out, err, terminal, o.quiet, count);
+  const std::string optionsText = outputOptions(o);
   std::atomic<int64_t> next{0};
 
   auto work = [&] {
     for (int64_t k = next++; k < count; k = next++) {
       FrameTask task = taskAt(o, k);
       task.exclusive = !repeats;
+      task.sourceState = sourceStateOf(task.source, optionsText);
+      // An output that records another source state or other options is stale: it is
+      // converted again, and removed when that fails, so it never passes for this frame.
+      bool stale = false;
       if (o.skipExisting && ZUtils::platform::fileExists(task.destination.c_str())) {
-        progress.skipped(task.destination);
-        continue;
+        if (outputUpToDate(task.destination, task.sourceState)) {
+          progress.skipped(task.destination);
+          continue;
+        }
+        stale = true;
       }
+      auto fail = [&](const std::string& reason) {
+        if (stale) {
+          std::remove(task.destination.c_str());
+          if (!task.pointsDestination.empty()) std::remove(task.pointsDestination.c_str());
+        }
+        progress.failed(labelOf(o, task), task.number, stale ? reason + " (its out-of-date output removed)" : reason);
+      };
       // The folder first: a frame that cannot be written is not worth loading.
       std::string folderError;
       if (!ZUtils::platform::makeFolderFor(task.destination, folderError) ||
           (!task.pointsDestination.empty() && !ZUtils::platform::makeFolderFor(task.pointsDestination, folderError))) {
-        progress.failed(labelOf(o, task), task.number, folderError);
+        fail(folderError);
         continue;
       }
       const auto started = std::chrono::steady_clock::now();
@@ -196,7 +213,7 @@ int runNeb2Vdb(int argc, const char* const* argv, VolConvert::ConsoleOutput& out
         frame = newINeb(task.source.c_str());
       }
       if (!frame) {
-        progress.failed(labelOf(o, task), task.number, "cannot load the source frame" + reportReason(reports));
+        fail("cannot load the source frame" + reportReason(reports));
         continue;
       }
       const FrameOutcome outcome = exporter.exportFrame(task, *frame, streamed ? &records : nullptr);
@@ -207,14 +224,14 @@ int runNeb2Vdb(int argc, const char* const* argv, VolConvert::ConsoleOutput& out
         deleteINeb(frame);
       }
       if (outcome.result.code != VolConvert::kExportOk) {
-        progress.failed(labelOf(o, task), task.number, outcome.result.reason);
+        fail(outcome.result.reason);
         continue;
       }
       if (outcome.particlesLeftOut)
         progress.warning(labelOf(o, task) + ": " + std::to_string(outcome.particlesLeftOut) +
                          " particles without a finite position left out");
       progress.converted(task.source, task.destination, fileBytes(task.source), outcome.bytesWritten,
-                         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+                         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), stale);
     }
     budget.jobEnded();
   };

@@ -59,16 +59,17 @@ void Progress::clearBar() {
 }
 
 void Progress::converted(const std::string& source, const std::string& destination, long long bytesIn,
-                         long long bytesOut, double seconds) {
+                         long long bytesOut, double seconds, bool redone) {
   std::lock_guard<std::mutex> hold(lock_);
   ++done_;
   ++converted_;
+  redone_ += redone ? 1 : 0;
   bytesIn_ += bytesIn;
   bytesOut_ += bytesOut;
   if (terminal_) return drawBar();
   if (!quiet_)
     out_.write("[" + std::to_string(done_) + "/" + std::to_string(total_) + "] " + source + " -> " + destination +
-               ": " + formatBytes(bytesOut) + printed(" in %.2f s\n", seconds));
+               ": " + formatBytes(bytesOut) + printed(" in %.2f s", seconds) + (redone ? " (was out of date)\n" : "\n"));
 }
 
 void Progress::skipped(const std::string& destination) {
@@ -78,7 +79,7 @@ void Progress::skipped(const std::string& destination) {
   if (terminal_) return drawBar();
   if (!quiet_)
     out_.write("[" + std::to_string(done_) + "/" + std::to_string(total_) + "] " + destination +
-               " exists, skipped\n");
+               " is up to date, skipped\n");
 }
 
 void Progress::failed(const std::string& label, int frame, const std::string& reason) {
@@ -111,7 +112,8 @@ void Progress::finish(int jobs) {
   if (quiet_) return;
   out_.write("neb2vdb: " + std::to_string(total_) + (total_ == 1 ? " frame: " : " frames: ") +
              std::to_string(converted_) + " converted, " + std::to_string(skipped_) + " skipped, " +
-             std::to_string(failed_) + " failed; " + formatBytes(bytesIn_) + " read, " + formatBytes(bytesOut_) +
+             std::to_string(failed_) + " failed; " +
+             (redone_ ? std::to_string(redone_) + " redone as out of date; " : std::string()) + formatBytes(bytesIn_) + " read, " + formatBytes(bytesOut_) +
              " written; " + printed("%.1f s", elapsed) + " with " + std::to_string(jobs) +
              (jobs == 1 ? " job\n" : " jobs\n"));
 }

@@ -179,7 +179,8 @@ void describeGrid(neb_frame* frame, FrameSummary& out) {
   bool has[33] = {};
   const int records = neb_frame_grid_record_count(frame);
   for (int i = 0; i < records; ++i) {
-    neb_grid_record g;
+    neb_grid_record g{};
+    g.size = sizeof g;
     if (neb_frame_grid_record(frame, i, &g) != NEB_OK) continue;
     ChannelSummary s;
     s.channel = g.channel;
@@ -190,7 +191,7 @@ void describeGrid(neb_frame* frame, FrameSummary& out) {
     out.channels.push_back(s);
     if (g.channel >= 0 && g.channel < 32) has[g.channel] = true;
   }
-  unsigned mask = 0;
+  unsigned long long mask = 0;
   neb_frame_grid_mask(frame, &mask);
   // Channels a host sees that have no record of their own: colour from packed colour,
   // speed from the velocity, and mask bits without data.
@@ -200,7 +201,7 @@ void describeGrid(neb_frame* frame, FrameSummary& out) {
     ChannelSummary s;
     s.channel = c;
     s.name = gridChannelName(c);
-    if (colour || (c >= 7 && c <= 9 && (mask & (1u << kPackedColour)))) {
+    if (colour || (c >= 7 && c <= 9 && (mask & (1ull << kPackedColour)))) {
       s.storage = "derived";
       s.derivedFrom = kPackedColour;
     } else if (c == kSpeed && has[4] && has[5] && has[6]) {
@@ -232,10 +233,12 @@ void describeGroups(neb_frame* frame, FrameSummary& out) {
     GroupSummary s;
     s.name = groupName(g);
     s.particleCount = neb_group_stored_count(g);
-    neb_slot_record position;
+    neb_slot_record position{};
+    position.size = sizeof position;
     s.hasPositions = neb_group_slot_record(g, 0, &position) == NEB_OK;
     for (int slot = 0; slot < NEB_SLOTS; ++slot) {
-      neb_slot_record p;
+      neb_slot_record p{};
+      p.size = sizeof p;
       if (neb_group_slot_record(g, slot, &p) != NEB_OK) continue;
       ParticleChannelSummary c;
       c.slot = slot;
@@ -535,7 +538,11 @@ void summarizeFrame(const std::string& path, const SummaryOptions& options, Fram
     const bool numbered = neb_frame_number(frame.frame, &out.frameNumber) == NEB_OK;
     if (!numbered) out.frameNumber = INT32_MIN;
     out.hasFrameNumber = numbered && !out.foreign;
-    neb_frame_grid_size(frame.frame, out.gridSize);
+    // The size as stored, damaged or not: what the file says is what is inspected.
+    neb_frame_info info{};
+    info.size = sizeof info;
+    if (neb_frame_get_info(frame.frame, &info) == NEB_OK)
+      for (int k = 0; k < 3; ++k) out.gridSize[k] = info.stored_grid_size[k];
     neb_frame_transform(frame.frame, out.transform);
     out.hasVoxelSize = voxelSizeOf(out.transform, out.voxelSize);
     describeGrid(frame.frame, out);

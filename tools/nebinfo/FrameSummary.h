@@ -61,7 +61,7 @@ struct ParticleChannelSummary {
 
 struct GroupSummary {
   std::string name;
-  int particleCount = 0;  // as stored (getParticleCount reports 0 without positions)
+  int64_t particleCount = 0;  // as stored (getParticleCount reports 0 without positions)
   bool hasPositions = false;
   std::vector<ParticleChannelSummary> channels;
   bool hasIdRange = false;

@@ -53,7 +53,7 @@ bool readInt(const char* text, int low, int high, int* out) {
 // channel as it is added, so one dense field is made, handed over and overwritten by the
 // next: the peak is one dense array (4 GiB at 1024^3) plus the encoded frame, not seven.
 // Reasons from the writer (codec and file failures) to standard error.
-void reportToStderr(const char* text, void*) { std::fprintf(stderr, "nebsample: %s", text); }
+void reportToStderr(int, const char* text, void*) { std::fprintf(stderr, "nebsample: %s", text); }
 
 bool writeFrame(const std::string& path, int frameNumber, int index, int count, int resolution, int* sparks) {
   const int n = resolution;

@@ -21,6 +21,23 @@ bool modificationTime(const char* utf8Name, int64_t* seconds);
 // Size in bytes of the file at this path; false when it cannot be examined.
 bool fileSize(const char* utf8Name, int64_t* bytes);
 
+// What tells one state of a file from another: its size and its last modification time at
+// the file system's full precision (nanoseconds on ext4, XFS and most NFS servers, 100 ns
+// on NTFS, seconds on some older systems), so that a rewrite within the same second shows.
+struct FileStamp {
+  int64_t bytes = 0;
+  int64_t modifiedNs = 0;  // nanoseconds since 1970-01-01 UTC
+};
+
+// One look at the file (stat / GetFileAttributesExW). False when it cannot be examined, or
+// when its time lies outside what 64-bit nanoseconds hold (years 1678 to 2261).
+bool fileStamp(const char* utf8Name, FileStamp* stamp);
+
+// `utf8Path` made absolute against the current folder, without resolving links or "..":
+// the same relative name given from two folders gives two paths. False when the current
+// folder cannot be found.
+bool absolutePath(const char* utf8Path, std::string* absolute);
+
 // fseek / ftell with 64-bit positions (files beyond 2 GiB). seekFile is false on failure,
 // tellFile -1.
 bool seekFile(FILE* f, int64_t offset, int origin);

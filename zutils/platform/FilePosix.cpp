@@ -3,7 +3,10 @@
 #include <dirent.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 
 namespace ZUtils {
@@ -29,6 +32,36 @@ bool fileSize(const char* utf8Name, int64_t* bytes) {
   struct stat st;
   if (stat(utf8Name, &st) != 0) return false;
   *bytes = static_cast<int64_t>(st.st_size);
+  return true;
+}
+
+bool fileStamp(const char* utf8Name, FileStamp* stamp) {
+  if (!utf8Name || !*utf8Name || !stamp) return false;
+  struct stat st;
+  if (stat(utf8Name, &st) != 0) return false;
+  // st_mtim (POSIX.1-2008) carries the nanoseconds the file system keeps.
+  int64_t ns = 0;
+  if (__builtin_mul_overflow(static_cast<int64_t>(st.st_mtim.tv_sec), INT64_C(1000000000), &ns) ||
+      __builtin_add_overflow(ns, static_cast<int64_t>(st.st_mtim.tv_nsec), &ns))
+    return false;
+  stamp->bytes = static_cast<int64_t>(st.st_size);
+  stamp->modifiedNs = ns;
+  return true;
+}
+
+bool absolutePath(const char* utf8Path, std::string* absolute) {
+  if (!utf8Path || !absolute) return false;
+  if (utf8Path[0] == '/') {
+    *absolute = utf8Path;
+    return true;
+  }
+  std::string folder(256, '\0');
+  while (!getcwd(&folder[0], folder.size())) {
+    if (errno != ERANGE || folder.size() > (size_t(1) << 20)) return false;
+    folder.resize(folder.size() * 2);
+  }
+  folder.resize(std::strlen(folder.c_str()));
+  *absolute = folder + (folder.size() > 1 ? "/" : "") + utf8Path;
   return true;
 }
 

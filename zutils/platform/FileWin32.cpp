@@ -104,6 +104,34 @@ bool fileSize(const char* utf8Name, int64_t* bytes) {
   return true;
 }
 
+bool fileStamp(const char* utf8Name, FileStamp* stamp) {
+  if (!utf8Name || !*utf8Name || !stamp) return false;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(toWide(utf8Name).c_str(), GetFileExInfoStandard, &data)) return false;
+  // 100 ns steps from 1601-01-01 UTC; 116444736000000000 of them lie between that and 1970.
+  const int64_t ticks = static_cast<int64_t>((static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                                             data.ftLastWriteTime.dwLowDateTime);
+  int64_t ns = 0;
+  if (ticks < 0 || __builtin_mul_overflow(ticks - INT64_C(116444736000000000), INT64_C(100), &ns)) return false;
+  stamp->bytes = static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+  stamp->modifiedNs = ns;
+  return true;
+}
+
+bool absolutePath(const char* utf8Path, std::string* absolute) {
+  if (!utf8Path || !absolute) return false;
+  const std::wstring wide = toWide(utf8Path);
+  // The first call gives the length with the terminator, the second the path.
+  const DWORD length = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (length == 0) return false;
+  std::wstring full(length, L'\0');
+  const DWORD written = GetFullPathNameW(wide.c_str(), length, &full[0], nullptr);
+  if (written == 0 || written >= length) return false;
+  full.resize(written);
+  *absolute = toUtf8(full.c_str());
+  return true;
+}
+
 bool seekFile(FILE* f, int64_t offset, int origin) { return f && _fseeki64(f, offset, origin) == 0; }
 
 int64_t tellFile(FILE* f) {

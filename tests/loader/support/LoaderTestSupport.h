@@ -33,6 +33,14 @@ class TempDir {
   std::string path_;
 };
 
+// A sized struct of the C interface, zeroed, with its size set (nebloader_c.h).
+template <class T>
+T sized() {
+  T t{};
+  t.size = sizeof t;
+  return t;
+}
+
 inline bool writeText(const std::string& path, const std::string& text) {
   FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return false;

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "ostutils/MemoryLimit.h"
 #include "ostutils/OstParallel.h"
 #include "support/ReportCapture.h"
 #include "zutils/Report.h"
@@ -109,6 +110,36 @@ TEST(OstParallelThreads, JobReportsReachTheCallersCapture) {
   }
   EXPECT_EQ(first.find("run 2"), std::string::npos);
   EXPECT_EQ(second.find("run 2"), std::string::npos);
+}
+
+// A budget refusal on a pool thread counts in the work context of the thread that ran the
+// jobs, for that run only: a front tells a refused decode from a damaged one by it.
+TEST(OstParallelThreads, JobRefusalsCountInTheCallersContext) {
+  ReportCapture capture;
+  class Refused : public OstParallel {
+   public:
+    using OstParallel::OstParallel;
+    void processJob(Job* job) override {
+      if (job->op != 0 && OSTUtils::reserveMemory(UINT64_MAX)) OSTUtils::releaseMemory(UINT64_MAX);
+    }
+  };
+  Pool pool;
+  Refused jobs(pool.manager);
+  jobs.setupJobs(3);
+  OSTUtils::WorkContext context, other;
+  {
+    OSTUtils::WorkScope scope(&context);
+    jobs.runJobs(1);
+    jobs.runJobs(0);
+  }
+  {
+    OSTUtils::WorkScope scope(&other);
+    jobs.runJobs(0);
+  }
+  jobs.runJobs(1);  // no context on the calling thread: counted nowhere
+  EXPECT_EQ(context.refusals.load(), 3u);
+  EXPECT_EQ(other.refusals.load(), 0u);
+  EXPECT_EQ(OSTUtils::currentWorkContext(), nullptr);
 }
 
 TEST(OstParallelThreads, SameCountKeepsJobsAndThreadsAnotherCountRebuilds) {
