@@ -12,7 +12,8 @@
 #     Linux writer's;
 #   - volconvert.exe and neb2vdb.exe (with their options, on a sequence with a damaged and
 #     a missing frame, under non-ASCII names) write the Linux builds' bytes, the file UUID
-#     (bytes 22-57) aside, and print the same texts and exit codes;
+#     (bytes 22-57) and neb2vdb's record of the source's path and time aside
+#     (scripts/vdb-same.py), and print the same texts and exit codes;
 #   - the decode time of a 256^3 frame on 1 and 2 pool threads, and neb2vdb's conversion
 #     of it on 1 and 2 threads, Linux against wine.
 set -euo pipefail
@@ -252,15 +253,16 @@ if [ "$have_vdb" = 1 ]; then
   WVOL="$ROOT/$WIN/tools/volconvert/volconvert.exe"
   LN2V="$ROOT/$LIN/tools/neb2vdb/neb2vdb"
   WN2V="$ROOT/$WIN/tools/neb2vdb/neb2vdb.exe"
-  # Two OpenVDB files agree when they have the same size and the same bytes outside the
-  # file's UUID: 36 characters after the magic number (8 bytes), the file and library
-  # versions (4 + 8) and the grid-offsets flag (1), i.e. bytes 22 to 57 counted from 1.
-  same_vdb() {  # label, Linux file, Windows file
+  # Two OpenVDB files agree when their bytes are the same apart from the file's UUID and,
+  # in neb2vdb's files, the record of the source's path and time and of the points file's
+  # path, which name the same files in each system's terms (scripts/vdb-same.py).
+  same_vdb() {  # label, Linux file, Windows file[, Linux and Windows run folders]
     [ -f "$2" ] || fail "$1: the Linux build wrote no ${2#"$X"/}"
     [ -f "$3" ] || fail "$1: the Windows build wrote no ${3#"$X"/}"
-    [ "$(stat -c %s "$2")" = "$(stat -c %s "$3")" ] || fail "$1: ${3#"$X"/} differs in size from ${2#"$X"/}"
-    { cmp -l "$2" "$3" || true; } | awk '$1 < 22 || $1 > 57 {bad = 1; exit} END {exit bad}' ||
-      fail "$1: ${3#"$X"/} differs from ${2#"$X"/} outside the UUID (first at byte $(cmp "$2" "$3" | awk '{print $5}'))"
+    local why folders=()
+    [ $# -eq 5 ] && folders=(--folders "$4" "$5")
+    why=$(/usr/bin/python3 "$ROOT/scripts/vdb-same.py" "${folders[@]}" "$2" "$3") ||
+      fail "$1: ${3#"$X"/} differs from ${2#"$X"/}: $why"
   }
   # Both folders hold the same .vdb files, each agreeing; no temporaries are left.
   same_vdb_folders() {  # label, Linux folder, Windows folder
@@ -268,7 +270,7 @@ if [ "$have_vdb" = 1 ]; then
     lf=$(cd "$2" && find . -name '*.vdb' | sort); wf=$(cd "$3" && find . -name '*.vdb' | sort)
     [ "$lf" = "$wf" ] || { diff <(echo "$lf") <(echo "$wf"); fail "$1: the builds wrote different files"; }
     [ -n "$lf" ] || fail "$1: no files written"
-    for f in $lf; do same_vdb "$1" "$2/$f" "$3/$f"; done
+    for f in $lf; do same_vdb "$1" "$2/$f" "$3/$f" "$2" "$3"; done
     [ -z "$(find "$3" -name '*.part')" ] || fail "$1: temporaries left behind: $(find "$3" -name '*.part')"
   }
   # Runs a converter in <dir>/lin and <dir>/win with the same arguments: same exit code, same
@@ -314,8 +316,11 @@ if [ "$have_vdb" = 1 ]; then
   done
 
   # neb2vdb's lines carry timings and, with several jobs, come in any order and are counted
-  # as they end: timings and counts are taken out and the lines sorted.
+  # as they end: timings and counts are taken out and the lines sorted. The sizes written
+  # are taken out too: the record of the source's path makes each file as much longer as
+  # the path is (vdb-same.py compares the files themselves).
   times='s/^\[[0-9]*\/[0-9]*\] //; s/ in [0-9.]* s//; s/; [0-9.]* s with/; with/'
+  times+='; s/: [0-9.]* [kMGT]\{0,1\}B$/:/; s/, [0-9.]* [kMGT]\{0,1\}B written/, written/'
   both "neb2vdb.exe --jobs 2: frames 0-5 with a cut, a damaged and a missing frame" "$X/n2v" "$times" "$LN2V" "$WN2V" \
     ../../seq/f_####.neb out/f_####.vdb --frames 0-5 --jobs 2
   both "neb2vdb.exe --preset blender --half --compression zip --points-file, one job" "$X/n2v-blender" "$times" \
