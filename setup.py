@@ -3,12 +3,13 @@
     pip install --no-build-isolation .                   # into the active environment
     python3 -m build --wheel --no-isolation              # dist/nebloader-<version>-*.whl
 
-CMake builds the library, the vdbport plug-in and the module (no tests, benchmarks or
-converters) and installs them into a staging folder; the wheel takes the package folder
-the install rules give and puts libnebloader.so and vdbport.so inside it. The module's run
-path ($ORIGIN) finds the library there and the library's ($ORIGIN) finds the plug-in.
-OpenVDB, TBB, zlib and numpy stay the system's (Debian packages, see
-scripts/install-deps.sh), so the wheel is for the machine kind it was built on.
+CMake builds the library, the import plug-ins vdbport and f3dport and the module (no tests,
+benchmarks or converters) and installs them into a staging folder; the wheel takes the
+package folder the install rules give and puts libnebloader.so, vdbport.so and f3dport.so
+inside it. The module's run path ($ORIGIN) finds the library there and the library's
+($ORIGIN) finds the plug-ins. OpenVDB, TBB, libhdf5, zlib and numpy stay the system's
+(Debian packages, see scripts/install-deps.sh), so the wheel is for the machine kind it was
+built on.
 
 NEB_CMAKE_BUILD_DIR=<folder> reuses a configured build folder (e.g. build/release)
 instead of configuring a new one under build/; whatever it builds, only the pieces
@@ -71,10 +72,12 @@ class CMakeBuild(build_ext):
         # The library under its soname (libnebloader.so.1), the name the module and the
         # plug-in were linked against; the other names of the install are links to it.
         for name in sorted(os.listdir(libdir)):
-            if re.fullmatch(r"libnebloader\.so\.[0-9]+", name) or name == "vdbport.so":
+            if re.fullmatch(r"libnebloader\.so\.[0-9]+", name) or name in ("vdbport.so", "f3dport.so"):
                 shutil.copy2(os.path.join(libdir, name), target, follow_symlinks=True)
         if not os.path.exists(os.path.join(target, "vdbport.so")):
             raise RuntimeError("the vdbport plug-in was not built (OpenVDB missing?)")
+        if not os.path.exists(os.path.join(target, "f3dport.so")):
+            raise RuntimeError("the f3dport plug-in was not built")
 
     def configure(self, build_dir):
         args = ["cmake", "-S", ROOT, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release",

@@ -74,14 +74,15 @@ set(CPACK_PACKAGE_VENDOR "nebloader developers")
 set(CPACK_PACKAGE_CONTACT "nebloader developers <nebloader@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "reader of nebu2 fluid simulation caches, OpenVDB converters")
 set(CPACK_PACKAGE_DESCRIPTION
-  "The shared library libnebloader.so reads the nebu2 frame caches a fluid simulator\nwrites and gives them to host applications through a small binary interface; the\nvdbport plug-in imports OpenVDB files through it. The tools neb2vdb and volconvert\nconvert cache sequences to OpenVDB files, nebinfo shows what frames hold and checks\nthem, nebsample writes a sample sequence. Also the headers, the CMake package and\npkg-config file, the Python 3 module nebloader (numpy arrays) and the Blender add-on\nnebu2_import (File > Import > nebu2 cache).")
+  "The shared library libnebloader.so reads the nebu2 frame caches a fluid simulator\nwrites and gives them to host applications through a small binary interface; the\nimport plug-ins vdbport and f3dport bring in OpenVDB and Field3D (HDF5 and\nOgawa) files through it. The tools neb2vdb and volconvert convert cache sequences\nto OpenVDB files, nebinfo shows what frames hold and checks them, nebsample writes\na sample sequence. Also the headers, the CMake package and pkg-config file, the\nPython 3 module nebloader (numpy arrays) and the Blender add-on nebu2_import\n(File > Import > nebu2 cache).")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# Library dependencies come from the binaries (dpkg-shlibdeps); libnebloader.so itself is
-# in the package, found in the staging tree.
+# Library dependencies come from the binaries (dpkg-shlibdeps: OpenVDB's for vdbport,
+# libhdf5's serial flavour for f3dport); libnebloader.so itself is in the package, found in
+# the staging tree.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_INSTALL_LIBDIR})
 # libnebloader.so.1 (soname, SOVERSION = the C interface's major version) with a shlibs

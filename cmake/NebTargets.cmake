@@ -87,3 +87,46 @@ function(neb_add_test_folder prefix)
     neb_add_test(test_${prefix}_concurrency SOURCES ${conc} LIBS ${F_LIBS} LABELS concurrency)
   endif()
 endfunction()
+
+# neb_export_plugin_api(target): a program that links the layers statically and loads the
+# import plug-ins exports its own copies of the functions plug-ins call (those of
+# loader/nebloader.map named after the plug-in contract: the frame's channel slots, the
+# report sink, the memory budget and the large-block cache), so that a plug-in binds to
+# them rather than to the copies of a second, shared library.
+function(neb_export_plugin_api target)
+  set(list_file ${CMAKE_BINARY_DIR}/neb-plugin-api.list)
+  file(STRINGS ${PROJECT_SOURCE_DIR}/loader/nebloader.map lines REGEX "\"(OstraneFrameData|ZUtils|OSTUtils)::")
+  set(text "{\n  extern \"C++\" {\n")
+  foreach(line ${lines})
+    string(STRIP "${line}" line)
+    string(APPEND text "    ${line}\n")
+  endforeach()
+  string(APPEND text "  };\n};\n")
+  file(WRITE ${list_file} "${text}")
+  target_link_options(${target} PRIVATE -Wl,--dynamic-list=${list_file})
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${list_file})
+endfunction()
+
+# neb_link_plugins_beside(target [dir]): in the build tree, links each import plug-in built
+# here as <stem>_build.so into `dir` (default: the target's own folder) after `target` is
+# built, where a program or package looks when the library found none beside itself
+# (initalizeNebuLoader(dir, "build", ...)). On Windows each is copied as <stem>.dll beside
+# the program instead, the first folder Windows searches for a module.
+function(neb_link_plugins_beside target)
+  set(dir $<TARGET_FILE_DIR:${target}>)
+  if(ARGC GREATER 1)
+    set(dir ${ARGV1})
+  endif()
+  foreach(plugin vdbport f3dport)
+    if(TARGET ${plugin})
+      add_dependencies(${target} ${plugin})
+      if(WIN32)
+        add_custom_command(TARGET ${target} POST_BUILD
+          COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:${plugin}> ${dir}/${plugin}.dll)
+      else()
+        add_custom_command(TARGET ${target} POST_BUILD
+          COMMAND ${CMAKE_COMMAND} -E create_symlink $<TARGET_FILE:${plugin}> ${dir}/${plugin}_build.so)
+      endif()
+    endif()
+  endforeach()
+endfunction()

@@ -58,12 +58,17 @@ LD_PRELOAD=$PRELOAD ASAN_OPTIONS=detect_leaks=0 "$BUILD/fuzz/neb_fuzz_make_seeds
 if [ -x "$BUILD/fuzz/neb_fuzz_make_vdb_seeds" ]; then
   LD_PRELOAD=$PRELOAD ASAN_OPTIONS=detect_leaks=0 "$BUILD/fuzz/neb_fuzz_make_vdb_seeds" "$BUILD/seeds"
 fi
+if [ -x "$BUILD/fuzz/neb_fuzz_make_f3d_seeds" ]; then
+  # Field3D: files the seed writer makes, and the sample files Field3D itself wrote.
+  "$BUILD/fuzz/neb_fuzz_make_f3d_seeds" "$BUILD/seeds"
+  cp "$ROOT"/tests/plugins/f3dport/data/*.f3d "$BUILD/seeds/f3dport/"
+fi
 
 targets=()
 for exe in "$BUILD"/fuzz/neb_fuzz_*; do
   name=$(basename "$exe")
   name=${name#neb_fuzz_}
-  case $name in make_seeds | make_vdb_seeds) continue ;; esac
+  case $name in make_seeds | make_vdb_seeds | make_f3d_seeds) continue ;; esac
   if [ -n "${FUZZ_TARGETS:-}" ] && [[ " $FUZZ_TARGETS " != *" $name "* ]]; then continue; fi
   targets+=("$name")
 done

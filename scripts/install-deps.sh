@@ -12,6 +12,8 @@ PACKAGES=(
   libopenvdb-dev libboost-iostreams-dev libtbb-dev libblosc-dev libimath-dev
   libopenvdb-tools
   libdeflate-dev
+  # the Field3D plug-in's HDF5 half (the serial flavour, through pkg-config hdf5-serial)
+  libhdf5-dev
   # fuzzing: clang's libFuzzer and sanitizer runtimes
   clang libclang-rt-14-dev
   # the Python module (built against Debian's /usr/bin/python3 and its numpy)

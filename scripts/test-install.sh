@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The install test (as root; run by scripts/test.sh): makes the Debian package from the
 # Release build and installs it with apt-get as a user would, then uses what it installed
-# from outside the checkout: the tools from PATH on a sample sequence, the Python module
-# with /usr/bin/python3 (an OpenVDB file through the installed plug-in), the example host
-# built against /usr with find_package and with pkg-config, a manual page. It removes the
-# package and checks that nothing of it is left, then builds the wheel and reads a frame
-# with it in a fresh virtual environment.
+# from outside the checkout: the tools from PATH on a sample sequence and on Field3D files,
+# the Python module with /usr/bin/python3 (OpenVDB and Field3D files through the installed
+# plug-ins), the example host built against /usr with find_package and with pkg-config, a
+# manual page. It removes the package and checks that nothing of it is left, then builds
+# the wheel and reads a frame with it in a fresh virtual environment.
 #
 #   bash scripts/test-install.sh          # reuses build/release (BUILD=... for another)
 set -euo pipefail
@@ -42,11 +42,13 @@ version=$(dpkg-deb -f "$deb" Version)
 echo "$(basename "$deb"): $(du -k "$deb" | cut -f1) KiB, installed $(dpkg-deb -f "$deb" Installed-Size) KiB"
 echo "Depends: $(dpkg-deb -f "$deb" Depends)"
 dpkg-deb -f "$deb" Depends | grep -q python3-numpy || fail "python3-numpy is not a dependency"
+dpkg-deb -f "$deb" Depends | grep -q libhdf5 || fail "libhdf5 is not a dependency (the f3dport plug-in)"
 # The library under its soname, and the shlibs file that names it for packages built on it.
 # (The listing is taken whole first: grep -q would stop reading, and under pipefail the
 # producer's broken pipe would fail the check.)
 listing=$(dpkg-deb -c "$deb")
 grep -q '/libnebloader\.so\.1 -> ' <<<"$listing" || fail "no libnebloader.so.1 in the package"
+grep -q '/f3dport\.so$' <<<"$listing" || fail "f3dport.so is not in the package"
 dpkg-deb -I "$deb" shlibs | grep -qx "libnebloader 1 nebloader (>= $(dpkg-deb -f "$deb" Version))" ||
   fail "the shlibs file does not name libnebloader 1"
 # Nothing that is only for building and testing goes in.
@@ -79,14 +81,22 @@ neb2vdb seq/plume_####.neb vdb/plume_####.vdb --frames 0-2 --quiet
 nebinfo seq/plume_0001.neb | grep -q 'grid 24 x 24 x 24' || fail "nebinfo does not show the sample's grid"
 nebinfo --check seq/plume_####.neb --frames 0-2 >/dev/null || fail "nebinfo --check"
 nebinfo vdb/plume_0001.vdb | grep -q 'channels:' || fail "nebinfo does not read a .vdb through the installed plug-in"
+F3D=$ROOT/tests/plugins/f3dport/data
+nebinfo "$F3D/e_matrix_ogawa.f3d" | grep -q 'grid 10 x 8 x 6' || fail "nebinfo does not read an Ogawa .f3d through the installed plug-in"
+nebinfo "$F3D/e_matrix.f3d" | grep -q 'grid 10 x 8 x 6' || fail "nebinfo does not read an HDF5 .f3d through the installed plug-in"
+neb2vdb "$F3D/a_smoke_dense.f3d" vdb/smoke.vdb --quiet
+[ -s vdb/smoke.vdb ] || fail "neb2vdb wrote no vdb/smoke.vdb from a .f3d"
 
 echo "== The Python module with /usr/bin/python3"
-env -u PYTHONPATH /usr/bin/python3 - "$version" <<'EOF'
+env -u PYTHONPATH /usr/bin/python3 - "$version" "$F3D" <<'EOF'
 import sys
 import numpy as np
 import nebloader
 assert nebloader.__file__.startswith("/usr/lib/python3/dist-packages/nebloader/"), nebloader.__file__
 assert nebloader.__version__ == sys.argv[1], (nebloader.__version__, sys.argv[1])
+expected = np.load(sys.argv[2] + "/a_smoke_dense.npz")["smoke/smoke.0/density"]
+with nebloader.open(sys.argv[2] + "/a_smoke_dense_ogawa.f3d") as f3d:
+    assert np.array_equal(f3d["smoke"], expected)
 with nebloader.open("seq/plume_0001.neb") as cache, nebloader.open("vdb/plume_0001.vdb") as volume:
     # neb2vdb keeps the active voxels' values bit for bit; the plug-in maps density to smoke.
     smoke, density = cache["smoke"], volume["smoke"]
@@ -130,11 +140,13 @@ echo "$(basename "${wheels[0]}"): $(du -k "${wheels[0]}" | cut -f1) KiB"
 /usr/bin/python3 -m venv --system-site-packages "$WORK/venv"
 "$WORK/venv/bin/pip" install -q --no-index "${wheels[0]}"
 cd "$WORK"
-env -u PYTHONPATH "$WORK/venv/bin/python" - "$version" "$WORK/venv" <<'EOF'
+env -u PYTHONPATH "$WORK/venv/bin/python" - "$version" "$WORK/venv" "$F3D" <<'EOF'
 import sys
 import nebloader
 assert nebloader.__file__.startswith(sys.argv[2]), nebloader.__file__
 assert nebloader.__version__ == sys.argv[1]
+with nebloader.open(sys.argv[3] + "/e_matrix.f3d") as f3d:
+    assert f3d.grid_size == (10, 8, 6)
 with nebloader.open("seq/plume_0002.neb") as frame, nebloader.open("vdb/plume_0002.vdb") as volume:
     assert frame["smoke"].max() == volume["smoke"].max() > 0
     assert frame.groups and frame.groups[0].name == "Sparks"

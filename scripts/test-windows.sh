@@ -7,7 +7,8 @@
 # build/release (built here when missing):
 #   - nebinfo.exe --json on frames the Linux build wrote equals the Linux output (line ends
 #     aside), also for a non-ASCII file name, a frame whose chunk list and footer lie past
-#     2 GiB (a sparse file) and a .vdb file read through vdbport.dll;
+#     2 GiB (a sparse file), a .vdb file read through vdbport.dll and Ogawa-encoded .f3d
+#     files read through f3dport.dll;
 #   - frames written by the Windows writer from the same arrays are byte-identical to the
 #     Linux writer's;
 #   - volconvert.exe and neb2vdb.exe (with their options, on a sequence with a damaged and
@@ -107,7 +108,7 @@ echo "== Linux tools for the comparisons ($LIN)"
 if [ ! -f "$LIN/CMakeCache.txt" ]; then
   cmake -S "$ROOT" -B "$LIN" -G Ninja "${launcher[@]}" -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
-lin_targets=(nebinfo nebsample neb_write_fixed neb_decode_timer)
+lin_targets=(nebinfo nebsample neb_write_fixed neb_decode_timer f3dport)
 [ "$have_vdb" = 1 ] && lin_targets+=(volconvert neb2vdb vdbport)
 cmake --build "$LIN" -j "$JOBS" --target "${lin_targets[@]}"
 
@@ -126,8 +127,9 @@ ZIP=$(ls "$WIN"/nebloader-*-win64.zip)
 rm -rf "$WIN/package" && mkdir -p "$WIN/package"
 (cd "$WIN/package" && cmake -E tar xf "$ROOT/$ZIP")
 PREFIX="$ROOT/$WIN/package/$(basename "$ZIP" .zip)"
-expected=(bin/nebloader.dll bin/nebinfo.exe bin/nebsample.exe lib/libnebloader.dll.a lib/nebloader.lib
-          include/nebloader.h lib/cmake/nebloader/nebloaderConfig.cmake share/nebloader/sample_0001.neb)
+expected=(bin/nebloader.dll bin/f3dport.dll bin/nebinfo.exe bin/nebsample.exe lib/libnebloader.dll.a lib/nebloader.lib
+          include/nebloader.h include/nebloader_c.h lib/cmake/nebloader/nebloaderConfig.cmake
+          share/nebloader/sample_0001.neb)
 # The licence of everything linked in, by the name of its library.
 licences=(zlib)
 grep -q LIBDEFLATE_LIBRARY "$WIN/stack.cmake" && licences+=(libdeflate)
@@ -346,6 +348,18 @@ if [ "$have_vdb" = 1 ]; then
   cp "$X/vc/lin/f_0005.vdb" "$X/plume.vdb"
   same_json "nebinfo --json on a .vdb file, through vdbport" plume.vdb; checks=$((checks + 1))
 fi
+
+# f3dport.dll reads Ogawa-encoded Field3D files (written by Field3D 1.7.3) as the Linux
+# plug-in does; the Windows build has no libhdf5 and refuses HDF5-encoded ones by name.
+for f in a_smoke_dense_ogawa d_types_ogawa e_matrix_ogawa; do
+  cp "tests/plugins/f3dport/data/$f.f3d" "$X/"
+  same_json "nebinfo --json on the Ogawa-encoded Field3D file $f.f3d, through f3dport" "$f.f3d"; checks=$((checks + 1))
+done
+cp tests/plugins/f3dport/data/a_smoke_dense.f3d "$X/"
+(cd "$X" && wine "$WNEBINFO" --json a_smoke_dense.f3d >/dev/null 2>"$X/hdf5.txt") && fail "nebinfo.exe read an HDF5-encoded .f3d file"
+grep -q "HDF5-encoded .f3d files are not supported by this build" "$X/hdf5.txt" ||
+  { cat "$X/hdf5.txt"; fail "nebinfo.exe on an HDF5-encoded .f3d file: no word of HDF5 files being unsupported"; }
+echo "ok   nebinfo.exe refuses an HDF5-encoded .f3d file, saying why"; checks=$((checks + 1))
 
 echo "== Decode time of a 256^3 frame through the worker pool, Linux against wine (same run)"
 (cd "$X" && "$LNEBSAMPLE" -out 'big_####.neb' -frames 1 -res 256 >/dev/null)

@@ -3,7 +3,8 @@
 // the sanitizer build a fault comes back as the sanitizer's report.
 //
 // Built twice: test_fuzz_replay links the layers statically and replays the targets of the
-// reader; test_fuzz_replay_vdbport (NEB_REPLAY_VDBPORT) links libnebloader.so alone, as a
+// reader and, on Linux (NEB_REPLAY_F3DPORT), the Field3D plug-in's readers linked with
+// them; test_fuzz_replay_vdbport (NEB_REPLAY_VDBPORT) links libnebloader.so alone, as a
 // host does, and replays the OpenVDB plug-in's inputs.
 #include <gtest/gtest.h>
 
@@ -27,6 +28,9 @@ int nebFuzz_particle_methods(const uint8_t*, size_t);
 int nebFuzz_channel_mappings(const uint8_t*, size_t);
 int nebFuzz_paths(const uint8_t*, size_t);
 int nebFuzz_c_interface(const uint8_t*, size_t);
+#if defined(NEB_REPLAY_F3DPORT)
+int nebFuzz_f3dport(const uint8_t*, size_t);
+#endif
 #endif
 
 namespace {
@@ -48,6 +52,9 @@ const Target kTargets[] = {
     {"particle_methods", nebFuzz_particle_methods},
     {"channel_mappings", nebFuzz_channel_mappings},
     {"paths", nebFuzz_paths},
+#if defined(NEB_REPLAY_F3DPORT)
+    {"f3dport", nebFuzz_f3dport},
+#endif
 #endif
 };
 
@@ -74,7 +81,8 @@ TEST(FuzzReplay, EveryRegressionInputRunsCleanly) {
   for (const fs::directory_entry& e : fs::directory_iterator(root)) {
     const std::string name = e.path().filename().string();
     EXPECT_TRUE(name == "vdbport" || name == "frame" || name == "grid_block" || name == "entropy" ||
-                name == "zip_block" || name == "particle_methods" || name == "channel_mappings" || name == "paths")
+                name == "zip_block" || name == "particle_methods" || name == "channel_mappings" || name == "paths" ||
+                name == "c_interface" || name == "f3dport")
         << "regressions of an unknown target: " << name;
   }
 }

@@ -43,6 +43,17 @@ long long fileBytes(const std::string& path) {
 // Whether `path` names a nebu2 cache file (by its extension, as the library chooses readers).
 bool isNebu2(const std::string& path) { return ZUtils::fileExtensionLower(path.c_str()) == "neb"; }
 
+// Sources of other formats (.f3d, .vdb) load through the import plug-ins: installed, they
+// sit in the library folder this program's run path names; in the build tree they are
+// linked beside the program as <stem>_build.so. They bind to this program's own copies of
+// the few library functions they call (tools/neb2vdb/CMakeLists.txt exports them).
+void loadImportPlugins(const char* program) {
+  if ((initalizeNebuLoader(nullptr, nullptr, 0) & 3) == 3 || !program) return;
+  const std::string path = program;
+  const size_t slash = path.rfind('/');
+  if (slash != std::string::npos) initalizeNebuLoader(path.substr(0, slash).c_str(), "build", 0);
+}
+
 FrameTask taskAt(const Options& o, int64_t k) {
   FrameTask task;
   if (!o.framesGiven) {
@@ -146,6 +157,8 @@ int runNeb2Vdb(int argc, const char* const* argv, VolConvert::ConsoleOutput& out
     return usageError(err, "with --frames, SOURCE and DESTINATION need a frame token such as '####'");
   if (o.framesGiven && count > 1 && !o.pointsFile.empty() && !ZUtils::hasFramePattern(o.pointsFile.c_str()))
     return usageError(err, "with --frames, the --points-file name needs a frame token such as '####'");
+
+  if (!isNebu2(o.source)) loadImportPlugins(argc > 0 ? argv[0] : nullptr);
 
   std::mutex loader;  // newINeb / deleteINeb
   const int jobs = int(std::min<int64_t>(o.jobs > 0 ? o.jobs : chooseJobs(o, count, loader), count));

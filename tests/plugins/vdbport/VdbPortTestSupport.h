@@ -9,22 +9,19 @@
 #include <string>
 #include <vector>
 
-#include "loader/support/LoaderTestSupport.h"
 #include "nebloader.h"
+#include "plugins/PluginTestSupport.h"
 
 namespace vdbtest {
 
-// The built module, copied as vdbport_test.so (.dll) into a directory of its own, loaded
-// with that directory as search path and "test" as suffix.
+// The built module, as vdbport_test.so (.dll) in a directory of its own.
 inline const std::string& pluginDir() {
-  static loadertest::TempDir* dir = [] {
-    auto* d = new loadertest::TempDir;
-    if (!loadertest::copyFile(VDBPORT_PATH, d->file(std::string("vdbport_test") + loadertest::kModuleExtension)))
-      ADD_FAILURE() << "cannot copy the module";
-    return d;
-  }();
+  static const loadertest::TempDir* dir = plugintest::linkedModuleDir(VDBPORT_PATH, "vdbport");
   return dir->path();
 }
+
+using plugintest::defaultMapping;
+using plugintest::offered;
 
 inline int loadPlugin() { return initalizeNebuLoader(pluginDir().c_str(), "test", 0); }
 
@@ -53,24 +50,6 @@ openvdb::FloatGrid::Ptr floatGrid(const std::string& name, const openvdb::CoordB
   auto acc = grid->getAccessor();
   for (auto it = box.begin(); it; ++it) acc.setValue(*it, value(*it));
   return grid;
-}
-
-inline std::string defaultMapping(const std::string& path) {
-  char buffer[1024];
-  EXPECT_EQ(nebGenerateDefaultChannelMappings(buffer, sizeof buffer, path.c_str()), 1);
-  return buffer;
-}
-
-// The offered channel names and flags of a file, through the library's listing export.
-inline std::vector<std::pair<std::string, int>> offered(const std::string& path) {
-  std::vector<std::pair<std::string, int>> out;
-  for (int i = 0;; ++i) {
-    char name[256];
-    int flag = -1;
-    if (nebGet3rdPartyChannelName(name, sizeof name, &flag, path.c_str(), i) != 1) break;
-    out.emplace_back(name, flag);
-  }
-  return out;
 }
 
 // Dense index of a cell of a frame of size n.
