@@ -164,10 +164,11 @@ cmake -S examples/host -B "$WIN/example" -G Ninja "${launcher[@]}" -DCMAKE_TOOLC
 cmake --build "$WIN/example" -j "$JOBS"
 (export WINEPATH="$(winpath "$PREFIX/bin")"; cd "$WIN/example" && ctest --output-on-failure)
 if [ -n "$VDB_SAMPLE" ]; then
-  # initalizeNebuLoader(nullptr, nullptr, 0) finds vdbport.dll beside nebloader.dll.
+  # initalizeNebuLoader(nullptr, nullptr, 0) finds vdbport.dll and f3dport.dll beside
+  # nebloader.dll.
   (export WINEPATH="$(winpath "$PREFIX/bin")"; wine "$WIN/example/nebhost.exe" "$VDB_SAMPLE" | tr -d '\r' >"$WIN/example/vdb.log") ||
     { cat "$WIN/example/vdb.log"; echo "FAILED: the example host on an OpenVDB file"; exit 1; }
-  grep -q '^import plug-ins: 2$' "$WIN/example/vdb.log" && grep -q '^grid 8 x 6 x 4$' "$WIN/example/vdb.log" &&
+  grep -q '^import plug-ins: 3$' "$WIN/example/vdb.log" && grep -q '^grid 8 x 6 x 4$' "$WIN/example/vdb.log" &&
     grep -q '^channels: 1 2$' "$WIN/example/vdb.log" ||
     { cat "$WIN/example/vdb.log"; echo "FAILED: the example host did not load the OpenVDB file through vdbport.dll"; exit 1; }
   echo "ok   the example host loads an OpenVDB frame through vdbport.dll beside nebloader.dll"
