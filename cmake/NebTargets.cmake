@@ -110,7 +110,8 @@ endfunction()
 # neb_link_plugins_beside(target [dir]): in the build tree, links each import plug-in built
 # here as <stem>_build.so into `dir` (default: the target's own folder) after `target` is
 # built, where a program or package looks when the library found none beside itself
-# (initalizeNebuLoader(dir, "build", ...)).
+# (initalizeNebuLoader(dir, "build", ...)). On Windows each is copied as <stem>.dll beside
+# the program instead, the first folder Windows searches for a module.
 function(neb_link_plugins_beside target)
   set(dir $<TARGET_FILE_DIR:${target}>)
   if(ARGC GREATER 1)
@@ -119,8 +120,13 @@ function(neb_link_plugins_beside target)
   foreach(plugin vdbport f3dport)
     if(TARGET ${plugin})
       add_dependencies(${target} ${plugin})
-      add_custom_command(TARGET ${target} POST_BUILD
-        COMMAND ${CMAKE_COMMAND} -E create_symlink $<TARGET_FILE:${plugin}> ${dir}/${plugin}_build.so)
+      if(WIN32)
+        add_custom_command(TARGET ${target} POST_BUILD
+          COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:${plugin}> ${dir}/${plugin}.dll)
+      else()
+        add_custom_command(TARGET ${target} POST_BUILD
+          COMMAND ${CMAKE_COMMAND} -E create_symlink $<TARGET_FILE:${plugin}> ${dir}/${plugin}_build.so)
+      endif()
     endif()
   endforeach()
 endfunction()
@@ -133,11 +139,12 @@ endfunction()
 # the build tree they are linked beside the program (neb_link_plugins_beside).
 function(neb_add_front_program name)
   if(WIN32)
-    add_executable(${name} ${ARGN} ${PROJECT_SOURCE_DIR}/zutils/platform/CommandLineWin32.cpp
-                   ${PROJECT_SOURCE_DIR}/zutils/Utf16.cpp)
+    add_executable(${name} ${ARGN} ${PROJECT_SOURCE_DIR}/zutils/platform/CommandLine.cpp
+                   ${PROJECT_SOURCE_DIR}/zutils/platform/CommandLineWin32.cpp ${PROJECT_SOURCE_DIR}/zutils/Utf16.cpp)
     target_link_libraries(${name} PRIVATE shell32)
   else()
-    add_executable(${name} ${ARGN} ${PROJECT_SOURCE_DIR}/zutils/platform/CommandLinePosix.cpp)
+    add_executable(${name} ${ARGN} ${PROJECT_SOURCE_DIR}/zutils/platform/CommandLine.cpp
+                   ${PROJECT_SOURCE_DIR}/zutils/platform/CommandLinePosix.cpp)
   endif()
   target_compile_options(${name} PRIVATE ${NEB_WARNINGS})
   set_target_properties(${name} PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")

@@ -19,5 +19,8 @@ while :; do
     continue
   fi
   cat "$err" >&2
+  # A failure without a word on standard error is named with its exit code: a program
+  # that wine could not start, or that died inside wine, prints nothing at all.
+  [ "$rc" -eq 0 ] || [ -s "$err" ] || echo "wine-run: $1 ended with exit code $rc" >&2
   exit "$rc"
 done

@@ -3,10 +3,13 @@
 // by the MSVC names of the header's functions, calls every one of them and every method
 // of the interfaces, and registers a thread manager of its own whose methods the library
 // calls back through MSVC's virtual tables. Exit status 0 when every check held.
-//   msvc_host.exe FRAME PLUGIN_DIR SUFFIX
+//   msvc_host.exe FRAME PLUGIN_DIR SUFFIX [VDB_FRAME]
 // FRAME: the package's sample frame (8x6x4 cells, smoke = (x+y+z)/16, temperature = 300+z,
 // one group "Sparks" of 4 particles). PLUGIN_DIR holds import plug-ins named
 // <stem>_<SUFFIX>.dll, so that initalizeNebuLoader registers the host's manager.
+// VDB_FRAME: the sample frame converted to OpenVDB (volconvert); with it, PLUGIN_DIR's
+// vdbport must be the real OpenVDB plug-in, and the frame loaded through it must hold
+// the sample's grid and values.
 #include "nebloader.h"
 
 extern "C" NEBLOADER_API void nebSetReportFilePath(const char* path);
@@ -89,14 +92,14 @@ bool same(const char* a, const char* b) {
 }
 
 // ---- Arguments from the command line (quoted words allowed).
-char g_args[3][1024];
+char g_args[4][1024];
 int parseArguments() {
   const char* p = GetCommandLineA();
   int count = -1;  // the program name comes first
   while (*p) {
     while (*p == ' ' || *p == '\t') ++p;
     if (!*p) break;
-    char* out = count >= 0 && count < 3 ? g_args[count] : nullptr;
+    char* out = count >= 0 && count < 4 ? g_args[count] : nullptr;
     int n = 0;
     bool quoted = false;
     while (*p && (quoted || (*p != ' ' && *p != '\t'))) {
@@ -233,15 +236,11 @@ class CountingProgress : public ZUtils::ThreadProgress {
   int logs = 0, begins = 0, ends = 0;
 };
 
-void checkSampleFrame(INeb* frame) {
+// The sample's 8x6x4 grid with its smoke (channel 2) and temperature (channel 1) values.
+bool sampleGridAndValues(INeb* frame) {
   int size[3] = {0, 0, 0};
   frame->getGridSize(size);
-  check(size[0] == 8 && size[1] == 6 && size[2] == 4, "INeb::getGridSize: 8 x 6 x 4");
-  float t[12];
-  frame->getTransform(t);
-  check(t[0] == 0.5f && t[4] == 0.5f && t[8] == 0.5f && t[9] == 1.0f && t[10] == 2.0f && t[11] == 3.0f,
-        "INeb::getTransform: scale 0.5, offset (1, 2, 3)");
-  check(frame->hasChannel(1) && frame->hasChannel(2) && !frame->hasChannel(4), "INeb::hasChannel: 1 and 2 only");
+  if (size[0] != 8 || size[1] != 6 || size[2] != 4) return false;
   const float* smoke = frame->getChannel(2);
   const float* temperature = frame->getChannel(1);
   bool values = smoke && temperature;
@@ -254,7 +253,19 @@ void checkSampleFrame(INeb* frame) {
         const float dt = temperature[i] - (300.0f + z);
         values = values && ds < 1e-3f && ds > -1e-3f && dt < 1e-2f && dt > -1e-2f;
       }
-  check(values, "INeb::getChannel: every smoke and temperature value (within the codec's step)");
+  return values;
+}
+
+void checkSampleFrame(INeb* frame) {
+  int size[3] = {0, 0, 0};
+  frame->getGridSize(size);
+  check(size[0] == 8 && size[1] == 6 && size[2] == 4, "INeb::getGridSize: 8 x 6 x 4");
+  float t[12];
+  frame->getTransform(t);
+  check(t[0] == 0.5f && t[4] == 0.5f && t[8] == 0.5f && t[9] == 1.0f && t[10] == 2.0f && t[11] == 3.0f,
+        "INeb::getTransform: scale 0.5, offset (1, 2, 3)");
+  check(frame->hasChannel(1) && frame->hasChannel(2) && !frame->hasChannel(4), "INeb::hasChannel: 1 and 2 only");
+  check(sampleGridAndValues(frame), "INeb::getChannel: every smoke and temperature value (within the codec's step)");
   check(frame->getChannel(4) == nullptr, "INeb::getChannel: an absent channel is null");
   check(frame->getParticleGroupCount() == 1, "INeb::getParticleGroupCount: 1");
   IOstranePrtGroup* group = frame->getParticleGroup(0);
@@ -275,8 +286,9 @@ void checkSampleFrame(INeb* frame) {
 }
 
 void run() {
-  if (parseArguments() != 3) {
-    put("usage: msvc_host.exe FRAME PLUGIN_DIR SUFFIX\n");
+  const int arguments = parseArguments();
+  if (arguments != 3 && arguments != 4) {
+    put("usage: msvc_host.exe FRAME PLUGIN_DIR SUFFIX [VDB_FRAME]\n");
     ExitProcess(2);
   }
   const char* framePath = g_args[0];
@@ -305,6 +317,15 @@ void run() {
   if (frame) {
     checkSampleFrame(frame);
     deleteINeb(frame);
+  }
+  if (arguments == 4) {
+    // An OpenVDB file through the vdbport plug-in, as a Windows plug-in host gets it.
+    INeb* vdb = newINeb(g_args[3]);
+    check(vdb != nullptr, "newINeb: the sample frame as an OpenVDB file, through vdbport");
+    if (vdb) {
+      check(sampleGridAndValues(vdb), "the OpenVDB file's grid and every smoke and temperature value");
+      deleteINeb(vdb);
+    }
   }
   INeb* header = newINebMaxVox(framePath, -1, true);
   check(header != nullptr, "newINebMaxVox: header only");

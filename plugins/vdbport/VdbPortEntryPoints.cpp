@@ -13,7 +13,13 @@
 #include "plugins/vdbport/VdbSources.h"
 #include "zutils/Report.h"
 
+// Windows: marked for export, since the static oneTBB linked in marks its own functions
+// so, and a DLL with any marked function exports only the marked ones.
+#ifdef _WIN32
+#define VDBPORT_EXPORT extern "C" __declspec(dllexport)
+#else
 #define VDBPORT_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
 // Set between SetThreadManager and ReleaseThreadManager; the dense fills run on it.

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include <string>
 #include <utility>
@@ -16,11 +18,17 @@
 
 namespace plugintest {
 
-// A directory holding `module` as <stem>_test.so. The caller keeps it for the rest of the
-// process (the module stays loaded from it).
+// A directory holding `module` as <stem>_test.so (.dll). The caller keeps it for the rest
+// of the process (the module stays loaded from it). Linked where links are cheap, copied on
+// Windows.
 inline loadertest::TempDir* linkedModuleDir(const char* module, const std::string& stem) {
   auto* d = new loadertest::TempDir;
-  if (symlink(module, d->file(stem + "_test.so").c_str()) != 0) ADD_FAILURE() << "cannot link " << module;
+  const std::string name = d->file(stem + "_test" + loadertest::kModuleExtension);
+#ifdef _WIN32
+  if (!loadertest::copyFile(module, name)) ADD_FAILURE() << "cannot copy " << module;
+#else
+  if (symlink(module, name.c_str()) != 0) ADD_FAILURE() << "cannot link " << module;
+#endif
   return d;
 }
 

@@ -7,6 +7,7 @@
 #include <map>
 
 #include "VdbReadBack.h"
+#include "VolconvertProcess.h"
 #include "cache/NebWriter.h"
 #include "nebloader.h"
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "TestSupport.h"
+#include "VolconvertProcess.h"
 #include "tools/volconvert/ConsoleTexts.h"
 
 using namespace VolConvert;

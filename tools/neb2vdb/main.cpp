@@ -2,6 +2,7 @@
 // look for, several frames at once.
 #include "tools/neb2vdb/Neb2Vdb.h"
 #include "zutils/platform/AtomicFile.h"
+#include "zutils/platform/CommandLine.h"
 #include "zutils/platform/Memory.h"
 #include "zutils/platform/Misc.h"
 
@@ -10,5 +11,7 @@ int main(int argc, char** argv) {
   ZUtils::platform::installCleanupOnSignals();
   VolConvert::StdoutConsole out;
   VolConvert::StderrConsole err;
-  return Neb2Vdb::runNeb2Vdb(argc, argv, out, err, ZUtils::platform::standardErrorIsTerminal());
+  // File names as UTF-8 on every system (on Windows from the wide command line).
+  ZUtils::platform::Utf8Argv args(argc, argv);
+  return Neb2Vdb::runNeb2Vdb(args.argc(), args.argv(), out, err, ZUtils::platform::standardErrorIsTerminal());
 }

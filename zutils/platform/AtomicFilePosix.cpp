@@ -1,50 +1,21 @@
 #include "zutils/platform/AtomicFile.h"
+#include "zutils/platform/AtomicFileTemporaries.h"
 
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <random>
 
 namespace ZUtils {
 namespace platform {
 
 namespace {
 
-// Named temporaries of the fallback path, for the signal handler: fixed storage, no
-// allocation, claimed and released with atomic flags.
-constexpr int kCleanupSlots = 256;
-constexpr size_t kPathBytes = 4096;
-struct CleanupSlot {
-  std::atomic<int> state{0};  // 0 free, 1 claimed (path being written), 2 holds a path
-  char path[kPathBytes];
-};
-CleanupSlot gCleanup[kCleanupSlots];
-
-int claimSlot(const std::string& path) {
-  if (path.size() >= kPathBytes) return -1;
-  for (int i = 0; i < kCleanupSlots; ++i) {
-    int expected = 0;
-    if (gCleanup[i].state.compare_exchange_strong(expected, 1)) {
-      std::memcpy(gCleanup[i].path, path.c_str(), path.size() + 1);
-      gCleanup[i].state.store(2);
-      return i;
-    }
-  }
-  return -1;
-}
-
-void releaseSlot(int slot) {
-  if (slot >= 0) gCleanup[slot].state.store(0);
-}
-
 extern "C" void removeTemporariesAndDie(int sig) {
-  for (CleanupSlot& slot : gCleanup)
-    if (slot.state.load() == 2) unlink(slot.path);
+  temporaries::removeAll([](const char* path) { return unlink(path) == 0; });
   signal(sig, SIG_DFL);
   raise(sig);
 }
@@ -58,15 +29,6 @@ std::string folderOf(const std::string& path) {
 std::string baseOf(const std::string& path) {
   const size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string randomSuffix() {
-  static thread_local std::mt19937_64 random{std::random_device{}() ^ uint64_t(getpid())};
-  const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";
-  std::string s;
-  uint64_t r = random();
-  for (int i = 0; i < 8; ++i, r /= 36) s += digits[r % 36];
-  return s;
 }
 
 std::string systemError(const std::string& what, const std::string& path) {
@@ -143,14 +105,14 @@ bool AtomicFile::open(const std::string& destination, std::string& error) {
     fd_ = -1;
   }
 #endif
-  std::string name = folder + "/." + baseOf(destination) + "." + randomSuffix() + ".part";
+  std::string name = folder + "/." + baseOf(destination) + "." + temporaries::randomSuffix() + ".part";
   fd_ = ::open(name.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, defaultFileMode());
   if (fd_ < 0) {
     error = systemError("cannot create a file in", folder);
     return false;
   }
   tempName_ = name;
-  cleanupSlot_ = claimSlot(tempName_);
+  cleanupSlot_ = temporaries::claim(tempName_);
   writePath_ = tempName_;
   return true;
 }
@@ -178,7 +140,7 @@ bool AtomicFile::commit(std::string& error) {
     }
     // An older file holds the name: link under a temporary name, then rename over it.
     for (int attempt = 0; attempt < 16 && tempName_.empty(); ++attempt) {
-      const std::string name = folderOf(destination_) + "/." + baseOf(destination_) + "." + randomSuffix() + ".part";
+      const std::string name = folderOf(destination_) + "/." + baseOf(destination_) + "." + temporaries::randomSuffix() + ".part";
       if (linkat(AT_FDCWD, writePath_.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) tempName_ = name;
       else if (errno != EEXIST) break;
     }
@@ -187,7 +149,7 @@ bool AtomicFile::commit(std::string& error) {
       discard();
       return false;
     }
-    cleanupSlot_ = claimSlot(tempName_);
+    cleanupSlot_ = temporaries::claim(tempName_);
   }
   if (rename(tempName_.c_str(), destination_.c_str()) != 0) {
     error = systemError("cannot rename the output to", destination_);
@@ -201,7 +163,7 @@ bool AtomicFile::commit(std::string& error) {
 
 void AtomicFile::discard() {
   if (!tempName_.empty()) unlink(tempName_.c_str());
-  releaseSlot(cleanupSlot_);
+  temporaries::release(cleanupSlot_);
   cleanupSlot_ = -1;
   tempName_.clear();
   if (fd_ >= 0) ::close(fd_);

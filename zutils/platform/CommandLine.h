@@ -12,14 +12,27 @@ namespace platform {
 // is read and converted instead (argc/argv then serve only as a fallback).
 std::vector<std::string> utf8Arguments(int argc, char** argv);
 
-// A program's entry point `run` called with those arguments as argc/argv (argv[argc] null):
-// the whole main() of a tool whose file names must arrive as UTF-8 on every system.
+// The same as an argc/argv pair for command-line parsers written against main():
+//   ZUtils::platform::Utf8Argv args(argc, argv);
+//   return run(args.argc(), args.argv());
+class Utf8Argv {
+ public:
+  Utf8Argv(int argc, char** argv);
+  Utf8Argv(const Utf8Argv&) = delete;
+  Utf8Argv& operator=(const Utf8Argv&) = delete;
+  int argc() const { return static_cast<int>(args_.size()); }
+  char** argv() { return pointers_.data(); }  // null-terminated, as main's
+
+ private:
+  std::vector<std::string> args_;
+  std::vector<char*> pointers_;
+};
+
+// A program's entry point `run` called with those arguments: the whole main() of a tool
+// whose file names must arrive as UTF-8 on every system.
 inline int runWithUtf8Arguments(int argc, char** argv, int (*run)(int, char**)) {
-  std::vector<std::string> args = utf8Arguments(argc, argv);
-  std::vector<char*> utf8Argv;
-  for (std::string& a : args) utf8Argv.push_back(&a[0]);
-  utf8Argv.push_back(nullptr);
-  return run(static_cast<int>(args.size()), utf8Argv.data());
+  Utf8Argv args(argc, argv);
+  return run(args.argc(), args.argv());
 }
 
 }  // namespace platform

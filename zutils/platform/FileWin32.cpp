@@ -2,14 +2,87 @@
 #include "zutils/platform/Kernel32.h"
 #include "zutils/platform/WideText.h"
 
+#include <fcntl.h>
+#include <io.h>
+
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 
 namespace ZUtils {
 namespace platform {
 
+namespace {
+
+int errnoOf(DWORD code) {
+  switch (code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+      return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT:
+      return EACCES;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return EEXIST;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    case ERROR_TOO_MANY_OPEN_FILES:
+      return EMFILE;
+    default:
+      return EINVAL;
+  }
+}
+
+}  // namespace
+
+// As _wfopen, but the file is shared for deletion too (_wfopen shares reading and
+// writing only): as on POSIX, an open file can be renamed over or deleted by name, and
+// the name goes at once while the data stay until the last handle closes. AtomicFile's
+// interruption handler removes temporaries still being written so.
 FILE* openFile(const char* utf8Name, const char* mode) {
   if (!utf8Name || !mode || !*utf8Name) return nullptr;
-  return _wfopen(toWide(utf8Name).c_str(), toWide(mode).c_str());
+  DWORD access = 0, disposition = 0;
+  int flags = std::strchr(mode, 'b') ? _O_BINARY : _O_TEXT;
+  const bool update = std::strchr(mode, '+') != nullptr;
+  switch (mode[0]) {
+    case 'r':
+      access = update ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
+      disposition = OPEN_EXISTING;
+      flags |= update ? _O_RDWR : _O_RDONLY;
+      break;
+    case 'w':
+      access = update ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE;
+      disposition = CREATE_ALWAYS;
+      flags |= update ? _O_RDWR : _O_WRONLY;
+      break;
+    case 'a':
+      access = update ? GENERIC_READ | GENERIC_WRITE : GENERIC_WRITE;
+      disposition = OPEN_ALWAYS;
+      flags |= (update ? _O_RDWR : _O_WRONLY) | _O_APPEND;
+      break;
+    default:
+      errno = EINVAL;
+      return nullptr;
+  }
+  const HANDLE h = CreateFileW(toWide(utf8Name).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    errno = errnoOf(GetLastError());
+    return nullptr;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), flags);
+  if (fd == -1) {
+    CloseHandle(h);
+    return nullptr;
+  }
+  FILE* f = _fdopen(fd, mode);
+  if (!f) _close(fd);
+  return f;
 }
 
 bool modificationTime(const char* utf8Name, int64_t* seconds) {

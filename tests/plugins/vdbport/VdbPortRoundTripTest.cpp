@@ -7,6 +7,7 @@
 
 #include "VdbPortTestSupport.h"
 #include "volconvert/TestSupport.h"
+#include "volconvert/VolconvertProcess.h"
 
 using namespace vdbtest;
 

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <openvdb/io/File.h>
 #include <openvdb/openvdb.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -15,7 +14,7 @@
 
 namespace vdbtest {
 
-// The built module, linked as vdbport_test.so into a directory of its own.
+// The built module, as vdbport_test.so (.dll) in a directory of its own.
 inline const std::string& pluginDir() {
   static const loadertest::TempDir* dir = plugintest::linkedModuleDir(VDBPORT_PATH, "vdbport");
   return dir->path();
