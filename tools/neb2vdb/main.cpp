@@ -8,7 +8,7 @@
 int main(int argc, char** argv) {
   ZUtils::platform::keepFreedHeapMemory();
   ZUtils::platform::installCleanupOnSignals();
-  VolConvert::StdoutConsole out;
-  VolConvert::StderrConsole err;
+  ZUtils::StdoutConsole out;
+  ZUtils::StderrConsole err;
   return Neb2Vdb::runNeb2Vdb(argc, argv, out, err, ZUtils::platform::standardErrorIsTerminal());
 }

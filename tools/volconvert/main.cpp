@@ -2,12 +2,12 @@
 #include "nebloader.h"
 #include "tools/volconvert/LibraryFrameConverter.h"
 #include "tools/volconvert/VolConvert.h"
-#include "vdb/ConsoleOutput.h"
+#include "zutils/ConsoleOutput.h"
 #include "zutils/platform/Memory.h"
 
 int main(int argc, char** argv) {
   ZUtils::platform::keepFreedHeapMemory();
   VolConvert::LibraryFrameConverter converter;
-  VolConvert::StdoutConsole out;
+  ZUtils::StdoutConsole out;
   return VolConvert::runVolConvert(argc, argv, OstraneSDKGetVersionNumber(), converter, out);
 }

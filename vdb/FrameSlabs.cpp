@@ -1,0 +1,90 @@
+#include "vdb/FrameSlabs.h"
+
+#include <algorithm>
+#include <map>
+
+#include "ostutils/OstArray.h"
+
+namespace NebVdb {
+
+namespace {
+
+int slabLayersFor(int64_t layer, int nz) {
+  const int64_t wanted = (int64_t(1) << 21) / std::max<int64_t>(layer, 1);
+  const int64_t whole = (int64_t(std::max(nz, 1)) + 7) / 8 * 8;
+  return int(std::min(std::max<int64_t>(8, (wanted + 7) / 8 * 8), whole));
+}
+
+}  // namespace
+
+FrameSlabs::FrameSlabs(neb_frame* frame, bool wholeChannels) : frame_(frame) {
+  int size[3];
+  if (neb_frame_grid_size(frame, size) == NEB_OK && size[0] > 0 && size[1] > 0 && size[2] > 0)
+    std::copy(size, size + 3, size_);
+  whole_ = wholeChannels || neb_frame_grid_record_count(frame) <= 0;
+  slabLayers_ = whole_ ? size_[2] : slabLayersFor(layerCells(), size_[2]);
+  neb_frame_info info{};
+  info.size = sizeof info;
+  releasable_ = neb_frame_get_info(frame, &info) == NEB_OK && (info.open_flags & NEB_OPEN_UNSHARED);
+}
+
+// A slab of one channel.
+struct Slab {
+  OSTUtils::OstArray<float, int64_t> values;
+  int z0 = -1, z1 = -1;  // the layers `values` holds
+};
+
+struct SlabPass::Impl {
+  neb_frame* frame = nullptr;
+  neb_slab_reader* reader = nullptr;  // null: whole channels
+  bool releasable = false;
+  int64_t slabCells = 0;
+  std::map<int, Slab> buffers;  // a slab of each open channel
+};
+
+SlabPass::SlabPass(neb_frame* frame, const FrameSlabs& slabs) : impl_(new Impl) {
+  impl_->frame = frame;
+  impl_->releasable = slabs.releasable_;
+  impl_->slabCells = slabs.layerCells() * slabs.slabLayers();
+}
+
+SlabPass::~SlabPass() { neb_slab_reader_close(impl_->reader); }
+
+std::unique_ptr<SlabPass> FrameSlabs::pass() const {
+  std::unique_ptr<SlabPass> p(new SlabPass(frame_, *this));
+  if (!whole_ && neb_slab_reader_open(frame_, &p->impl_->reader) != NEB_OK) p.reset();
+  return p;
+}
+
+bool SlabPass::open(int channel) {
+  Impl& m = *impl_;
+  if (!m.reader) return neb_frame_has_channel(m.frame, channel) == 1;
+  if (neb_slab_open_channel(m.reader, channel, nullptr) != NEB_OK) return false;
+  // The slab buffer now: a budget that refuses it refuses the channel before any work.
+  return m.buffers[channel].values.SetSize(m.slabCells, nullptr, true);
+}
+
+const float* SlabPass::read(int channel, int z0, int z1) {
+  Impl& m = *impl_;
+  if (!m.reader) {
+    const float* values = nullptr;
+    return neb_frame_channel(m.frame, channel, &values) == NEB_OK ? values : nullptr;
+  }
+  auto at = m.buffers.find(channel);
+  if (at == m.buffers.end()) return nullptr;
+  Slab& slab = at->second;
+  if (slab.z0 == z0 && slab.z1 == z1) return slab.values.data;  // read already (two grids use it)
+  slab.z0 = slab.z1 = -1;
+  if (neb_slab_read(m.reader, channel, z0, z1, slab.values.data, m.slabCells) != NEB_OK) return nullptr;
+  slab.z0 = z0;
+  slab.z1 = z1;
+  return slab.values.data;
+}
+
+void SlabPass::release(int channel) {
+  // Slab buffers stay for the next slab; a whole channel goes back to the frame, whose next
+  // channel then reuses its memory instead of touching fresh pages.
+  if (!impl_->reader && impl_->releasable) neb_frame_release_channel(impl_->frame, channel);
+}
+
+}  // namespace NebVdb
