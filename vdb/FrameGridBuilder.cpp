@@ -142,6 +142,9 @@ ExportResult FrameGridBuilder::build(const std::vector<GridPlan>& plans, std::st
         any = true;
       }
     std::vector<float> peak(plans.size(), 0.0f);
+    std::map<int, size_t> lastVector;
+    for (size_t p = 0; p < plans.size(); ++p)
+      for (int i = 0; plans[p].components == 3 && i < 3; ++i) lastVector[plans[p].channels[i]] = p;
     for (int z0 = 0; any && z0 < nz; z0 += slabLayers) {
       const int z1 = std::min(nz, z0 + slabLayers);
       const size_t cells = size_t(z1 - z0) * size_t(layer);
@@ -152,6 +155,8 @@ ExportResult FrameGridBuilder::build(const std::vector<GridPlan>& plans, std::st
           const float* values = first->read(plans[p].channels[i], z0, z1);
           if (!values) return channelFailure(plans[p].channels[i], reports);
           peak[p] = std::max(peak[p], peakMagnitude(values, cells));
+          // A slab buffer serves the next channel; whole channels stay for the grids.
+          if (!slabs_.whole() && lastVector[plans[p].channels[i]] == p) first->release(plans[p].channels[i]);
         }
       }
     }
@@ -231,8 +236,7 @@ ExportResult FrameGridBuilder::build(const std::vector<GridPlan>& plans, std::st
         VolConvert::addSparseFloatSlab(*t.scalar, values[0], size, z0, z1, o.tolerance);
       }
       for (int i = 0; i < plan.components; ++i)
-        if (lastUse[plan.channels[i]] == p && z1 == nz)
-          (isColour(plan.channels[i]) ? colourPass : main)->release(plan.channels[i]);
+        if (lastUse[plan.channels[i]] == p) (isColour(plan.channels[i]) ? colourPass : main)->release(plan.channels[i]);
     }
   }
 

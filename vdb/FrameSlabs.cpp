@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <vector>
 
 #include "ostutils/OstArray.h"
 
@@ -28,9 +29,11 @@ FrameSlabs::FrameSlabs(neb_frame* frame, bool wholeChannels) : frame_(frame) {
   releasable_ = neb_frame_get_info(frame, &info) == NEB_OK && (info.open_flags & NEB_OPEN_UNSHARED);
 }
 
-// A slab of one channel.
+using Buffer = OSTUtils::OstArray<float, int64_t>;
+
+// The slab a channel holds.
 struct Slab {
-  OSTUtils::OstArray<float, int64_t> values;
+  std::unique_ptr<Buffer> values;
   int z0 = -1, z1 = -1;  // the layers `values` holds
 };
 
@@ -39,7 +42,8 @@ struct SlabPass::Impl {
   neb_slab_reader* reader = nullptr;  // null: whole channels
   bool releasable = false;
   int64_t slabCells = 0;
-  std::map<int, Slab> buffers;  // a slab of each open channel
+  std::map<int, Slab> held;                   // channels read for the current slab
+  std::vector<std::unique_ptr<Buffer>> pool;  // slab buffers not in use
 };
 
 SlabPass::SlabPass(neb_frame* frame, const FrameSlabs& slabs) : impl_(new Impl) {
@@ -59,9 +63,7 @@ std::unique_ptr<SlabPass> FrameSlabs::pass() const {
 bool SlabPass::open(int channel) {
   Impl& m = *impl_;
   if (!m.reader) return neb_frame_has_channel(m.frame, channel) == 1;
-  if (neb_slab_open_channel(m.reader, channel, nullptr) != NEB_OK) return false;
-  // The slab buffer now: a budget that refuses it refuses the channel before any work.
-  return m.buffers[channel].values.SetSize(m.slabCells, nullptr, true);
+  return neb_slab_open_channel(m.reader, channel, nullptr) == NEB_OK;
 }
 
 const float* SlabPass::read(int channel, int z0, int z1) {
@@ -70,21 +72,40 @@ const float* SlabPass::read(int channel, int z0, int z1) {
     const float* values = nullptr;
     return neb_frame_channel(m.frame, channel, &values) == NEB_OK ? values : nullptr;
   }
-  auto at = m.buffers.find(channel);
-  if (at == m.buffers.end()) return nullptr;
-  Slab& slab = at->second;
-  if (slab.z0 == z0 && slab.z1 == z1) return slab.values.data;  // read already (two grids use it)
+  Slab& slab = m.held[channel];
+  if (slab.values && slab.z0 == z0 && slab.z1 == z1) return slab.values->data;  // two grids use it
+  if (!slab.values) {
+    // A buffer a channel released earlier, or a new one in the library's memory budget.
+    if (!m.pool.empty()) {
+      slab.values = std::move(m.pool.back());
+      m.pool.pop_back();
+    } else {
+      slab.values.reset(new Buffer);
+      if (!slab.values->SetSize(m.slabCells, nullptr, true)) {
+        m.held.erase(channel);
+        return nullptr;
+      }
+    }
+  }
   slab.z0 = slab.z1 = -1;
-  if (neb_slab_read(m.reader, channel, z0, z1, slab.values.data, m.slabCells) != NEB_OK) return nullptr;
+  if (neb_slab_read(m.reader, channel, z0, z1, slab.values->data, m.slabCells) != NEB_OK) return nullptr;
   slab.z0 = z0;
   slab.z1 = z1;
-  return slab.values.data;
+  return slab.values->data;
 }
 
 void SlabPass::release(int channel) {
-  // Slab buffers stay for the next slab; a whole channel goes back to the frame, whose next
-  // channel then reuses its memory instead of touching fresh pages.
-  if (!impl_->reader && impl_->releasable) neb_frame_release_channel(impl_->frame, channel);
+  Impl& m = *impl_;
+  if (!m.reader) {
+    // The whole channel goes back to the frame: the next channel reuses its memory
+    // (ostutils/LargeBlockCache.h) instead of touching fresh pages.
+    if (m.releasable) neb_frame_release_channel(m.frame, channel);
+    return;
+  }
+  auto at = m.held.find(channel);
+  if (at == m.held.end()) return;
+  if (at->second.values) m.pool.push_back(std::move(at->second.values));
+  m.held.erase(at);
 }
 
 }  // namespace NebVdb

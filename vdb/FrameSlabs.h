@@ -64,9 +64,10 @@ class SlabPass {
   bool open(int channel);
   // Layers [z0, z1) of an open channel (x fastest, layer z0 first); z0 a multiple of the
   // slab layers, z1 the next or nz (asking for the same slab again gives what was read).
-  // Valid until the channel's next slab or release. Null when it cannot be read.
+  // Valid until the channel's release. Null when it cannot be read (or its slab buffer
+  // was refused).
   const float* read(int channel, int z0, int z1);
-  // The values of `channel` are no longer needed for this pass (for a whole frame: ever).
+  // This slab of `channel` is no longer needed (for a whole frame: the channel).
   void release(int channel);
 
  private:
