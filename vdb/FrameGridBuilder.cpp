@@ -110,13 +110,14 @@ ExportResult FrameGridBuilder::build(const std::vector<GridPlan>& plans, std::st
     if (isColour(use.first)) colour.push_back(use.first);
 
   std::unique_ptr<SlabPass> main, colourPass;
-  {
-    ZUtils::ThreadReportCapture capture(&reports);
-    main = slabs_.pass();
-    if (main && !colour.empty()) colourPass = slabs_.pass();
+  if (!lastUse.empty()) {
+    {
+      ZUtils::ThreadReportCapture capture(&reports);
+      main = slabs_.pass();
+      if (main && !colour.empty()) colourPass = slabs_.pass();
+    }
+    if (!main || (!colour.empty() && !colourPass)) return channelFailure(lastUse.begin()->first, reports);
   }
-  if (!main || (!colour.empty() && !colourPass))
-    return channelFailure(lastUse.empty() ? -1 : lastUse.begin()->first, reports);
   for (const auto& use : lastUse) {
     ZUtils::ThreadReportCapture capture(&reports);
     if (!(isColour(use.first) ? colourPass : main)->open(use.first)) return channelFailure(use.first, reports);
@@ -130,8 +131,10 @@ ExportResult FrameGridBuilder::build(const std::vector<GridPlan>& plans, std::st
     trees.push_back(t);
   }
 
-  if (!o.dense) {
-    // First pass: the largest finite component magnitude of each vector grid.
+  // The vector grids' noise floor: from the slab itself when the frame is one slab, else
+  // from a first pass over their channels.
+  const bool oneSlab = nz <= slabLayers;
+  if (!o.dense && !oneSlab) {
     std::unique_ptr<SlabPass> first;
     bool any = false;
     for (const GridPlan& plan : plans)
@@ -228,6 +231,11 @@ ExportResult FrameGridBuilder::build(const std::vector<GridPlan>& plans, std::st
         }
       }
       SlabGrid& t = trees[p];
+      if (plan.components == 3 && !o.dense && oneSlab) {
+        float peak = 0.0f;
+        for (int i = 0; i < 3; ++i) peak = std::max(peak, peakMagnitude(values[i], cells));
+        t.tolerance = std::max(o.tolerance, peak * kVectorNoiseFloor);
+      }
       if (plan.components == 3) {
         VolConvert::addVec3Slab(*t.vector, values, size, z0, z1, t.tolerance, o.dense);
       } else if (o.dense) {

@@ -14,9 +14,9 @@
 // q * (1/scale) + offset in single precision: a few dozen units in the last place of the
 // zone's range (about 2^-19 of the largest component on the sample). A cell is active
 // when some component's magnitude exceeds the larger of the tolerance and 2^-16 of the
-// grid's largest finite component magnitude in the frame; a first pass reads the vector
-// grids' channels for that peak alone. Active voxels keep their bits; dense keeps every
-// cell of every grid.
+// grid's largest finite component magnitude in the frame: taken from the slab when the
+// frame is one slab, else by a first pass that reads the vector grids' channels for that
+// peak alone. Active voxels keep their bits; dense keeps every cell of every grid.
 #pragma once
 
 #include <cstdint>

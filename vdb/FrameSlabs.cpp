@@ -18,12 +18,14 @@ int slabLayersFor(int64_t layer, int nz) {
 
 }  // namespace
 
-FrameSlabs::FrameSlabs(neb_frame* frame, bool wholeChannels) : frame_(frame) {
+FrameSlabs::FrameSlabs(neb_frame* frame, int layers) : frame_(frame) {
   int size[3];
   if (neb_frame_grid_size(frame, size) == NEB_OK && size[0] > 0 && size[1] > 0 && size[2] > 0)
     std::copy(size, size + 3, size_);
-  whole_ = wholeChannels || neb_frame_grid_record_count(frame) <= 0;
-  slabLayers_ = whole_ ? size_[2] : slabLayersFor(layerCells(), size_[2]);
+  whole_ = layers == kWholeChannels || neb_frame_grid_record_count(frame) <= 0;
+  if (whole_) slabLayers_ = size_[2];
+  else if (layers > 0 && layers % 8 == 0) slabLayers_ = layers;
+  else slabLayers_ = slabLayersFor(layerCells(), size_[2]);
   neb_frame_info info{};
   info.size = sizeof info;
   releasable_ = neb_frame_get_info(frame, &info) == NEB_OK && (info.open_flags & NEB_OPEN_UNSHARED);

@@ -28,10 +28,14 @@ class SlabPass;
 
 class FrameSlabs {
  public:
-  // `frame` stays open, and is the caller's, while this and its passes live. wholeChannels:
-  // read it as one slab of whole channels even when it has records (not for a frame whose
-  // grid stays in its file: it has no whole channels).
-  explicit FrameSlabs(neb_frame* frame, bool wholeChannels = false);
+  // Layers: kAutomatic as above; kWholeChannels reads whole channels even when the frame
+  // has records (not a frame whose grid stays in its file: it has no whole channels); n > 0,
+  // a multiple of 8, reads a frame with records in slabs of n layers.
+  static constexpr int kAutomatic = 0;
+  static constexpr int kWholeChannels = -1;
+
+  // `frame` stays open, and is the caller's, while this and its passes live.
+  explicit FrameSlabs(neb_frame* frame, int layers = kAutomatic);
 
   // Cells nx, ny, nz; all 0 for a frame whose grid is empty or damaged.
   const int* size() const { return size_; }
