@@ -37,6 +37,22 @@ long long fileBytes(const std::string& path) {
   return ZUtils::platform::fileSize(path.c_str(), &bytes) ? (long long)bytes : 0;
 }
 
+// Whether `path` names a nebu2 cache file (by its extension, as the library chooses readers).
+bool isNebu2(const std::string& path) { return ZUtils::fileExtensionLower(path.c_str()) == "neb"; }
+
+// Sources of other formats (.f3d, .vdb) load through the import plug-ins: installed, they
+// sit in the library folder this program's run path names; in the build tree they are
+// linked beside the program as <stem>_build.so. They bind to this program's own copies of
+// the few library functions they call (tools/neb2vdb/CMakeLists.txt exports them). -1: no
+// pool of the library's own (the run's DecodePool serves the decoders).
+void loadImportPlugins(const char* program) {
+  const int ready = neb_initialize(nullptr, nullptr, -1);
+  if ((ready >= 0 && (ready & 3) == 3) || !program) return;
+  const std::string path = program;
+  const size_t slash = path.rfind('/');
+  if (slash != std::string::npos) neb_initialize(path.substr(0, slash).c_str(), "build", -1);
+}
+
 // A frame of the job's own (never shared, so its whole channels may be released as their
 // grids are built). A nebu2 frame keeps its grid records in the file: they are read slab by
 // slab while the grids are built. Other files (.vdb, .f3d) load through the import plug-ins.
@@ -145,6 +161,8 @@ int runNeb2Vdb(int argc, const char* const* argv, ZUtils::ConsoleOutput& out, ZU
     return usageError(err, "with --frames, SOURCE and DESTINATION need a frame token such as '####'");
   if (o.framesGiven && count > 1 && !o.pointsFile.empty() && !ZUtils::hasFramePattern(o.pointsFile.c_str()))
     return usageError(err, "with --frames, the --points-file name needs a frame token such as '####'");
+
+  if (!isNebu2(o.source)) loadImportPlugins(argc > 0 ? argv[0] : nullptr);
 
   const int jobs = int(std::min<int64_t>(o.jobs > 0 ? o.jobs : chooseJobs(o, count), count));
   const int budgetThreads = o.jobs > 0 ? o.jobs : ZUtils::defaultThreadCount();
