@@ -158,8 +158,7 @@ ExportResult FrameGridBuilder::build(const std::vector<GridPlan>& plans, std::st
           const float* values = first->read(plans[p].channels[i], z0, z1);
           if (!values) return channelFailure(plans[p].channels[i], reports);
           peak[p] = std::max(peak[p], peakMagnitude(values, cells));
-          // A slab buffer serves the next channel; whole channels stay for the grids.
-          if (!slabs_.whole() && lastVector[plans[p].channels[i]] == p) first->release(plans[p].channels[i]);
+          if (lastVector[plans[p].channels[i]] == p) first->release(plans[p].channels[i]);  // serves the next
         }
       }
     }
