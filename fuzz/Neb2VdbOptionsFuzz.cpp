@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "FuzzTarget.h"
-#include "tools/neb2vdb/GridNaming.h"
+#include "vdb/GridNaming.h"
 #include "tools/neb2vdb/Options.h"
 #include "tools/neb2vdb/SourceState.h"
 

@@ -24,7 +24,7 @@
 #include "tools/neb2vdb/Neb2Vdb.h"
 #include "tools/volconvert/FrameLoop.h"
 #include "tools/volconvert/LibraryFrameConverter.h"
-#include "vdb/ConsoleOutput.h"
+#include "zutils/ConsoleOutput.h"
 #include "zutils/platform/Memory.h"
 
 namespace {
@@ -70,7 +70,7 @@ int runVolconvert(const std::string& stem) {
   settings.sourceGiven = settings.destinationGiven = true;
   settings.endFrame = seq.frames - 1;
   settings.progress = false;
-  VolConvert::StringConsole out;
+  ZUtils::StringConsole out;
   return VolConvert::runFrameLoop(settings, converter, out);
 }
 
@@ -82,7 +82,7 @@ int runNeb2Vdb(const std::string& stem, std::vector<std::string> options) {
   args.push_back(seq.pattern(stem, "vdb"));
   std::vector<const char*> argv;
   for (const std::string& a : args) argv.push_back(a.c_str());
-  VolConvert::StringConsole out, err;
+  ZUtils::StringConsole out, err;
   return Neb2Vdb::runNeb2Vdb(int(argv.size()), argv.data(), out, err, false);
 }
 

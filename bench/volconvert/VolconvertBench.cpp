@@ -174,10 +174,10 @@ void BM_WholeFrame(benchmark::State& state) {
   settings.sourceGiven = settings.destinationGiven = true;
   settings.endFrame = kLoopFrames - 1;
   settings.progress = false;
-  VolConvert::StringConsole warm;
+  ZUtils::StringConsole warm;
   if (VolConvert::runFrameLoop(settings, converter, warm) != 0) return state.SkipWithError(warm.text().c_str());
   for (auto _ : state) {
-    VolConvert::StringConsole out;
+    ZUtils::StringConsole out;
     if (VolConvert::runFrameLoop(settings, converter, out) != 0) state.SkipWithError(out.text().c_str());
   }
   state.counters["ms/frame"] = benchmark::Counter(kLoopFrames / 1000.0, benchmark::Counter::kIsIterationInvariantRate |

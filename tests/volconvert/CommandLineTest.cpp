@@ -20,7 +20,7 @@ struct Parsed {
 Parsed parse(std::vector<const char*> args) {
   args.insert(args.begin(), "volconvert");
   Parsed p;
-  StringConsole out;
+  ZUtils::StringConsole out;
   p.ok = parseCommandLine(int(args.size()), args.data(), 0x31200, p.settings, out);
   p.out = out.text();
   return p;

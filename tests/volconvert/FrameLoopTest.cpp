@@ -52,7 +52,7 @@ ExportResult result(int code, const char* reason = "") {
 
 int run(std::vector<const char*> args, ScriptedConverter& converter, std::string& out) {
   args.insert(args.begin(), "volconvert");
-  StringConsole console;
+  ZUtils::StringConsole console;
   const int code = runVolConvert(int(args.size()), args.data(), 0x31200, converter, console);
   out = console.text();
   return code;
@@ -134,7 +134,7 @@ TEST(FrameLoop, RangeEndingAtLargestIntTerminates) {
   s.startFrame = INT_MAX - 1;
   s.endFrame = INT_MAX;
   s.progress = false;
-  StringConsole out;
+  ZUtils::StringConsole out;
   EXPECT_EQ(runFrameLoop(s, c, out), 0);
   EXPECT_EQ(c.loaded.size(), 2u);
 }

@@ -14,12 +14,8 @@
 // file metadata; it is written first, and only when the frame has a group to write, so a
 // volume file that exists means its frame is done (--skip-existing).
 //
-// Vector grids (sparse): the cache's lossy codec gives back a stored zero as the rounding
-// residue of its dequantisation, q * (1/scale) + offset in single precision: a few dozen
-// units in the last place of the zone's range (about 2^-19 of the largest component on
-// the sample). A cell is active when some component's magnitude exceeds the larger of
-// the tolerance and 2^-16 of the grid's largest finite component magnitude in the frame.
-// Active voxels keep their bits; --dense keeps every cell.
+// The volume grids are built by the conversion engine (vdb/FrameGridBuilder.h): sparse
+// grids, the vector grids' noise floor, the Z-up turn of the planned components.
 //
 // Up axis z: the index-to-world matrix is followed by the turn (x, y, z) -> (x, -z, y),
 // vector grids are planned turned (GridNaming), particle positions and velocities turn
@@ -31,13 +27,11 @@
 #include <cstdint>
 #include <string>
 
-#include "tools/neb2vdb/GridNaming.h"
+#include "nebloader_c.h"
 #include "tools/neb2vdb/Options.h"
 #include "tools/neb2vdb/SourceState.h"
 #include "vdb/ExportResult.h"
-
-class INeb;
-class GridRecordBytes;
+#include "vdb/FrameGridBuilder.h"
 
 namespace Neb2Vdb {
 
@@ -46,9 +40,6 @@ struct FrameTask {
   std::string pointsDestination;  // empty: the particle groups go into `destination`
   bool hasNumber = false;
   int number = 0;
-  // No other job holds the same frame object (the library shares one object per file):
-  // its channels may be released as soon as their grids are built.
-  bool exclusive = true;
   SourceState sourceState;  // recorded in the file's metadata
 };
 
@@ -58,23 +49,16 @@ struct FrameOutcome {
   size_t particlesLeftOut = 0;
 };
 
-// ": " and the captured report lines (ZUtils::ThreadReportCapture) joined by "; ", or
-// nothing when none were made: the reason added to a failed frame's message.
-std::string reportReason(const std::string& reports);
+using NebVdb::reportReason;
 
 class FrameExporter {
  public:
   explicit FrameExporter(const Options& options);  // initialises OpenVDB once
 
-  // Channels stored in the frame (bit c = channel c). Speed (3) counts only when the
-  // frame stores it: the library also offers it derived from a complete velocity.
-  static uint32_t storedChannels(INeb& frame);
-
-  // Never throws; safe to call from several threads for different frames. With `records`
-  // (the grid records of a frame of this library, from its file after ImportNebGridInFile)
-  // the grids are built slab by slab from them, in memory bounded by a slab and the trees;
-  // without, from the frame's whole channels. Both give the same file.
-  FrameOutcome exportFrame(const FrameTask& task, INeb& frame, const GridRecordBytes* records = nullptr) const;
+  // Never throws; safe to call from several threads for different frames. `frame` is
+  // read through the C interface only (vdb/FrameSlabs.h: slab by slab when it has grid
+  // records, else as whole channels); the grids are the same either way.
+  FrameOutcome exportFrame(const FrameTask& task, neb_frame* frame) const;
 
  private:
   const Options& options_;

@@ -7,14 +7,10 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <thread>
 #include <vector>
 
-#include "cache/GridRecordBytes.h"
-#include "cache/OstraneFrameData.h"
-#include "nebloader.h"
-#include "ostutils/MemoryLimit.h"
+#include "nebloader_c.h"
 #include "ostutils/OstParallel.h"
 #include "tools/neb2vdb/FrameExporter.h"
 #include "tools/neb2vdb/MemoryBudget.h"
@@ -22,6 +18,7 @@
 #include "tools/neb2vdb/Progress.h"
 #include "tools/neb2vdb/SourceState.h"
 #include "tools/neb2vdb/ThreadBudget.h"
+#include "vdb/ConversionPeak.h"
 #include "zutils/DefaultThreadCount.h"
 #include "zutils/FramePattern.h"
 #include "zutils/ThreadPool.h"
@@ -46,13 +43,32 @@ bool isNebu2(const std::string& path) { return ZUtils::fileExtensionLower(path.c
 // Sources of other formats (.f3d, .vdb) load through the import plug-ins: installed, they
 // sit in the library folder this program's run path names; in the build tree they are
 // linked beside the program as <stem>_build.so. They bind to this program's own copies of
-// the few library functions they call (tools/neb2vdb/CMakeLists.txt exports them).
+// the few library functions they call (tools/neb2vdb/CMakeLists.txt exports them). -1: no
+// pool of the library's own (the run's DecodePool serves the decoders).
 void loadImportPlugins(const char* program) {
-  if ((initalizeNebuLoader(nullptr, nullptr, 0) & 3) == 3 || !program) return;
+  const int ready = neb_initialize(nullptr, nullptr, -1);
+  if ((ready >= 0 && (ready & 3) == 3) || !program) return;
   const std::string path = program;
   const size_t slash = path.rfind('/');
-  if (slash != std::string::npos) initalizeNebuLoader(path.substr(0, slash).c_str(), "build", 0);
+  if (slash != std::string::npos) neb_initialize(path.substr(0, slash).c_str(), "build", -1);
 }
+
+// A frame of the job's own (never shared, so its whole channels may be released as their
+// grids are built). A nebu2 frame keeps its grid records in the file: they are read slab by
+// slab while the grids are built. Other files (.vdb, .f3d) load through the import plug-ins.
+// Null, with the reports made on this thread, when it does not load.
+neb_frame* openFrame(const std::string& source) {
+  neb_open_options options{};
+  options.size = sizeof options;
+  options.flags = NEB_OPEN_UNSHARED | NEB_OPEN_GRID_IN_FILE;
+  neb_frame* frame = nullptr;
+  return neb_frame_open_with(source.c_str(), &options, &frame) == NEB_OK ? frame : nullptr;
+}
+
+struct FrameCloser {
+  void operator()(neb_frame* frame) const { neb_frame_close(frame); }
+};
+using FramePtr = std::unique_ptr<neb_frame, FrameCloser>;
 
 FrameTask taskAt(const Options& o, int64_t k) {
   FrameTask task;
@@ -99,43 +115,31 @@ class DecodePool {
   ZUtils::ThreadManager* manager_;
 };
 
-int usageError(VolConvert::ConsoleOutput& err, const std::string& message) {
+int usageError(ZUtils::ConsoleOutput& err, const std::string& message) {
   err.write("neb2vdb: " + message + "\nTry 'neb2vdb --help' for more information.\n");
   return kExitUsage;
 }
 
 // Jobs when --jobs is not given: the first frame that loads tells the peak of one frame.
-int chooseJobs(const Options& o, int64_t count, std::mutex& loader) {
+int chooseJobs(const Options& o, int64_t count) {
   const int cores = ZUtils::defaultThreadCount();
   if (cores == 1 || count <= 1) return 1;
   int64_t peak = 0;
   for (int64_t k = 0; k < count && k < 8 && peak == 0; ++k) {
-    const std::string source = taskAt(o, k).source;
-    if (isNebu2(source)) {
-      // The frame's grid records stay in the file: only their zone tables are read.
-      OstraneFrameData frame;
-      GridDataLocation where;
-      GridRecordBytes records;
-      if (ImportNebGridInFile(frame, source.c_str(), where) == 0 && records.openFile(where))
-        peak = estimateStreamedPeak(frame, records, planGrids(FrameExporter::storedChannels(frame), o.naming), o.dense);
-      continue;
-    }
-    std::lock_guard<std::mutex> hold(loader);
-    if (INeb* frame = newINeb(source.c_str())) {
-      peak = estimateFramePeak(*frame);
-      deleteINeb(frame);
-    }
+    // A nebu2 frame's grid records stay in the file: only their zone tables are read.
+    FramePtr frame(openFrame(taskAt(o, k).source));
+    if (frame) peak = NebVdb::estimateConversionPeak(frame.get(), planGrids(NebVdb::storedChannels(frame.get()), o.naming), o.dense);
   }
   // The frames converted at once share the library's memory budget (NEB_MEMORY_LIMIT_MB):
   // planning by the smaller of it and the machine keeps them from refusing each other.
-  const uint64_t physical = ZUtils::platform::physicalMemoryBytes(), budget = OSTUtils::memoryLimitBytes();
+  const uint64_t physical = ZUtils::platform::physicalMemoryBytes(), budget = neb_memory_limit();
   const uint64_t memory = physical ? std::min(physical, budget) : budget;
   return defaultJobCount(cores, count, peak, int64_t(std::min<uint64_t>(memory, INT64_MAX)));
 }
 
 }  // namespace
 
-int runNeb2Vdb(int argc, const char* const* argv, VolConvert::ConsoleOutput& out, VolConvert::ConsoleOutput& err,
+int runNeb2Vdb(int argc, const char* const* argv, ZUtils::ConsoleOutput& out, ZUtils::ConsoleOutput& err,
                bool terminal) {
   Options o;
   std::string error;
@@ -160,18 +164,10 @@ int runNeb2Vdb(int argc, const char* const* argv, VolConvert::ConsoleOutput& out
 
   if (!isNebu2(o.source)) loadImportPlugins(argc > 0 ? argv[0] : nullptr);
 
-  std::mutex loader;  // newINeb / deleteINeb
-  const int jobs = int(std::min<int64_t>(o.jobs > 0 ? o.jobs : chooseJobs(o, count, loader), count));
+  const int jobs = int(std::min<int64_t>(o.jobs > 0 ? o.jobs : chooseJobs(o, count), count));
   const int budgetThreads = o.jobs > 0 ? o.jobs : ZUtils::defaultThreadCount();
   ThreadBudget budget(budgetThreads, jobs);
   DecodePool pool(budgetThreads);
-  // A frame listed twice may be converted by two jobs at once, through one shared frame
-  // object: then no job releases its channels early.
-  bool repeats = false;
-  if (jobs > 1) {
-    std::set<int> seen;
-    for (int64_t k = 0; k < count && !repeats; ++k) repeats = !seen.insert(o.frames.frameAt(k)).second;
-  }
   FrameExporter exporter(o);
   Progress progress(out, err, terminal, o.quiet, count);
   const std::string optionsText = outputOptions(o);
@@ -180,7 +176,6 @@ int runNeb2Vdb(int argc, const char* const* argv, VolConvert::ConsoleOutput& out
   auto work = [&] {
     for (int64_t k = next++; k < count; k = next++) {
       FrameTask task = taskAt(o, k);
-      task.exclusive = !repeats;
       task.sourceState = sourceStateOf(task.source, optionsText);
       // An output that records another source state or other options is stale: it is
       // converted again, and removed when that fails, so it never passes for this frame.
@@ -207,35 +202,18 @@ int runNeb2Vdb(int argc, const char* const* argv, VolConvert::ConsoleOutput& out
         continue;
       }
       const auto started = std::chrono::steady_clock::now();
-      INeb* frame = nullptr;
       std::string reports;  // why a load failed (a refusal of the memory budget, say)
-      // A nebu2 frame of this job's own, its grid records left in the file: they are read
-      // slab by slab while the grids are built. Other files load through the library.
-      std::unique_ptr<OstraneFrameData> own;
-      GridRecordBytes records;
-      const bool streamed = isNebu2(task.source);
-      if (streamed) {
+      FramePtr frame;
+      {
         ZUtils::ThreadReportCapture capture(&reports);
-        own.reset(new (std::nothrow) OstraneFrameData);
-        GridDataLocation where;
-        if (own && (ImportNebGridInFile(*own, task.source.c_str(), where) != 0 || !records.openFile(where))) own.reset();
-        frame = own.get();
-      } else {
-        std::lock_guard<std::mutex> hold(loader);
-        ZUtils::ThreadReportCapture capture(&reports);
-        frame = newINeb(task.source.c_str());
+        frame.reset(openFrame(task.source));
       }
       if (!frame) {
         fail("cannot load the source frame" + reportReason(reports));
         continue;
       }
-      const FrameOutcome outcome = exporter.exportFrame(task, *frame, streamed ? &records : nullptr);
-      if (streamed) {
-        own.reset();
-      } else {
-        std::lock_guard<std::mutex> hold(loader);
-        deleteINeb(frame);
-      }
+      const FrameOutcome outcome = exporter.exportFrame(task, frame.get());
+      frame.reset();
       if (outcome.result.code != VolConvert::kExportOk) {
         fail(outcome.result.reason);
         continue;

@@ -6,7 +6,7 @@
 // overlap); decoding, building the trees and writing run in parallel.
 #pragma once
 
-#include "vdb/ConsoleOutput.h"
+#include "zutils/ConsoleOutput.h"
 
 namespace Neb2Vdb {
 
@@ -16,7 +16,7 @@ constexpr int kExitFramesFailed = 1;
 constexpr int kExitUsage = 2;
 
 // `terminal`: standard error is a terminal (progress bar instead of plain lines).
-int runNeb2Vdb(int argc, const char* const* argv, VolConvert::ConsoleOutput& out, VolConvert::ConsoleOutput& err,
+int runNeb2Vdb(int argc, const char* const* argv, ZUtils::ConsoleOutput& out, ZUtils::ConsoleOutput& err,
                bool terminal);
 
 }  // namespace Neb2Vdb

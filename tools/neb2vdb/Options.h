@@ -8,9 +8,17 @@
 #include <string>
 
 #include "zutils/FrameList.h"
-#include "tools/neb2vdb/GridNaming.h"
+#include "vdb/GridNaming.h"
 
 namespace Neb2Vdb {
+
+// The grid planning of the conversion engine (vdb/GridNaming.h), named by the options.
+using NebVdb::GridPlan;
+using NebVdb::NamingRules;
+using NebVdb::Preset;
+using NebVdb::isPresetGridName;
+using NebVdb::planGrids;
+using NebVdb::presetFromName;
 
 // File compression of the written grids.
 enum class Compression { kDefault, kBlosc, kZip, kNone };

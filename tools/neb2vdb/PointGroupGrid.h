@@ -17,12 +17,16 @@
 #include <openvdb/openvdb.h>
 #include <openvdb/points/PointDataGrid.h>
 
-class IOstranePrtGroup;
+#include "nebloader_c.h"
 
 namespace Neb2Vdb {
 
-// Throws std::runtime_error when a present channel cannot be read.
-openvdb::points::PointDataGrid::Ptr makePointDataGrid(IOstranePrtGroup& group, const openvdb::math::Transform& transform,
+// The group's name ("" when it cannot be read).
+std::string groupName(neb_group* group);
+
+// Read through the C interface (neb_group_values). Throws std::runtime_error when a present
+// channel cannot be read.
+openvdb::points::PointDataGrid::Ptr makePointDataGrid(neb_group* group, const openvdb::math::Transform& transform,
                                                       const std::string& name, bool zUp, size_t* leftOut);
 
 }  // namespace Neb2Vdb

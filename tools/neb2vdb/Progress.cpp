@@ -30,7 +30,7 @@ std::string formatBytes(long long bytes) {
   return printed("%.2f GB", bytes / 1e9);
 }
 
-Progress::Progress(VolConvert::ConsoleOutput& out, VolConvert::ConsoleOutput& err, bool terminal, bool quiet,
+Progress::Progress(ZUtils::ConsoleOutput& out, ZUtils::ConsoleOutput& err, bool terminal, bool quiet,
                    int64_t total)
     : out_(out), err_(err), terminal_(terminal && !quiet), quiet_(quiet), total_(total),
       start_(std::chrono::steady_clock::now()) {

@@ -14,13 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "vdb/ConsoleOutput.h"
+#include "zutils/ConsoleOutput.h"
 
 namespace Neb2Vdb {
 
 class Progress {
  public:
-  Progress(VolConvert::ConsoleOutput& out, VolConvert::ConsoleOutput& err, bool terminal, bool quiet, int64_t total);
+  Progress(ZUtils::ConsoleOutput& out, ZUtils::ConsoleOutput& err, bool terminal, bool quiet, int64_t total);
 
   // `redone`: the frame's existing output was out of date (SourceState.h).
   void converted(const std::string& source, const std::string& destination, long long bytesIn, long long bytesOut,
@@ -39,8 +39,8 @@ class Progress {
   void drawBar();  // under lock_
   void clearBar();
 
-  VolConvert::ConsoleOutput& out_;
-  VolConvert::ConsoleOutput& err_;
+  ZUtils::ConsoleOutput& out_;
+  ZUtils::ConsoleOutput& err_;
   const bool terminal_, quiet_;
   const int64_t total_;
   int64_t done_ = 0, converted_ = 0, redone_ = 0, skipped_ = 0, failed_ = 0;

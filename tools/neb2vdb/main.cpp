@@ -9,8 +9,8 @@
 int main(int argc, char** argv) {
   ZUtils::platform::keepFreedHeapMemory();
   ZUtils::platform::installCleanupOnSignals();
-  VolConvert::StdoutConsole out;
-  VolConvert::StderrConsole err;
+  ZUtils::StdoutConsole out;
+  ZUtils::StderrConsole err;
   // File names as UTF-8 on every system (on Windows from the wide command line).
   ZUtils::platform::Utf8Argv args(argc, argv);
   return Neb2Vdb::runNeb2Vdb(args.argc(), args.argv(), out, err, ZUtils::platform::standardErrorIsTerminal());

@@ -40,7 +40,7 @@ bool isSingleFileMode(const ConvertSettings& settings) {
 }
 
 bool parseCommandLine(int argc, const char* const* argv, unsigned int sdkVersion, ConvertSettings& settings,
-                      ConsoleOutput& out) {
+                      ZUtils::ConsoleOutput& out) {
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i] ? argv[i] : "";
     // The value of an option: the next argument, or nothing when the option is last.

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "vdb/ConsoleOutput.h"
+#include "zutils/ConsoleOutput.h"
 
 namespace VolConvert {
 
@@ -28,7 +28,7 @@ struct ConvertSettings {
 // "A number expected after ..." line when a -start / -end value holds no number; the
 // program must then exit with code 1.
 bool parseCommandLine(int argc, const char* const* argv, unsigned int sdkVersion, ConvertSettings& settings,
-                      ConsoleOutput& out);
+                      ZUtils::ConsoleOutput& out);
 
 // Reads a -start / -end value the way a C "%d" conversion does: leading white space,
 // optional sign, decimal digits, anything after the number ignored ("12abc" is 12).

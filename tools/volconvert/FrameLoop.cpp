@@ -10,7 +10,7 @@ namespace VolConvert {
 
 namespace {
 
-void printFrameError(ConsoleOutput& out, int64_t k, const char* reason) {
+void printFrameError(ZUtils::ConsoleOutput& out, int64_t k, const char* reason) {
   out.write(std::string(kFrameErrorPrefix) + std::to_string(k) + ": " + reason + "\n");
 }
 
@@ -39,7 +39,7 @@ PassNames namesOf(const ConvertSettings& settings, int64_t counter, bool literal
 
 }  // namespace
 
-int runFrameLoop(const ConvertSettings& settings, FrameConverter& converter, ConsoleOutput& out) {
+int runFrameLoop(const ConvertSettings& settings, FrameConverter& converter, ZUtils::ConsoleOutput& out) {
   int failures = 0;
   bool singlePass = isSingleFileMode(settings);
   // 64-bit counter: a range ending at the largest int must still end, and k and n of a

@@ -10,12 +10,12 @@
 
 #include "tools/volconvert/CommandLine.h"
 #include "tools/volconvert/FrameConverter.h"
-#include "vdb/ConsoleOutput.h"
+#include "zutils/ConsoleOutput.h"
 
 namespace VolConvert {
 
 // Runs every pass of the range in `settings` (one literal pass in single-file mode).
 // Returns the number of frames that failed.
-int runFrameLoop(const ConvertSettings& settings, FrameConverter& converter, ConsoleOutput& out);
+int runFrameLoop(const ConvertSettings& settings, FrameConverter& converter, ZUtils::ConsoleOutput& out);
 
 }  // namespace VolConvert

@@ -7,7 +7,7 @@
 namespace VolConvert {
 
 int runVolConvert(int argc, const char* const* argv, unsigned int sdkVersion, FrameConverter& converter,
-                  ConsoleOutput& out) {
+                  ZUtils::ConsoleOutput& out) {
   if (argc <= 1) {
     out.write(versionLine(sdkVersion));
     out.write(helpText());

@@ -3,13 +3,13 @@
 #pragma once
 
 #include "tools/volconvert/FrameConverter.h"
-#include "vdb/ConsoleOutput.h"
+#include "zutils/ConsoleOutput.h"
 
 namespace VolConvert {
 
 // Returns the process exit code: 1 for an unreadable -start / -end value, 0 otherwise
 // (also when frames failed).
 int runVolConvert(int argc, const char* const* argv, unsigned int sdkVersion, FrameConverter& converter,
-                  ConsoleOutput& out);
+                  ZUtils::ConsoleOutput& out);
 
 }  // namespace VolConvert

@@ -1,6 +1,6 @@
-#include "tools/neb2vdb/GridNaming.h"
+#include "vdb/GridNaming.h"
 
-namespace Neb2Vdb {
+namespace NebVdb {
 
 namespace {
 
@@ -135,4 +135,4 @@ std::vector<GridPlan> planGrids(uint32_t present, const NamingRules& rules) {
   return plans;
 }
 
-}  // namespace Neb2Vdb
+}  // namespace NebVdb

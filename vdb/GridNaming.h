@@ -37,7 +37,7 @@
 
 #include <openvdb/openvdb.h>
 
-namespace Neb2Vdb {
+namespace NebVdb {
 
 enum class Preset { kHoudini, kBlender, kNative };
 
@@ -66,4 +66,4 @@ std::vector<GridPlan> planGrids(uint32_t present, const NamingRules& rules);
 // True when `name` is a grid name the preset can give (any channel), before renaming.
 bool isPresetGridName(Preset preset, const std::string& name);
 
-}  // namespace Neb2Vdb
+}  // namespace NebVdb

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace VolConvert {
+namespace ZUtils {
 
 class ConsoleOutput {
  public:
@@ -35,4 +35,4 @@ class StringConsole : public ConsoleOutput {
   std::string text_;
 };
 
-}  // namespace VolConvert
+}  // namespace ZUtils

@@ -1,8 +1,8 @@
-#include "vdb/ConsoleOutput.h"
+#include "zutils/ConsoleOutput.h"
 
 #include <cstdio>
 
-namespace VolConvert {
+namespace ZUtils {
 
 void StdoutConsole::write(const std::string& text) {
   // fwrite, not fputs: a file name may carry any byte, and the text is printed as is.
@@ -15,4 +15,4 @@ void StderrConsole::write(const std::string& text) {
   std::fflush(stderr);
 }
 
-}  // namespace VolConvert
+}  // namespace ZUtils
