@@ -7,7 +7,7 @@
 
 #include "ostutils/MemoryLimit.h"
 
-namespace VolConvert {
+namespace NebVdb {
 
 ChunkPipeline::ChunkPipeline(const std::vector<GridBytes*>& grids, uint64_t heldBytes, int helpers)
     : budget_(heldBytes), helpers_(std::max(helpers, 0)) {
@@ -204,4 +204,4 @@ void ChunkPipeline::take(size_t g, size_t c, std::vector<char>& out) {
   grids_[g].bytes->writeChunk(c, out);
 }
 
-}  // namespace VolConvert
+}  // namespace NebVdb

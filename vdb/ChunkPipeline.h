@@ -31,7 +31,7 @@
 
 #include "vdb/GridBytes.h"
 
-namespace VolConvert {
+namespace NebVdb {
 
 class ChunkPipeline {
  public:
@@ -99,4 +99,4 @@ class ChunkPipeline {
   tbb::task_group tasks_;
 };
 
-}  // namespace VolConvert
+}  // namespace NebVdb

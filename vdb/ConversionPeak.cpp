@@ -54,7 +54,7 @@ int64_t estimateConversionPeak(neb_frame* frame, const std::vector<GridPlan>& pl
     // compressed bytes the file writer holds (never more than the trees); particles at up
     // to 128 bytes each with their index and attributes.
     const int64_t trees = cells * 4 * int64_t(channels);
-    return 2 * trees + cells * 4 + std::min(trees, int64_t(VolConvert::kDefaultHeldBytes)) + particles * 128 +
+    return 2 * trees + cells * 4 + std::min(trees, int64_t(NebVdb::kDefaultHeldBytes)) + particles * 128 +
            (int64_t(64) << 20);
   }
   const std::map<int, int64_t> varied = variedCells(frame, cells);
@@ -79,7 +79,7 @@ int64_t estimateConversionPeak(neb_frame* frame, const std::vector<GridPlan>& pl
   // colour read ahead, the velocity held for speed and the packed colour words. Then the
   // compressed bytes the file writer holds, never more than the trees.
   const int64_t slabBytes = std::max<int64_t>(slabs.layerCells() * 8, int64_t(1) << 21) * 4 * (channels + 8);
-  return trees + slabBytes + std::min(trees, int64_t(VolConvert::kDefaultHeldBytes)) + particles * 128 +
+  return trees + slabBytes + std::min(trees, int64_t(NebVdb::kDefaultHeldBytes)) + particles * 128 +
          (int64_t(64) << 20);
 }
 

@@ -7,7 +7,7 @@
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
 
-namespace VolConvert {
+namespace NebVdb {
 
 namespace {
 
@@ -140,4 +140,4 @@ void DenseFloatTree::build(const float* values, const int size[3]) {
   size_[2] = size[2];
 }
 
-}  // namespace VolConvert
+}  // namespace NebVdb

@@ -15,7 +15,7 @@
 
 #include <openvdb/openvdb.h>
 
-namespace VolConvert {
+namespace NebVdb {
 
 class DenseFloatTree {
  public:
@@ -49,4 +49,4 @@ class DenseFloatTree {
   int size_[3] = {0, 0, 0};
 };
 
-}  // namespace VolConvert
+}  // namespace NebVdb

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace VolConvert {
+namespace NebVdb {
 
 // Export result codes. 1 and 2 have fixed texts in the error line; every other failure
 // carries its own reason text.
@@ -22,4 +22,4 @@ struct ExportResult {
   std::string reason;  // used for codes other than 0, 1 and 2
 };
 
-}  // namespace VolConvert
+}  // namespace NebVdb

@@ -19,7 +19,7 @@
 
 namespace NebVdb {
 
-using VolConvert::ExportResult;
+using NebVdb::ExportResult;
 
 uint32_t storedChannels(neb_frame* frame) {
   uint32_t present = 0;
@@ -32,7 +32,7 @@ uint32_t storedChannels(neb_frame* frame) {
 
 bool gridIndexToWorld(neb_frame* frame, bool zUp, openvdb::math::Mat4d& matrix) {
   float t[12];
-  if (neb_frame_transform(frame, t) != NEB_OK || !VolConvert::indexToWorldMatrix(t, matrix)) return false;
+  if (neb_frame_transform(frame, t) != NEB_OK || !NebVdb::indexToWorldMatrix(t, matrix)) return false;
   if (zUp) {
     // Row vectors: w' = w * R with R taking (x, y, z) to (x, -z, y); exact in double.
     const openvdb::math::Mat4d turn(1, 0, 0, 0, 0, 0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1);
@@ -75,7 +75,7 @@ float peakMagnitude(const float* v, size_t cells) {
 
 ExportResult channelFailure(int channel, const std::string& reports) {
   const std::string reason = "cannot decode channel " + std::to_string(channel) + reportReason(reports);
-  return VolConvert::exportFailure(VolConvert::kExportChannelUnavailable, reason.c_str());
+  return NebVdb::exportFailure(NebVdb::kExportChannelUnavailable, reason.c_str());
 }
 
 bool isColour(int channel) { return channel >= 7 && channel <= 9; }
@@ -236,11 +236,11 @@ ExportResult FrameGridBuilder::build(const std::vector<GridPlan>& plans, std::st
         t.tolerance = std::max(o.tolerance, peak * kVectorNoiseFloor);
       }
       if (plan.components == 3) {
-        VolConvert::addVec3Slab(*t.vector, values, size, z0, z1, t.tolerance, o.dense);
+        addVec3Slab(*t.vector, values, size, z0, z1, t.tolerance, o.dense);
       } else if (o.dense) {
-        VolConvert::DenseFloatTree::addSlab(*t.scalar, values[0], size, z0, z1);
+        NebVdb::DenseFloatTree::addSlab(*t.scalar, values[0], size, z0, z1);
       } else {
-        VolConvert::addSparseFloatSlab(*t.scalar, values[0], size, z0, z1, o.tolerance);
+        NebVdb::addSparseFloatSlab(*t.scalar, values[0], size, z0, z1, o.tolerance);
       }
       for (int i = 0; i < plan.components; ++i)
         if (lastUse[plan.channels[i]] == p) (isColour(plan.channels[i]) ? colourPass : main)->release(plan.channels[i]);

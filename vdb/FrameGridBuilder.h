@@ -58,7 +58,7 @@ class FrameGridBuilder {
   // A channel that cannot be read fails the frame with kExportChannelUnavailable and
   // "cannot decode channel <c>" and the reports made meanwhile (kept in `reports` too).
   // Throws what OpenVDB throws (std::bad_alloc).
-  VolConvert::ExportResult build(const std::vector<GridPlan>& plans, std::string& reports,
+  NebVdb::ExportResult build(const std::vector<GridPlan>& plans, std::string& reports,
                                  std::vector<openvdb::GridBase::Ptr>& grids) const;
 
  private:

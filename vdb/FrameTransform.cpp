@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-namespace VolConvert {
+namespace NebVdb {
 
 namespace {
 
@@ -68,4 +68,4 @@ bool indexToWorldMatrix(const float t[12], openvdb::math::Mat4d& matrix) {
   return true;
 }
 
-}  // namespace VolConvert
+}  // namespace NebVdb

@@ -11,7 +11,7 @@
 
 #include <openvdb/math/Mat4.h>
 
-namespace VolConvert {
+namespace NebVdb {
 
 // False (m untouched) when an element of t is not finite, the determinant of A is 0, or B
 // or the translation is not finite: such a frame has no usable grid transform.
@@ -20,4 +20,4 @@ bool indexToWorldMatrix(const float t[12], double m[4][4]);
 // The same matrix as OpenVDB's Mat4d, ready for Transform::createLinearTransform.
 bool indexToWorldMatrix(const float t[12], openvdb::math::Mat4d& matrix);
 
-}  // namespace VolConvert
+}  // namespace NebVdb

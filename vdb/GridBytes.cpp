@@ -11,7 +11,7 @@
 
 #include "vdb/StreamBuffers.h"
 
-namespace VolConvert {
+namespace NebVdb {
 
 namespace {
 
@@ -177,4 +177,4 @@ std::unique_ptr<GridBytes> GridBytes::create(const VdbArchive& archive, const op
   return bytes;
 }
 
-}  // namespace VolConvert
+}  // namespace NebVdb

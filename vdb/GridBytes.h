@@ -28,7 +28,7 @@
 
 #include "vdb/VdbArchive.h"
 
-namespace VolConvert {
+namespace NebVdb {
 
 class GridBytes {
  public:
@@ -54,4 +54,4 @@ class GridBytes {
   size_t leaves_ = 0, leavesPerChunk_ = 1, leafValueBytes_ = 0;
 };
 
-}  // namespace VolConvert
+}  // namespace NebVdb

@@ -16,7 +16,7 @@
 
 #include "vdb/DenseFloatTree.h"
 
-namespace VolConvert {
+namespace NebVdb {
 
 namespace {
 
@@ -223,4 +223,4 @@ void addVec3Slab(openvdb::Vec3STree& tree, const float* const components[3], con
   addBlocks(tree, Vec3Source{{components[0], components[1], components[2]}, tolerance, keepAll}, size, z0, z1);
 }
 
-}  // namespace VolConvert
+}  // namespace NebVdb

@@ -16,7 +16,7 @@
 
 #include <openvdb/openvdb.h>
 
-namespace VolConvert {
+namespace NebVdb {
 
 // `values`: nx*ny*nz floats, x fastest. Throws std::bad_alloc / std::length_error.
 openvdb::FloatTree::Ptr buildSparseFloatTree(const float* values, const int size[3], float tolerance);
@@ -34,4 +34,4 @@ void addSparseFloatSlab(openvdb::FloatTree& tree, const float* values, const int
 void addVec3Slab(openvdb::Vec3STree& tree, const float* const components[3], const int size[3], int z0, int z1,
                  float tolerance, bool keepAll);
 
-}  // namespace VolConvert
+}  // namespace NebVdb

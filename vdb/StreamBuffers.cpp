@@ -4,7 +4,7 @@
 
 #include "zutils/platform/File.h"
 
-namespace VolConvert {
+namespace NebVdb {
 
 namespace {
 
@@ -90,4 +90,4 @@ MemoryStreamBuf::pos_type MemoryStreamBuf::seekoff(off_type off, std::ios_base::
   return pos_type(off_type(-1));
 }
 
-}  // namespace VolConvert
+}  // namespace NebVdb

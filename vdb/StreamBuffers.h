@@ -18,7 +18,7 @@
 #include <streambuf>
 #include <vector>
 
-namespace VolConvert {
+namespace NebVdb {
 
 class FileStreamBuf : public std::streambuf {
  public:
@@ -53,4 +53,4 @@ class MemoryStreamBuf : public std::streambuf {
   std::vector<char>& bytes_;
 };
 
-}  // namespace VolConvert
+}  // namespace NebVdb

@@ -9,7 +9,7 @@
 #include <openvdb/io/GridDescriptor.h>
 #include <openvdb/io/io.h>
 
-namespace VolConvert {
+namespace NebVdb {
 
 class VdbArchive : public openvdb::io::Archive {
  public:
@@ -38,4 +38,4 @@ class VdbArchive : public openvdb::io::Archive {
   }
 };
 
-}  // namespace VolConvert
+}  // namespace NebVdb

@@ -20,7 +20,7 @@
 #include "vdb/VdbArchive.h"
 #include "zutils/platform/File.h"
 
-namespace VolConvert {
+namespace NebVdb {
 
 namespace {
 
@@ -139,4 +139,4 @@ void writeVdbFile(const std::string& path, const openvdb::GridCPtrVec& grids, co
   if (!written || !closed) fail("could not write", path, written ? errno : why);
 }
 
-}  // namespace VolConvert
+}  // namespace NebVdb

@@ -23,7 +23,7 @@
 
 #include <openvdb/openvdb.h>
 
-namespace VolConvert {
+namespace NebVdb {
 
 // `compression`: OpenVDB's io::COMPRESS_* flags, or kLibraryCompression for the library's
 // default (what io::File uses unless told otherwise). Throws openvdb::IoError, naming the
@@ -36,4 +36,4 @@ constexpr uint64_t kDefaultHeldBytes = uint64_t(256) << 20;
 void writeVdbFile(const std::string& path, const openvdb::GridCPtrVec& grids, const openvdb::MetaMap& metadata,
                   uint32_t compression = kLibraryCompression, uint64_t heldBytes = kDefaultHeldBytes);
 
-}  // namespace VolConvert
+}  // namespace NebVdb

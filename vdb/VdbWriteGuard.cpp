@@ -5,7 +5,7 @@
 
 #include <openvdb/Exceptions.h>
 
-namespace VolConvert {
+namespace NebVdb {
 
 const char* const kSingularTransformReason = "Singular grid transform";
 
@@ -30,4 +30,4 @@ ExportResult guardedVdbWrite(const std::function<ExportResult()>& run) {
   }
 }
 
-}  // namespace VolConvert
+}  // namespace NebVdb

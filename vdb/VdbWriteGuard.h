@@ -6,7 +6,7 @@
 
 #include "vdb/ExportResult.h"
 
-namespace VolConvert {
+namespace NebVdb {
 
 // Reason of kExportBadTransform.
 extern const char* const kSingularTransformReason;
@@ -19,4 +19,4 @@ ExportResult exportFailure(int code, const char* reason);
 // anything else -> kExportFailed "Unknown failure". Never throws.
 ExportResult guardedVdbWrite(const std::function<ExportResult()>& run);
 
-}  // namespace VolConvert
+}  // namespace NebVdb

@@ -110,7 +110,7 @@ void BM_LoadDecode(benchmark::State& state) {
 }
 
 // The nine grids of a frame, as the exporter makes them.
-openvdb::GridCPtrVec makeGrids(VolConvert::DenseFloatTree (&trees)[9], const LoadedFrame& frame) {
+openvdb::GridCPtrVec makeGrids(NebVdb::DenseFloatTree (&trees)[9], const LoadedFrame& frame) {
   openvdb::GridCPtrVec grids;
   for (int i = 0; i < 9; ++i) {
     trees[i].fill(frame.channels[i], frame.size);
@@ -126,7 +126,7 @@ void BM_GridBuildWarm(benchmark::State& state) {
   openvdb::initialize();
   LoadedFrame frame(sequence().frames[0]);
   if (!frame.ok()) return state.SkipWithError("load failed");
-  VolConvert::DenseFloatTree trees[9];
+  NebVdb::DenseFloatTree trees[9];
   for (int i = 0; i < 9; ++i) trees[i].fill(frame.channels[i], frame.size);
   for (auto _ : state)
     for (int i = 0; i < 9; ++i) trees[i].fill(frame.channels[i], frame.size);
@@ -139,7 +139,7 @@ void BM_GridBuildFresh(benchmark::State& state) {
   LoadedFrame frame(sequence().frames[0]);
   if (!frame.ok()) return state.SkipWithError("load failed");
   for (auto _ : state) {
-    auto* trees = new VolConvert::DenseFloatTree[9];
+    auto* trees = new NebVdb::DenseFloatTree[9];
     for (int i = 0; i < 9; ++i) trees[i].fill(frame.channels[i], frame.size);
     state.PauseTiming();
     delete[] trees;
@@ -152,7 +152,7 @@ void BM_FileWriteAlone(benchmark::State& state) {
   openvdb::initialize();
   LoadedFrame frame(sequence().frames[0]);
   if (!frame.ok()) return state.SkipWithError("load failed");
-  VolConvert::DenseFloatTree trees[9];
+  NebVdb::DenseFloatTree trees[9];
   const openvdb::GridCPtrVec grids = makeGrids(trees, frame);
   openvdb::MetaMap metadata;
   metadata.insertMeta("OstraneVDBVer", openvdb::Int32Metadata(0));

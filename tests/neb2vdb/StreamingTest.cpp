@@ -77,14 +77,14 @@ TEST(Neb2VdbStreaming, SameFileAsFromWholeChannels) {
         ASSERT_EQ(whole, slabs.whole());
         std::string reports;
         std::vector<openvdb::GridBase::Ptr> built;
-        ASSERT_EQ(VolConvert::kExportOk, NebVdb::FrameGridBuilder(slabs, settings).build(plans, reports, built).code)
+        ASSERT_EQ(NebVdb::kExportOk, NebVdb::FrameGridBuilder(slabs, settings).build(plans, reports, built).code)
             << reports;
         openvdb::GridCPtrVec grids;
         for (const openvdb::GridBase::Ptr& g : built) {
           g->setSaveFloatAsHalf(options.half);
           grids.push_back(g);
         }
-        VolConvert::writeVdbFile(dir / names[k], grids, openvdb::MetaMap());
+        NebVdb::writeVdbFile(dir / names[k], grids, openvdb::MetaMap());
         neb_frame_close(frame);
       }
 

@@ -9,7 +9,7 @@
 
 #include "TreeCompare.h"
 
-using VolConvert::DenseFloatTree;
+using NebVdb::DenseFloatTree;
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-using VolConvert::indexToWorldMatrix;
+using NebVdb::indexToWorldMatrix;
 
 namespace {
 

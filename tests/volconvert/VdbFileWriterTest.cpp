@@ -12,7 +12,7 @@
 
 #include "support/TempDir.h"
 
-using namespace VolConvert;
+using namespace NebVdb;
 
 namespace {
 

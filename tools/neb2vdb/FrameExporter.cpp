@@ -14,8 +14,8 @@
 
 namespace Neb2Vdb {
 
-using VolConvert::ExportResult;
-using VolConvert::exportFailure;
+using NebVdb::ExportResult;
+using NebVdb::exportFailure;
 
 FrameExporter::FrameExporter(const Options& options) : options_(options) {
   static std::once_flag once;
@@ -46,12 +46,12 @@ ExportResult writeFile(const std::string& path, const openvdb::GridCPtrVec& grid
                        const Options& o, long long& bytes) {
   ZUtils::platform::AtomicFile output;
   std::string error;
-  if (!output.open(path, error)) return exportFailure(VolConvert::kExportFailed, error.c_str());
-  VolConvert::writeVdbFile(output.writePath(), grids, metadata,
-                           o.compression == Compression::kDefault ? VolConvert::kLibraryCompression
+  if (!output.open(path, error)) return exportFailure(NebVdb::kExportFailed, error.c_str());
+  NebVdb::writeVdbFile(output.writePath(), grids, metadata,
+                           o.compression == Compression::kDefault ? NebVdb::kLibraryCompression
                                                                   : compressionFlags(o.compression));
   bytes += output.size();
-  if (!output.commit(error)) return exportFailure(VolConvert::kExportFailed, error.c_str());
+  if (!output.commit(error)) return exportFailure(NebVdb::kExportFailed, error.c_str());
   return ExportResult();
 }
 
@@ -59,7 +59,7 @@ ExportResult run(const FrameTask& task, neb_frame* frame, const Options& o, Fram
   const std::vector<GridPlan> plans = planGrids(NebVdb::storedChannels(frame), o.naming);
   openvdb::Mat4d matrix;
   if (!NebVdb::gridIndexToWorld(frame, o.naming.zUp, matrix))
-    return exportFailure(VolConvert::kExportBadTransform, VolConvert::kSingularTransformReason);
+    return exportFailure(NebVdb::kExportBadTransform, NebVdb::kSingularTransformReason);
 
   std::string reports;
   std::vector<openvdb::GridBase::Ptr> volumes;
@@ -68,7 +68,7 @@ ExportResult run(const FrameTask& task, neb_frame* frame, const Options& o, Fram
   settings.dense = o.dense;
   const NebVdb::FrameSlabs slabs(frame);
   const ExportResult built = NebVdb::FrameGridBuilder(slabs, settings).build(plans, reports, volumes);
-  if (built.code != VolConvert::kExportOk) return built;
+  if (built.code != NebVdb::kExportOk) return built;
   openvdb::GridCPtrVec grids;
   for (const openvdb::GridBase::Ptr& g : volumes) {
     g->setTransform(openvdb::math::Transform::createLinearTransform(matrix));
@@ -104,7 +104,7 @@ ExportResult run(const FrameTask& task, neb_frame* frame, const Options& o, Fram
     grids.insert(grids.end(), points.begin(), points.end());
   } else if (!points.empty()) {
     const ExportResult written = writeFile(task.pointsDestination, points, metadata, o, outcome.bytesWritten);
-    if (written.code != VolConvert::kExportOk) return written;
+    if (written.code != NebVdb::kExportOk) return written;
   }
   return writeFile(task.destination, grids, metadata, o, outcome.bytesWritten);
 }
@@ -113,8 +113,8 @@ ExportResult run(const FrameTask& task, neb_frame* frame, const Options& o, Fram
 
 FrameOutcome FrameExporter::exportFrame(const FrameTask& task, neb_frame* frame) const {
   FrameOutcome outcome;
-  outcome.result = VolConvert::guardedVdbWrite([&] { return run(task, frame, options_, outcome); });
-  if (outcome.result.code == VolConvert::kExportWriteFailed)
+  outcome.result = NebVdb::guardedVdbWrite([&] { return run(task, frame, options_, outcome); });
+  if (outcome.result.code == NebVdb::kExportWriteFailed)
     outcome.result.reason = "cannot write " + task.destination;
   return outcome;
 }

@@ -44,7 +44,7 @@ struct FrameTask {
 };
 
 struct FrameOutcome {
-  VolConvert::ExportResult result;
+  NebVdb::ExportResult result;
   long long bytesWritten = 0;
   size_t particlesLeftOut = 0;
 };

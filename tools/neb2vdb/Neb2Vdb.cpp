@@ -214,7 +214,7 @@ int runNeb2Vdb(int argc, const char* const* argv, ZUtils::ConsoleOutput& out, ZU
       }
       const FrameOutcome outcome = exporter.exportFrame(task, frame.get());
       frame.reset();
-      if (outcome.result.code != VolConvert::kExportOk) {
+      if (outcome.result.code != NebVdb::kExportOk) {
         fail(outcome.result.reason);
         continue;
       }

@@ -11,6 +11,16 @@ class INeb;
 
 namespace VolConvert {
 
+// The export results are the conversion library's (vdb/, namespace NebVdb).
+using NebVdb::ExportCode;
+using NebVdb::ExportResult;
+using NebVdb::kExportOk;
+using NebVdb::kExportChannelUnavailable;
+using NebVdb::kExportWriteFailed;
+using NebVdb::kExportBadTransform;
+using NebVdb::kExportOutOfMemory;
+using NebVdb::kExportFailed;
+
 class FrameConverter {
  public:
   virtual ~FrameConverter() = default;

@@ -33,7 +33,7 @@ constexpr int kGridRows = sizeof(kGridTable) / sizeof(kGridTable[0]);
 }  // namespace
 
 struct VdbFrameExporter::Impl {
-  DenseFloatTree trees[kGridRows];  // per table row, kept for the next frame
+  NebVdb::DenseFloatTree trees[kGridRows];  // per table row, kept for the next frame
   ExportResult run(const std::string& path, INeb& frame);
 };
 
@@ -45,11 +45,11 @@ VdbFrameExporter::VdbFrameExporter() : impl_(new Impl) {
 VdbFrameExporter::~VdbFrameExporter() = default;
 
 void VdbFrameExporter::releaseCachedTrees() {
-  for (DenseFloatTree& tree : impl_->trees) tree.clear();
+  for (NebVdb::DenseFloatTree& tree : impl_->trees) tree.clear();
 }
 
 ExportResult VdbFrameExporter::exportFrame(const std::string& path, INeb& frame) {
-  const ExportResult result = guardedVdbWrite([&] { return impl_->run(path, frame); });
+  const ExportResult result = NebVdb::guardedVdbWrite([&] { return impl_->run(path, frame); });
   if (result.code != kExportOk) releaseCachedTrees();
   return result;
 }
@@ -85,7 +85,7 @@ ExportResult VdbFrameExporter::Impl::run(const std::string& path, INeb& frame) {
   float t[12];
   frame.getTransform(t);
   openvdb::Mat4d matrix;
-  if (!indexToWorldMatrix(t, matrix)) return exportFailure(kExportBadTransform, kSingularTransformReason);
+  if (!NebVdb::indexToWorldMatrix(t, matrix)) return exportFailure(kExportBadTransform, NebVdb::kSingularTransformReason);
 
   openvdb::GridCPtrVec grids;
   for (int i = 0; i < kGridRows; ++i) {
@@ -103,7 +103,7 @@ ExportResult VdbFrameExporter::Impl::run(const std::string& path, INeb& frame) {
 
   openvdb::MetaMap metadata;
   metadata.insertMeta("OstraneVDBVer", openvdb::Int32Metadata(0));
-  writeVdbFile(path, grids, metadata);
+  NebVdb::writeVdbFile(path, grids, metadata);
   return ExportResult();
 }
 
