@@ -10,9 +10,19 @@ namespace {
 // one of millions of zones, and the text is not counted in the memory budget.
 const size_t kMaxReasonBytes = 8192;
 
-thread_local std::string tLastError;
+// The last failure's reason of each thread, in storage that needs no destructor: with
+// MinGW's emulated TLS a thread_local std::string may be destroyed after its storage is
+// freed at thread exit (the two run from separate thread-exit hooks in no set order), which
+// faulted as a pool of converters' threads ended. The longest reason is the call's name,
+// its status text and the kept reports.
+const size_t kMaxLastError = kMaxReasonBytes + 512;
+thread_local char tLastError[kMaxLastError];
+thread_local size_t tLastErrorLength = 0;
 
-std::string& lastError() { return tLastError; }
+void setLastError(const std::string& reason) {
+  tLastErrorLength = reason.size() < kMaxLastError ? reason.size() : kMaxLastError;
+  std::memcpy(tLastError, reason.data(), tLastErrorLength);
+}
 
 }  // namespace
 
@@ -46,14 +56,17 @@ long long CallScope::finish(long long status) {
       reason += reports_;
       while (!reason.empty() && reason.back() == '\n') reason.pop_back();
     }
-    lastError().swap(reason);
+    setLastError(reason);
   } catch (...) {
     // No room for the reason: the previous one stays; the status is what matters.
   }
   return status;
 }
 
-const std::string& lastErrorOfThread() { return lastError(); }
+const char* lastErrorOfThread(size_t& length) {
+  length = tLastErrorLength;
+  return tLastError;
+}
 
 long long coveredBytes(long long size, const size_t* ends, size_t count, size_t total) {
   if (size < static_cast<long long>(sizeof(long long))) return -1;

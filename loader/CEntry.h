@@ -58,8 +58,9 @@ class CallScope : public OSTUtils::WorkContext {
 // Installs the library's report callback once (CLibrary.cpp).
 void ensureReportForwarding();
 
-// The reason of the last failure on the calling thread (neb_last_error).
-const std::string& lastErrorOfThread();
+// The reason of the last failure on the calling thread (neb_last_error): `length` bytes,
+// not terminated.
+const char* lastErrorOfThread(size_t& length);
 
 // The report route of a frame opened with a report callback of its own (CFrames.cpp);
 // empty for every other frame and for null.

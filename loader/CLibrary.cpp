@@ -103,14 +103,14 @@ const char* neb_status_string(int status) {
 int neb_last_error(char* buffer, long long size) {
   // Not a guarded call: asking for the reason must not replace it.
   if (size < 0 || (!buffer && size > 0)) return NEB_E_ARGUMENT;
-  const std::string& reason = CInterface::lastErrorOfThread();
+  size_t length = 0;
+  const char* reason = CInterface::lastErrorOfThread(length);
   if (size > 0) {
-    const size_t n = reason.size() < static_cast<unsigned long long>(size) ? reason.size()
-                                                                           : static_cast<size_t>(size - 1);
-    std::memcpy(buffer, reason.data(), n);
+    const size_t n = length < static_cast<unsigned long long>(size) ? length : static_cast<size_t>(size - 1);
+    std::memcpy(buffer, reason, n);
     buffer[n] = '\0';
   }
-  return static_cast<int>(reason.size());
+  return static_cast<int>(length);
 }
 
 void neb_set_report_callback(neb_report_fn callback, void* user) {
