@@ -36,7 +36,9 @@ NEBSAMPLE=$ROOT/$BUILD/tools/nebsample/nebsample
 "$NEBSAMPLE" -out "$WORK/sample/plume_####.neb" -frames 10 -res 48 >/dev/null
 cp "$WORK"/sample/plume_*.neb "$WORK/damaged/"
 head -c 2000 "$WORK/sample/plume_0003.neb" > "$WORK/damaged/plume_0003.neb"
-"$NEBSAMPLE" -out "$WORK/big/big_####.neb" -frames 5 -res 96 >/dev/null
+# Large enough that a frame takes a good part of a second: neb2vdb must still be converting
+# when the window gets to the Esc.
+"$NEBSAMPLE" -out "$WORK/big/big_####.neb" -frames 5 -res 192 >/dev/null
 cmake --install "$BUILD" --prefix "$WORK/prefix" >/dev/null
 echo "== set-up: $((SECONDS - T0)) s"
 LAP=$SECONDS
