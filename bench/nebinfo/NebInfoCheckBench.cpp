@@ -52,13 +52,13 @@ void BM_CheckSampleSequence(benchmark::State& state) {
     state.SkipWithError("no sample sequence");
     return;
   }
-  NebInspect::SummaryOptions options;
+  NebFrameInfo::SummaryOptions options;
   options.check = true;
   const int threads = static_cast<int>(state.range(0));
   for (auto _ : state) {
     int sound = 0;
     NebInfo::summarizeFrames(seq.frames, options, threads,
-                             [&](const NebInspect::FrameSummary& s) { sound += s.loaded && s.failures.empty(); });
+                             [&](const NebFrameInfo::FrameSummary& s) { sound += s.loaded && s.failures.empty(); });
     if (sound != kFrames) {
       state.SkipWithError("a sample frame did not check sound");
       return;

@@ -7,8 +7,8 @@
 
 namespace NebInfo {
 
-using NebInspect::FrameSummary;
-using NebInspect::SummaryOptions;
+using NebFrameInfo::FrameSummary;
+using NebFrameInfo::SummaryOptions;
 
 namespace {
 
@@ -22,7 +22,7 @@ class FrameBatch {
     for (;;) {
       const size_t i = next_.fetch_add(1);
       if (i >= paths_.size()) return;
-      NebInspect::summarizeFrame(paths_[i], options_, results_[i]);
+      NebFrameInfo::summarizeFrame(paths_[i], options_, results_[i]);
       std::lock_guard<std::mutex> lock(lock_);
       finished_[i] = true;
       // Hand over every finished summary at the head of the list, then free it: a long

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "inspect/FrameSummary.h"
+#include "frameinfo/FrameSummary.h"
 
 namespace NebInfo {
 
@@ -18,7 +18,7 @@ namespace NebInfo {
 // No thread manager is registered for the decoders, so each frame decodes on the thread
 // that summarises it (its reports are captured there). `done` is called under a lock,
 // never twice at once.
-void summarizeFrames(const std::vector<std::string>& paths, const NebInspect::SummaryOptions& options, int threads,
-                     const std::function<void(const NebInspect::FrameSummary&)>& done);
+void summarizeFrames(const std::vector<std::string>& paths, const NebFrameInfo::SummaryOptions& options, int threads,
+                     const std::function<void(const NebFrameInfo::FrameSummary&)>& done);
 
 }  // namespace NebInfo

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "inspect/FrameList.h"
-#include "inspect/Imports.h"
-#include "inspect/JsonLayout.h"
-#include "inspect/LongOptions.h"
-#include "inspect/Reasons.h"
+#include "frameinfo/FrameList.h"
+#include "frameinfo/Imports.h"
+#include "frameinfo/JsonLayout.h"
+#include "frameinfo/LongOptions.h"
+#include "frameinfo/Reasons.h"
 #include "nebloader.h"
 #include "nebloader_c.h"
 #include "tools/nebinfo/FrameRunner.h"
@@ -87,13 +87,13 @@ int parse(int argc, char** argv, Options& o) {
       o.json = true;
     } else if (arg == "--check") {
       o.check = true;
-    } else if (NebInspect::isOption(arg, "--frames")) {
+    } else if (NebFrameInfo::isOption(arg, "--frames")) {
       std::string error;
-      if (!NebInspect::parseFramesOption(NebInspect::optionValue(arg, "--frames", i, argc, argv), o.frames, error))
+      if (!NebFrameInfo::parseFramesOption(NebFrameInfo::optionValue(arg, "--frames", i, argc, argv), o.frames, error))
         return usageError(error);
       o.haveFrames = true;
-    } else if (NebInspect::isOption(arg, "--threads")) {
-      const char* value = NebInspect::optionValue(arg, "--threads", i, argc, argv);
+    } else if (NebFrameInfo::isOption(arg, "--threads")) {
+      const char* value = NebFrameInfo::optionValue(arg, "--threads", i, argc, argv);
       char* end = nullptr;
       const long n = value ? std::strtol(value, &end, 10) : 0;
       if (!value || !*value || *end != '\0' || n < 1 || n > 1024)
@@ -110,7 +110,7 @@ int parse(int argc, char** argv, Options& o) {
 }  // namespace
 
 int runNebInfo(int argc, char** argv) {
-  NebInspect::installReportCapture();
+  NebFrameInfo::installReportCapture();
   Options o;
   const int parsed = parse(argc, argv, o);
   if (parsed != 0) return parsed < 0 ? 0 : parsed;
@@ -118,18 +118,18 @@ int runNebInfo(int argc, char** argv) {
   std::vector<std::string> paths;
   bool foreign = false;
   for (const std::string& file : o.files) {
-    if (NebInspect::hasFramePattern(file)) {
+    if (NebFrameInfo::hasFramePattern(file)) {
       if (!o.haveFrames) return usageError("'" + file + "' has a frame pattern: give the frames with --frames");
-      for (int f : o.frames) paths.push_back(NebInspect::expandFramePattern(file, f));
+      for (int f : o.frames) paths.push_back(NebFrameInfo::expandFramePattern(file, f));
     } else {
       paths.push_back(file);
     }
   }
-  for (const std::string& p : paths) foreign = foreign || NebInspect::isImport(p);
+  for (const std::string& p : paths) foreign = foreign || NebFrameInfo::isImport(p);
   // No thread manager is handed over, so imports and decoding stay on the caller's thread.
-  if (foreign) NebInspect::initializeImports(argc > 0 && argv[0] ? argv[0] : "");
+  if (foreign) NebFrameInfo::initializeImports(argc > 0 && argv[0] ? argv[0] : "");
 
-  NebInspect::SummaryOptions summary;
+  NebFrameInfo::SummaryOptions summary;
   summary.statistics = o.verbose;
   summary.check = o.check;
   const int threads = o.threads > 0 ? o.threads : neb_default_thread_count();
@@ -137,18 +137,18 @@ int runNebInfo(int argc, char** argv) {
   int unreadable = 0;
   std::vector<std::string> damaged;
   bool firstText = true;
-  summarizeFrames(paths, summary, threads, [&](const NebInspect::FrameSummary& s) {
+  summarizeFrames(paths, summary, threads, [&](const NebFrameInfo::FrameSummary& s) {
     if (o.check) {
       if (!s.failures.empty()) damaged.push_back(s.path);
-      std::fputs(o.json ? NebInspect::jsonLayout(s, o.verbose, true).c_str() : checkLayout(s).c_str(), stdout);
+      std::fputs(o.json ? NebFrameInfo::jsonLayout(s, o.verbose, true).c_str() : checkLayout(s).c_str(), stdout);
     } else if (!s.loaded) {
       ++unreadable;
-      if (o.json) std::fputs(NebInspect::jsonLayout(s, o.verbose, false).c_str(), stdout);
+      if (o.json) std::fputs(NebFrameInfo::jsonLayout(s, o.verbose, false).c_str(), stdout);
       std::fflush(stdout);
       std::fprintf(stderr, "nebinfo: %s: %s\n", s.path.c_str(), s.failures.empty() ? "cannot load" : s.failures[0].c_str());
     } else {
       if (o.json) {
-        std::fputs(NebInspect::jsonLayout(s, o.verbose, false).c_str(), stdout);
+        std::fputs(NebFrameInfo::jsonLayout(s, o.verbose, false).c_str(), stdout);
       } else {
         if (!firstText) std::fputs("\n", stdout);
         std::fputs(textLayout(s, o.verbose).c_str(), stdout);
@@ -158,7 +158,7 @@ int runNebInfo(int argc, char** argv) {
     std::fflush(stdout);
   });
 
-  if (foreign) NebInspect::finalizeImports();
+  if (foreign) NebFrameInfo::finalizeImports();
   if (o.check) {
     const size_t good = paths.size() - damaged.size();
     // With --json the summary goes to standard error: standard output stays JSON lines.

@@ -6,12 +6,12 @@
 
 namespace NebInfo {
 
-using NebInspect::ChannelSummary;
-using NebInspect::FrameSummary;
-using NebInspect::GridBlockZones;
-using NebInspect::GroupSummary;
-using NebInspect::ParticleChannelSummary;
-using NebInspect::ValueStats;
+using NebFrameInfo::ChannelSummary;
+using NebFrameInfo::FrameSummary;
+using NebFrameInfo::GridBlockZones;
+using NebFrameInfo::GroupSummary;
+using NebFrameInfo::ParticleChannelSummary;
+using NebFrameInfo::ValueStats;
 
 namespace {
 

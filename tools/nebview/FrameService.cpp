@@ -2,16 +2,16 @@
 
 #include <functional>
 
-#include "inspect/FrameSummary.h"
-#include "inspect/JsonLayout.h"
-#include "inspect/JsonText.h"
+#include "frameinfo/FrameSummary.h"
+#include "frameinfo/JsonLayout.h"
+#include "frameinfo/JsonText.h"
 #include "tools/nebview/FrameSource.h"
 #include "tools/nebview/GzipBody.h"
 #include "tools/nebview/WireFormat.h"
 
 namespace NebView {
 
-using NebInspect::jsonQuoted;
+using NebFrameInfo::jsonQuoted;
 
 namespace {
 
@@ -141,9 +141,9 @@ ResponsePtr FrameService::read(const Request& request, size_t index, const std::
 
 ResponsePtr FrameService::factsAnswer(size_t index) {
   const SequenceFrame& frame = sequence_.frames()[index];
-  NebInspect::FrameSummary s;
-  NebInspect::summarizeFrame(frame.path, NebInspect::SummaryOptions(), s);
-  std::string summary = NebInspect::jsonLayout(s, false, false);
+  NebFrameInfo::FrameSummary s;
+  NebFrameInfo::summarizeFrame(frame.path, NebFrameInfo::SummaryOptions(), s);
+  std::string summary = NebFrameInfo::jsonLayout(s, false, false);
   while (!summary.empty() && summary.back() == '\n') summary.pop_back();
   return answer(200, kJson,
                 "{\"index\":" + std::to_string(index) + ",\"number\":" + std::to_string(frame.number) +

@@ -5,20 +5,20 @@
 #include <mutex>
 #include <new>
 
-#include "inspect/FrameSummary.h"
-#include "inspect/Imports.h"
-#include "inspect/Reasons.h"
-#include "inspect/TextResult.h"
+#include "frameinfo/FrameSummary.h"
+#include "frameinfo/Imports.h"
+#include "frameinfo/Reasons.h"
+#include "frameinfo/TextResult.h"
 #include "nebloader_c.h"
 #include "tools/nebview/BoxDownsampler.h"
 
 namespace NebView {
 namespace FrameSource {
 
-using NebInspect::channelLabel;
-using NebInspect::importLock;
-using NebInspect::isImport;
-using NebInspect::lastFailure;
+using NebFrameInfo::channelLabel;
+using NebFrameInfo::importLock;
+using NebFrameInfo::isImport;
+using NebFrameInfo::lastFailure;
 
 namespace {
 
@@ -395,7 +395,7 @@ ReadStatus readParticles(const std::string& path, int64_t group, int64_t maxShow
       failure = "the frame has " + std::to_string(groups < 0 ? 0 : groups) + " particle groups";
       return ReadStatus::BadArgument;
     }
-    out.name = NebInspect::groupName(g);
+    out.name = NebFrameInfo::groupName(g);
     out.count = std::max(0LL, neb_group_particle_count(g));
     out.stride = maxShown > 0 && out.count > maxShown ? (out.count + maxShown - 1) / maxShown : 1;
     const int64_t shown = (out.count + out.stride - 1) / out.stride;

@@ -1,7 +1,7 @@
 // Everything nebview reads goes through here: the only file of the program that calls
 // libnebloader.so's C interface (nebloader_c.h), so that a change of that interface is an
 // edit of FrameSource.cpp alone. The frame descriptions (facts, statistics) are the
-// frame summaries of inspect/ (nebinfo's too), which read through the same interface.
+// frame summaries of frameinfo/ (nebinfo's too), which read through the same interface.
 //
 // Frames are opened as frames of their own (NEB_OPEN_UNSHARED), so any number of reads
 // may run on any threads at once. A nebu2 frame's grid stays in its file and is read in

@@ -8,9 +8,9 @@
 #include <string>
 #include <thread>
 
-#include "inspect/FrameList.h"
-#include "inspect/Imports.h"
-#include "inspect/Reasons.h"
+#include "frameinfo/FrameList.h"
+#include "frameinfo/Imports.h"
+#include "frameinfo/Reasons.h"
 #include "tools/nebview/BrowserLaunch.h"
 #include "tools/nebview/FrameService.h"
 #include "tools/nebview/FrameSource.h"
@@ -32,7 +32,7 @@ extern "C" void onStopSignal(int) { gStop = true; }
 
 bool anyImport(const Sequence& s) {
   for (const SequenceFrame& f : s.frames())
-    if (NebInspect::isImport(f.path)) return true;
+    if (NebFrameInfo::isImport(f.path)) return true;
   return false;
 }
 
@@ -46,7 +46,7 @@ std::string urlOf(const std::string& host, int port) {
 
 int runNebView(int argc, char** argv) {
   // The library's reports reach the frame summaries (the reasons of failures).
-  NebInspect::installReportCapture();
+  NebFrameInfo::installReportCapture();
   Options o;
   std::string text;
   switch (parseOptions(argc, argv, o, text)) {
@@ -57,9 +57,9 @@ int runNebView(int argc, char** argv) {
     case ParseOutcome::Run: break;
   }
 
-  const bool pattern = o.inputs.size() == 1 && NebInspect::hasFramePattern(o.inputs[0]);
+  const bool pattern = o.inputs.size() == 1 && NebFrameInfo::hasFramePattern(o.inputs[0]);
   for (const std::string& input : o.inputs) {
-    if (!pattern && NebInspect::hasFramePattern(input)) {
+    if (!pattern && NebFrameInfo::hasFramePattern(input)) {
       std::fprintf(stderr, "nebview: '%s' has a frame pattern: give one PATTERN, or files\n", input.c_str());
       return 2;
     }
@@ -74,7 +74,7 @@ int runNebView(int argc, char** argv) {
     return 1;
   }
   const bool imports = anyImport(sequence);
-  if (imports && !NebInspect::initializeImports(argc > 0 && argv[0] ? argv[0] : ""))
+  if (imports && !NebFrameInfo::initializeImports(argc > 0 && argv[0] ? argv[0] : ""))
     std::fprintf(stderr, "nebview: the OpenVDB plug-in is not installed: .vdb frames will fail\n");
 
   ServiceOptions service;
@@ -115,7 +115,7 @@ int runNebView(int argc, char** argv) {
       watcher.join();
     }
   }
-  if (imports) NebInspect::finalizeImports();
+  if (imports) NebFrameInfo::finalizeImports();
   return status;
 }
 

@@ -2,8 +2,8 @@
 
 #include <cstdlib>
 
-#include "inspect/FrameList.h"
-#include "inspect/LongOptions.h"
+#include "frameinfo/FrameList.h"
+#include "frameinfo/LongOptions.h"
 #include "tools/nebview/FrameSource.h"
 #include "tools/nebview/ListenAddress.h"
 
@@ -44,7 +44,7 @@ const char* const kHelp =
     "Examples:\n"
     "  nebview fire_####.neb                       # every frame found, on 127.0.0.1:8765\n"
     "  nebview --frames 1-240x2 --open fire_####.neb\n"
-    "  nebview --listen 0.0.0.0:9000 /farm/cache/fire_####.neb   # from another machine\n"
+    "  nebview --listen 0.0.0.0:9000 shots/fire_####.neb         # from another machine\n"
     "\n"
     "On a remote machine, keep the default address and forward the port:\n"
     "  ssh -L 8765:127.0.0.1:8765 farmnode nebview /cache/fire_####.neb\n"
@@ -87,34 +87,34 @@ ParseOutcome parseOptions(int argc, char** argv, Options& o, std::string& text) 
       o.verbose = true;
     } else if (arg == "--open") {
       o.open = true;
-    } else if (arg == "-l" || NebInspect::isOption(arg, "--listen")) {
-      const char* value = NebInspect::optionValue(arg, "--listen", i, argc, argv);
+    } else if (arg == "-l" || NebFrameInfo::isOption(arg, "--listen")) {
+      const char* value = NebFrameInfo::optionValue(arg, "--listen", i, argc, argv);
       if (!value || !parseListen(value, o.host, listenPort))
         return usage("option '--listen' requires ADDR:PORT, [IPv6]:PORT or ADDR");
-    } else if (arg == "-p" || NebInspect::isOption(arg, "--port")) {
-      const char* value = NebInspect::optionValue(arg, "--port", i, argc, argv);
+    } else if (arg == "-p" || NebFrameInfo::isOption(arg, "--port")) {
+      const char* value = NebFrameInfo::optionValue(arg, "--port", i, argc, argv);
       long p = 0;
       if (!readInt(value, 0, 65535, p)) return usage("option '--port' requires a port number from 0 to 65535");
       o.port = static_cast<int>(p);
       portGiven = true;
-    } else if (NebInspect::isOption(arg, "--frames")) {
+    } else if (NebFrameInfo::isOption(arg, "--frames")) {
       std::string error;
-      if (!NebInspect::parseFramesOption(NebInspect::optionValue(arg, "--frames", i, argc, argv), o.frames, error))
+      if (!NebFrameInfo::parseFramesOption(NebFrameInfo::optionValue(arg, "--frames", i, argc, argv), o.frames, error))
         return usage(error);
       o.haveFrames = true;
-    } else if (NebInspect::isOption(arg, "--resolution")) {
+    } else if (NebFrameInfo::isOption(arg, "--resolution")) {
       long n = 0;
-      if (!readInt(NebInspect::optionValue(arg, "--resolution", i, argc, argv), 16, 1024, n))
+      if (!readInt(NebFrameInfo::optionValue(arg, "--resolution", i, argc, argv), 16, 1024, n))
         return usage("option '--resolution' requires a number from 16 to 1024");
       o.resolution = static_cast<int>(n);
-    } else if (NebInspect::isOption(arg, "--cache")) {
+    } else if (NebFrameInfo::isOption(arg, "--cache")) {
       long n = 0;
-      if (!readInt(NebInspect::optionValue(arg, "--cache", i, argc, argv), 16, 1 << 20, n))
+      if (!readInt(NebFrameInfo::optionValue(arg, "--cache", i, argc, argv), 16, 1 << 20, n))
         return usage("option '--cache' requires a number of MB from 16 to 1048576");
       o.cacheMb = static_cast<uint64_t>(n);
-    } else if (NebInspect::isOption(arg, "--threads")) {
+    } else if (NebFrameInfo::isOption(arg, "--threads")) {
       long n = 0;
-      if (!readInt(NebInspect::optionValue(arg, "--threads", i, argc, argv), 1, 1024, n))
+      if (!readInt(NebFrameInfo::optionValue(arg, "--threads", i, argc, argv), 1, 1024, n))
         return usage("option '--threads' requires a number from 1 to 1024");
       o.threads = static_cast<int>(n);
     } else {

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "inspect/FrameList.h"
+#include "frameinfo/FrameList.h"
 
 namespace NebView {
 
@@ -69,7 +69,7 @@ std::vector<int> framesOnDisk(const std::string& pattern) {
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = textOf(it->path().filename());
     for (int n : numbersIn(name)) {
-      if (textOf(pathOf(NebInspect::expandFramePattern(pattern, n)).filename()) == name) {
+      if (textOf(pathOf(NebFrameInfo::expandFramePattern(pattern, n)).filename()) == name) {
         frames.push_back(n);
         break;
       }
@@ -84,7 +84,7 @@ std::vector<int> framesOnDisk(const std::string& pattern) {
 
 bool Sequence::build(const std::vector<std::string>& inputs, const std::vector<int>* frames, std::string& error) {
   frames_.clear();
-  const bool pattern = inputs.size() == 1 && NebInspect::hasFramePattern(inputs[0]);
+  const bool pattern = inputs.size() == 1 && NebFrameInfo::hasFramePattern(inputs[0]);
   label_ = inputs.empty() ? std::string() : inputs[0];
   if (inputs.empty()) {
     error = "no PATTERN or FILE given";
@@ -95,7 +95,7 @@ bool Sequence::build(const std::vector<std::string>& inputs, const std::vector<i
     for (int n : numbers) {
       SequenceFrame f;
       f.number = n;
-      f.path = NebInspect::expandFramePattern(inputs[0], n);
+      f.path = NebFrameInfo::expandFramePattern(inputs[0], n);
       if (f.path.empty()) continue;
       frames_.push_back(f);
     }

@@ -1,8 +1,8 @@
 #include "tools/nebview/StatsSweep.h"
 
-#include "inspect/FrameSummary.h"
-#include "inspect/JsonLayout.h"
-#include "inspect/JsonText.h"
+#include "frameinfo/FrameSummary.h"
+#include "frameinfo/JsonLayout.h"
+#include "frameinfo/JsonText.h"
 
 namespace NebView {
 
@@ -22,15 +22,15 @@ void StatsSweep::run() {
     FileStamp stamp;
     std::string why;
     if (!sequence_.checkFile(i, stamp, why)) {
-      summary = "{\"file\":" + NebInspect::jsonQuoted(frames[i].path) +
-                ",\"loaded\":false,\"error\":" + NebInspect::jsonQuoted(why) + "}";
+      summary = "{\"file\":" + NebFrameInfo::jsonQuoted(frames[i].path) +
+                ",\"loaded\":false,\"error\":" + NebFrameInfo::jsonQuoted(why) + "}";
     } else {
       LoadGate::Pass pass(gate_, true);
-      NebInspect::SummaryOptions options;
+      NebFrameInfo::SummaryOptions options;
       options.statistics = true;
-      NebInspect::FrameSummary s;
-      NebInspect::summarizeFrame(frames[i].path, options, s);
-      summary = NebInspect::jsonLayout(s, true, false);
+      NebFrameInfo::FrameSummary s;
+      NebFrameInfo::summarizeFrame(frames[i].path, options, s);
+      summary = NebFrameInfo::jsonLayout(s, true, false);
       while (!summary.empty() && summary.back() == '\n') summary.pop_back();
     }
     const std::string entry = "{\"index\":" + std::to_string(i) + ",\"number\":" + std::to_string(frames[i].number) +

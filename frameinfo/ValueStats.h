@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstdint>
 
-namespace NebInspect {
+namespace NebFrameInfo {
 
 struct ValueStats {
   bool present = false;
@@ -63,4 +63,4 @@ void accumulate(const T* values, int64_t count, int64_t stride, ValueStats& s) {
   a.finish();
 }
 
-}  // namespace NebInspect
+}  // namespace NebFrameInfo

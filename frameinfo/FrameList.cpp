@@ -1,10 +1,10 @@
-#include "inspect/FrameList.h"
+#include "frameinfo/FrameList.h"
 
-#include "inspect/Reasons.h"
-#include "inspect/TextResult.h"
+#include "frameinfo/Reasons.h"
+#include "frameinfo/TextResult.h"
 #include "nebloader_c.h"
 
-namespace NebInspect {
+namespace NebFrameInfo {
 
 bool hasFramePattern(const std::string& text) { return neb_has_frame_pattern(text.c_str()) == 1; }
 
@@ -33,4 +33,4 @@ bool parseFramesOption(const char* value, std::vector<int>& frames, std::string&
   return status == NEB_OK;
 }
 
-}  // namespace NebInspect
+}  // namespace NebFrameInfo

@@ -1,11 +1,11 @@
-#include "inspect/Reasons.h"
+#include "frameinfo/Reasons.h"
 
 #include <algorithm>
 
 #include "nebloader_c.h"
 #include "zutils/ReportLines.h"
 
-namespace NebInspect {
+namespace NebFrameInfo {
 
 namespace {
 
@@ -42,4 +42,4 @@ std::string lastFailure() {
   return reports.empty() ? status : status + ": " + reports;
 }
 
-}  // namespace NebInspect
+}  // namespace NebFrameInfo

@@ -1,8 +1,8 @@
-#include "inspect/Imports.h"
+#include "frameinfo/Imports.h"
 
 #include "nebloader_c.h"
 
-namespace NebInspect {
+namespace NebFrameInfo {
 
 namespace {
 
@@ -36,4 +36,4 @@ std::mutex& importLock() {
   return m;
 }
 
-}  // namespace NebInspect
+}  // namespace NebFrameInfo

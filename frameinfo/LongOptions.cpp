@@ -1,8 +1,8 @@
-#include "inspect/LongOptions.h"
+#include "frameinfo/LongOptions.h"
 
 #include <cstring>
 
-namespace NebInspect {
+namespace NebFrameInfo {
 
 namespace {
 
@@ -23,4 +23,4 @@ const char* optionValue(const std::string& arg, const char* name, int& i, int ar
   return nullptr;
 }
 
-}  // namespace NebInspect
+}  // namespace NebFrameInfo

@@ -1,4 +1,4 @@
-#include "inspect/FrameSummary.h"
+#include "frameinfo/FrameSummary.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,12 +7,12 @@
 #include <mutex>
 #include <new>
 
-#include "inspect/Imports.h"
-#include "inspect/Reasons.h"
-#include "inspect/TextResult.h"
+#include "frameinfo/Imports.h"
+#include "frameinfo/Reasons.h"
+#include "frameinfo/TextResult.h"
 #include "nebloader_c.h"
 
-namespace NebInspect {
+namespace NebFrameInfo {
 
 namespace {
 
@@ -458,4 +458,4 @@ void summarizeFrame(const std::string& path, const SummaryOptions& options, Fram
   }
 }
 
-}  // namespace NebInspect
+}  // namespace NebFrameInfo

@@ -7,7 +7,7 @@
 
 #include "nebloader_c.h"
 
-namespace NebInspect {
+namespace NebFrameInfo {
 
 // The text `call(buffer, size, length)` gives, "" when the library refuses it.
 template <class Call>
@@ -26,4 +26,4 @@ inline std::string groupName(neb_group* group) {
   return textResult([group](char* b, long long n, long long* length) { return neb_group_name(group, b, n, length); });
 }
 
-}  // namespace NebInspect
+}  // namespace NebFrameInfo

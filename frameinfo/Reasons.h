@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace NebInspect {
+namespace NebFrameInfo {
 
 // Routes the library's reports (neb_set_report_callback) to the capture of the reporting
 // thread. Once per process, before the first ReportCapture. Reports made on a thread
@@ -35,4 +35,4 @@ std::string reasonOf(const std::string& reports, const char* fallback);
 // function's name: "status text: report; report".
 std::string lastFailure();
 
-}  // namespace NebInspect
+}  // namespace NebFrameInfo

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "inspect/ValueStats.h"
+#include "frameinfo/ValueStats.h"
 
-namespace NebInspect {
+namespace NebFrameInfo {
 
 // What the headers of a grid-compressor block say about its zones (neb_block_zones).
 struct GridBlockZones {
@@ -102,4 +102,4 @@ std::string gridChannelName(int channel);
 // "channel 2 (Smoke_ost)", or "channel 40" without a name: how failures name channels.
 std::string channelLabel(int channel);
 
-}  // namespace NebInspect
+}  // namespace NebFrameInfo

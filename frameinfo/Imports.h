@@ -6,7 +6,7 @@
 #include <mutex>
 #include <string>
 
-namespace NebInspect {
+namespace NebFrameInfo {
 
 // True for the files the import plug-ins read: .vdb and .f3d, by the extension of the
 // file name in any case.
@@ -22,4 +22,4 @@ void finalizeImports();
 // Held around every open of an import.
 std::mutex& importLock();
 
-}  // namespace NebInspect
+}  // namespace NebFrameInfo

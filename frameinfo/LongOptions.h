@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace NebInspect {
+namespace NebFrameInfo {
 
 // True when `arg` is the option `name` ("--frames"), alone or with "=value".
 bool isOption(const std::string& arg, const char* name);
@@ -13,4 +13,4 @@ bool isOption(const std::string& arg, const char* name);
 // there is none.
 const char* optionValue(const std::string& arg, const char* name, int& i, int argc, char** argv);
 
-}  // namespace NebInspect
+}  // namespace NebFrameInfo

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace NebInspect {
+namespace NebFrameInfo {
 
 // `text` as a JSON string: quotes, backslashes and control bytes below 0x20 escaped; every
 // other byte as it is (the texts are UTF-8).
@@ -14,4 +14,4 @@ std::string jsonQuoted(const std::string& text);
 // infinities, which JSON cannot say.
 std::string jsonNumber(double v);
 
-}  // namespace NebInspect
+}  // namespace NebFrameInfo

@@ -1,8 +1,8 @@
-#include "inspect/JsonLayout.h"
+#include "frameinfo/JsonLayout.h"
 
-#include "inspect/JsonText.h"
+#include "frameinfo/JsonText.h"
 
-namespace NebInspect {
+namespace NebFrameInfo {
 
 namespace {
 
@@ -92,4 +92,4 @@ std::string jsonLayout(const FrameSummary& s, bool statistics, bool check) {
   return out + "}\n";
 }
 
-}  // namespace NebInspect
+}  // namespace NebFrameInfo

@@ -1,10 +1,10 @@
-#include "inspect/JsonText.h"
+#include "frameinfo/JsonText.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
-namespace NebInspect {
+namespace NebFrameInfo {
 
 std::string jsonQuoted(const std::string& text) {
   std::string out = "\"";
@@ -33,4 +33,4 @@ std::string jsonNumber(double v) {
   return buffer;
 }
 
-}  // namespace NebInspect
+}  // namespace NebFrameInfo

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace NebInspect {
+namespace NebFrameInfo {
 
 bool hasFramePattern(const std::string& text);
 
@@ -18,4 +18,4 @@ std::string expandFramePattern(const std::string& pattern, int frame);
 // frame list", or "invalid frame list '<value>': " and the library's one-line reason).
 bool parseFramesOption(const char* value, std::vector<int>& frames, std::string& error);
 
-}  // namespace NebInspect
+}  // namespace NebFrameInfo

@@ -4,12 +4,12 @@
 
 #include <string>
 
-#include "inspect/FrameSummary.h"
+#include "frameinfo/FrameSummary.h"
 
-namespace NebInspect {
+namespace NebFrameInfo {
 
 // The summary as one JSON object and a newline. Without `statistics` the value figures are
 // left out; with `check` the object carries "sound" and "failures".
 std::string jsonLayout(const FrameSummary& s, bool statistics, bool check);
 
-}  // namespace NebInspect
+}  // namespace NebFrameInfo
