@@ -74,7 +74,7 @@ class ChannelDecoder {
 
   enum Range {
     kWholeGrid,  // one read of layers [0, nz): in memory, the whole block or zlib stream at
-                 // once, on the job threads (and libdeflate)
+                 // once, on the job threads
     kSlabs       // ascending slabs, holding only the zones and stream a slab needs
   };
 

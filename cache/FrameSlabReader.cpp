@@ -12,7 +12,6 @@
 
 namespace {
 
-const int kSpeed = NebFormat::kGridSpeed;
 const int kVelocity = NebFormat::kGridVelocityX;
 const int kPackedColour = NebFormat::kGridPackedColour;
 

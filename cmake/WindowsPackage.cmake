@@ -7,7 +7,7 @@
 #   lib/cmake/nebloader  find_package(nebloader) for MinGW hosts
 #   include/             nebloader.h
 #   share/nebloader/     the sample frame
-#   share/doc/nebloader/ the licences of what is linked in: zlib and libdeflate (the DLL),
+#   share/doc/nebloader/ the licences of what is linked in: zlib (the DLL),
 #                        OpenVDB, oneTBB, c-blosc, lz4, Imath and Boost (the converters and
 #                        the plug-in)
 # The library's, the plug-in's and the converters' install rules put their files there;

@@ -32,9 +32,7 @@ if(NEB_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
 endif()
 
-# pkg-config must not offer the build machine's libraries. libdeflate has no MinGW build
-# in Debian: scripts/test-windows.sh cross-builds it from the source package and passes it
-# as LIBDEFLATE_INCLUDE_DIR and LIBDEFLATE_LIBRARY; without them zip blocks inflate with zlib.
+# pkg-config must not offer the build machine's libraries.
 set(ENV{PKG_CONFIG_LIBDIR} /usr/${NEB_MINGW_PREFIX}/lib/pkgconfig)
 set(ENV{PKG_CONFIG_PATH} "")
 set(ZLIB_USE_STATIC_LIBS ON)  # libz.a, not the import library of a zlib DLL

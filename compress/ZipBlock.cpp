@@ -1,9 +1,6 @@
 #include "compress/ZipBlock.h"
 
 #include <zlib.h>
-#ifdef NEB_HAVE_LIBDEFLATE
-#include <libdeflate.h>
-#endif
 
 #include <algorithm>
 #include <cstring>
@@ -32,27 +29,7 @@ bool InflateBlock(const void* compressed, int64_t compressedLength, void* output
     ZUtils::logReport("[ERROR] Decompressing Zip (%d)\n", Z_BUF_ERROR);
     return false;
   }
-#ifdef NEB_HAVE_LIBDEFLATE
-  // libdeflate inflates a whole buffer in one call, several times faster than zlib. It
-  // accepts exactly the complete, valid streams that zlib ends with Z_STREAM_END (same
-  // bytes, same trailing-input tolerance); anything it refuses is handed to zlib below,
-  // which then decides and reports with its own code.
-  if (compressedLength > 0 && outputCapacity > 0) {
-    libdeflate_decompressor* d = libdeflate_alloc_decompressor();
-    if (d) {
-      size_t out = 0;
-      const libdeflate_result r = libdeflate_zlib_decompress(d, compressed, static_cast<size_t>(compressedLength), output,
-                                                             static_cast<size_t>(outputCapacity), &out);
-      libdeflate_free_decompressor(d);
-      if (r == LIBDEFLATE_SUCCESS) {
-        *produced = static_cast<int64_t>(out);
-        return true;
-      }
-    }
-  }
-#endif
-  // zlib decides, through the stream inflater, so that whole blocks and streamed ones reach
-  // one verdict with one code.
+  // The stream inflater, so that whole blocks and streamed ones reach one verdict with one code.
   const unsigned char* in = static_cast<const unsigned char*>(compressed);
   InflateStream stream;
   return stream.open([in](int64_t offset, int64_t) { return in + offset; }, compressedLength, outputCapacity) &&

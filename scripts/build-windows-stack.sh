@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # OpenVDB's stack for the Windows build, from Debian's source packages, cross-built with
-# MinGW-w64 as static libraries: libdeflate (for nebloader.dll), Imath, lz4, c-blosc
+# MinGW-w64 as static libraries: Imath, lz4, c-blosc
 # (with that lz4 and the MinGW zlib Debian packages), oneTBB, OpenVDB's core library,
 # and the Boost headers OpenVDB includes, copied from the machine's own.
 #
@@ -180,13 +180,6 @@ build_zlib() {
   copyright=$(dpkg -L libz-mingw-w64-dev | grep '/copyright$' | head -1) && licence zlib "$copyright"
 }
 
-build_libdeflate() {
-  run make -C "$S" -j "$JOBS" libdeflatestatic.lib CC="${ccache[*]} $CC" AR="$AR" &&
-  mkdir -p "$P/include" "$P/lib" &&
-  cp "$S/libdeflate.h" "$P/include/" && cp "$S/libdeflatestatic.lib" "$P/lib/" &&
-  licence libdeflate "$S/COPYING"
-}
-
 build_imath() {
   cmake_piece -DBUILD_SHARED_LIBS=OFF -DBUILD_TESTING=OFF -DPYTHON=OFF -DIMATH_INSTALL_PKG_CONFIG=OFF &&
   licence imath "$S/LICENSE.md"
@@ -314,14 +307,13 @@ piece() {
 
 started=$SECONDS
 apt_sources
-for pkg in libdeflate imath lz4 c-blosc onetbb openvdb; do source_files "$pkg"; done
+for pkg in imath lz4 c-blosc onetbb openvdb; do source_files "$pkg"; done
 # The Boost headers are the machine's (libboost-dev): their package and version.
 BOOST_PACKAGE=$(dpkg -S /usr/include/boost/version.hpp 2>/dev/null | cut -d: -f1) ||
   die "the Boost headers are missing (/usr/include/boost): install libboost-dev"
 BOOST_VERSION=$(dpkg-query -W -f='${Version}' "$BOOST_PACKAGE")
 
 piece zlib - "$(dpkg-query -W -f='${Version}' libz-mingw-w64-dev)"
-piece libdeflate libdeflate "${SRC_VERSION[libdeflate]}"
 piece imath imath "${SRC_VERSION[imath]}"
 piece lz4 lz4 "${SRC_VERSION[lz4]}"
 piece blosc c-blosc "${SRC_VERSION[c-blosc]}" lz4
@@ -332,15 +324,8 @@ piece openvdb openvdb "${SRC_VERSION[openvdb]}" imath lz4 blosc onetbb boost
 # The initial cache for the Windows build.
 {
   echo "# Written by scripts/build-windows-stack.sh: the Windows stack's pieces."
-  if [ "${PIECE_OK[libdeflate]}" = 1 ]; then
-    echo "set(LIBDEFLATE_INCLUDE_DIR \"$PIECE_DIR_libdeflate/include\" CACHE PATH \"\" FORCE)"
-    echo "set(LIBDEFLATE_LIBRARY \"$PIECE_DIR_libdeflate/lib/libdeflatestatic.lib\" CACHE FILEPATH \"\" FORCE)"
-  else
-    echo "unset(LIBDEFLATE_INCLUDE_DIR CACHE)"
-    echo "unset(LIBDEFLATE_LIBRARY CACHE)"
-  fi
   licences=""
-  for p in zlib libdeflate imath lz4 blosc onetbb boost openvdb; do
+  for p in zlib imath lz4 blosc onetbb boost openvdb; do
     [ "${PIECE_OK[$p]}" = 1 ] && licences+="${licences:+;}$(eval echo "\$PIECE_DIR_$p")/licences"
   done
   echo "set(NEB_WIN_LICENCE_DIRS \"$licences\" CACHE STRING \"\" FORCE)"
@@ -356,4 +341,4 @@ piece openvdb openvdb "${SRC_VERSION[openvdb]}" imath lz4 blosc onetbb boost
 } >"$OUT"
 say "done in $((SECONDS - started)) s"
 # 3: a piece is missing (said above); the file names what was built.
-for p in zlib libdeflate imath lz4 blosc onetbb boost openvdb; do [ "${PIECE_OK[$p]}" = 1 ] || exit 3; done
+for p in zlib imath lz4 blosc onetbb boost openvdb; do [ "${PIECE_OK[$p]}" = 1 ] || exit 3; done

@@ -11,7 +11,6 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libopenvdb-dev libboost-iostreams-dev libtbb-dev libblosc-dev libimath-dev
   libopenvdb-tools
-  libdeflate-dev
   # the Field3D plug-in's HDF5 half (the serial flavour, through pkg-config hdf5-serial)
   libhdf5-dev
   # fuzzing: clang's libFuzzer and sanitizer runtimes

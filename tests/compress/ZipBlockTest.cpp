@@ -89,6 +89,16 @@ TEST(ZipBlock, FailuresReportTheZlibCode) {
     EXPECT_FALSE(InflateBlock(junk, 8, back.data(), 100));
     EXPECT_EQ(capture.text(), "[ERROR] Decompressing Zip (-3)\n");
   }
+  {
+    // A fixed-code block using length symbol 286, with an Adler-32 that matches what a
+    // lenient inflater makes of it (1000 bytes): zlib's "invalid literal/length code".
+    const unsigned char lenient[] = {0x78, 0xda, 0x4b, 0x4c, 0x1c, 0x05, 0xa3, 0x60, 0x0c,
+                                     0x0c, 0x77, 0x00, 0x00, 0xf9, 0xd8, 0x7a, 0xf8};
+    std::vector<unsigned char> room(4096);
+    ReportCapture capture;
+    EXPECT_FALSE(InflateBlock(lenient, sizeof lenient, room.data(), static_cast<int64_t>(room.size())));
+    EXPECT_EQ(capture.text(), "[ERROR] Decompressing Zip (-3)\n");
+  }
 }
 
 TEST(ZipBlock, NegativeLengthsAreRefused) {
