@@ -26,6 +26,22 @@ bool failForMemory(EntropyCoder& st) {
   return false;
 }
 
+// Entry i's rate: a new one when its flag bit is set, else the previous entry's (entry 0
+// must set one). Rates are positive and falling; anything else cannot split into a usable
+// tree, and is reported.
+inline bool nextRate(uint64_t flag, uint64_t next, int i, uint64_t& rate) {
+  if (flag) {
+    if (next != 0 && (i == 0 || next <= rate) && next <= static_cast<uint64_t>(INT_MAX)) {
+      rate = next;
+      return true;
+    }
+  } else if (i > 0) {
+    return true;
+  }
+  ZUtils::logReport("InitDecoder: table rates are not positive and falling\n");
+  return false;
+}
+
 }  // namespace
 
 EntropyCoder::~EntropyCoder() { release(); }
@@ -129,18 +145,8 @@ bool InitDecoder(EntropyCoder& st, const unsigned char* data, int64_t availableB
         r.refill(bytes);
         uint64_t w = r.buf;
         unsigned used = 1;
-        if (w & 1) {
-          const uint64_t next = (w >> 1) & rateMask;
-          if (next == 0 || (i > 0 && next > rate) || next > static_cast<uint64_t>(INT_MAX)) {
-            ZUtils::logReport("InitDecoder: table rates are not positive and falling\n");
-            return fail(st);
-          }
-          rate = next;
-          used += static_cast<unsigned>(rateBits);
-        } else if (i == 0) {
-          ZUtils::logReport("InitDecoder: table rates are not positive and falling\n");
-          return fail(st);
-        }
+        if (!nextRate(w & 1, (w >> 1) & rateMask, i, rate)) return fail(st);
+        if (w & 1) used += static_cast<unsigned>(rateBits);
         w >>= used;
         srt[i].rate = static_cast<int>(rate);
         srt[i].symbol = static_cast<int>(static_cast<uint32_t>(w & symMask));
@@ -153,19 +159,10 @@ bool InitDecoder(EntropyCoder& st, const unsigned char* data, int64_t availableB
     }
     for (; i < n; ++i) {
       uint64_t w = peekBits(bytes, byteCount, fastEnd, pos);
+      if (!nextRate(w & 1, (w >> 1) & rateMask, i, rate)) return fail(st);
       if (w & 1) {
-        const uint64_t next = (w >> 1) & rateMask;
-        // Rates are positive and falling; anything else cannot split into a usable tree.
-        if (next == 0 || (i > 0 && next > rate) || next > static_cast<uint64_t>(INT_MAX)) {
-          ZUtils::logReport("InitDecoder: table rates are not positive and falling\n");
-          return fail(st);
-        }
-        rate = next;
         pos += 1 + rateBits;
         w = onePeek ? w >> (1 + rateBits) : peekBits(bytes, byteCount, fastEnd, pos);
-      } else if (i == 0) {
-        ZUtils::logReport("InitDecoder: table rates are not positive and falling\n");
-        return fail(st);
       } else {
         pos += 1;
         w >>= 1;

@@ -16,8 +16,22 @@ namespace NebView {
 namespace {
 
 // The log reason of the answer being written on this thread (the logger runs on the
-// thread of the handler, after it).
-thread_local std::string tLogNote;
+// thread of the handler, after it). Storage without a destructor: under MinGW's emulated
+// TLS a thread_local std::string can be freed before it is destroyed at thread exit.
+const size_t kMaxLogNote = 4096;
+thread_local char tLogNote[kMaxLogNote];
+
+void setLogNote(const std::string& note) {
+  const size_t n = note.size() < kMaxLogNote - 1 ? note.size() : kMaxLogNote - 1;
+  note.copy(tLogNote, n);
+  tLogNote[n] = 0;
+}
+
+std::string takeLogNote() {
+  std::string note(tLogNote);
+  tLogNote[0] = 0;
+  return note;
+}
 
 // Text for one log line: bytes outside printable ASCII as \xNN, at most `limit` bytes.
 std::string printable(const std::string& text, size_t limit = 300) {
@@ -46,14 +60,14 @@ void setAnswer(httplib::Response& res, const ResponsePtr& answer, bool gzip) {
   const Response& r = *answer;
   res.status = r.status;
   res.set_header("Cache-Control", "no-store");
-  tLogNote = r.logNote;
+  setLogNote(r.logNote);
   if (!r.filePath.empty()) {
     // A frame's file, sent as it is in pieces: frames may be far larger than memory.
     auto in = std::make_shared<std::ifstream>(std::filesystem::u8path(r.filePath), std::ios::binary);
     if (!*in) {
       res.status = 404;
       res.set_content("{\"error\":\"the file cannot be opened\"}", "application/json");
-      tLogNote = r.filePath + ": the file cannot be opened";
+      setLogNote(r.filePath + ": the file cannot be opened");
       return;
     }
     const std::string name = std::filesystem::u8path(r.filePath).filename().u8string();
@@ -83,7 +97,7 @@ void setAnswer(httplib::Response& res, const ResponsePtr& answer, bool gzip) {
     if (!gzipInflate(r.body, plain)) {
       res.status = 500;
       res.set_content("{\"error\":\"the answer cannot be inflated\"}", "application/json");
-      tLogNote = "a kept answer cannot be inflated";
+      setLogNote("a kept answer cannot be inflated");
       return;
     }
     res.set_content(plain, r.contentType);
@@ -108,7 +122,7 @@ struct HttpServer::Impl {
   Impl(FrameService& s, const ServerOptions& o) : service(s), options(o) {}
 
   void handle(const httplib::Request& req, httplib::Response& res) {
-    tLogNote.clear();
+    tLogNote[0] = 0;
     const bool gzip = acceptsGzip(req.get_header_value("Accept-Encoding"));
     res.set_header("X-Content-Type-Options", "nosniff");
     res.set_header("Referrer-Policy", "no-referrer");
@@ -148,8 +162,7 @@ struct HttpServer::Impl {
   }
 
   void log(const httplib::Request& req, const httplib::Response& res) {
-    std::string note;
-    note.swap(tLogNote);
+    const std::string note = takeLogNote();
     if (res.status < 400 && !options.verbose) return;
     std::string line = "nebview: " + std::to_string(res.status) + " " + printable(req.method) + " " +
                        printable(req.target.empty() ? req.path : req.target) + " from " + printable(req.remote_addr);
