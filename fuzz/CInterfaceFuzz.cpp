@@ -13,6 +13,7 @@
 // Every call must end in a status; a sized struct must come back with nothing written past
 // its size; the round trip of operation 3 must give back the bits it wrote when it wrote
 // losslessly; a host's release function is called exactly once.
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -344,10 +345,16 @@ void frameFile(nebfuzz::Input& in) {
     o.read_bytes = host.bytes;
     status = neb_frame_open_with(nullptr, &o, &f);
   }
-  char why[64];
   if (status != NEB_OK) {
     if (!neb_status_string(status)) __builtin_trap();
-    if (neb_last_error(why, sizeof why) <= 0 || std::memchr(why, 0, sizeof why) == nullptr) __builtin_trap();
+    // The reason in a buffer of any size (from the input's length, so the corpus keeps its
+    // layout): the whole length is returned, and the copy is cut and terminated within it.
+    const int length = neb_last_error(nullptr, 0);
+    const size_t room = in.size % 97;
+    std::vector<char> why(room + 1, '\x5a');
+    if (length <= 0 || neb_last_error(why.data(), static_cast<long long>(room)) != length) __builtin_trap();
+    if (room > 0 && std::strlen(why.data()) != std::min(static_cast<size_t>(length), room - 1)) __builtin_trap();
+    if (why[room] != '\x5a') __builtin_trap();
     if (from != 0 && status != NEB_E_ARGUMENT && host.released != 1) __builtin_trap();
     return;
   }
